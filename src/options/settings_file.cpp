@@ -1,0 +1,340 @@
+#include "options/settings_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "platform/log.h"
+#include "platform/paths.h"
+
+namespace qm {
+
+namespace {
+
+// A settings file is a few hundred bytes; anything past this is not read.
+constexpr size_t kMaxFileBytes = size_t(64) << 20;
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// ---- UTF-8 <-> UTF-16 -------------------------------------------------------------------
+
+// Decodes UTF-8 into UTF-16 code units. Every byte that does not start a well-formed sequence
+// (overlong forms, surrogates and values above U+10FFFF included) becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string &text) {
+    std::u16string out;
+    out.reserve(text.size());
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = s[i];
+        char32_t cp = kReplacement;
+        size_t len = 1;
+        if (b < 0x80) {
+            cp = b;
+        } else {
+            size_t need = 0;
+            char32_t min = 0;
+            if (b >= 0xC2 && b <= 0xDF) { need = 1; cp = b & 0x1F; min = 0x80; }
+            else if (b >= 0xE0 && b <= 0xEF) { need = 2; cp = b & 0x0F; min = 0x800; }
+            else if (b >= 0xF0 && b <= 0xF4) { need = 3; cp = b & 0x07; min = 0x10000; }
+            bool ok = need > 0;
+            if (ok) {
+                for (size_t k = 1; k <= need; ++k) {
+                    if (i + k >= n || (s[i + k] & 0xC0) != 0x80) { ok = false; break; }
+                    cp = (cp << 6) | (s[i + k] & 0x3F);
+                }
+            }
+            if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+            if (ok) len = need + 1;
+            else cp = kReplacement;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+void AppendUtf8(std::string &out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Decodes `units` UTF-16LE code units at `p`; unpaired surrogates become U+FFFD.
+std::string Utf16LeToUtf8(const unsigned char *p, size_t units) {
+    std::string out;
+    out.reserve(units);
+    for (size_t i = 0; i < units; ++i) {
+        char32_t u = static_cast<char32_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            char32_t low = static_cast<char32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) u = kReplacement;
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+// ---- field visitors ---------------------------------------------------------------------
+
+class Writer {
+public:
+    void Int(int32_t value, const int32_t * = nullptr) { Put32(static_cast<uint32_t>(value)); }
+    void Str(const std::string &value) {
+        std::u16string units = Utf8ToUtf16(value);
+        bytes_.push_back('\xFF');
+        Put16(0xFFFE);
+        // Longer texts than 32 bits can count do not occur; cut rather than write a lie.
+        size_t n = units.size() > 0xFFFFFFFFu ? 0xFFFFFFFFu : units.size();
+        if (n < 0xFF) {
+            bytes_.push_back(static_cast<char>(n));
+        } else if (n < 0xFFFE) {
+            bytes_.push_back('\xFF');
+            Put16(static_cast<uint16_t>(n));
+        } else {
+            bytes_.push_back('\xFF');
+            Put16(0xFFFF);
+            Put32(static_cast<uint32_t>(n));
+        }
+        for (size_t i = 0; i < n; ++i) Put16(units[i]);
+    }
+    std::string Take() { return std::move(bytes_); }
+
+private:
+    void Put16(uint16_t v) {
+        bytes_.push_back(static_cast<char>(v & 0xFF));
+        bytes_.push_back(static_cast<char>(v >> 8));
+    }
+    void Put32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    }
+    std::string bytes_;
+};
+
+class Reader {
+public:
+    explicit Reader(const std::string &bytes)
+        : p_(reinterpret_cast<const unsigned char *>(bytes.data())), end_(p_ + bytes.size()) {}
+
+    bool Damaged() const { return damaged_; }
+
+    // `mirror` also receives the value (fileListTask sets listedTask as well).
+    void Int(int32_t &value, int32_t *mirror = nullptr) {
+        uint32_t v;
+        if (damaged_ || !Get32(v)) return Fail();
+        value = static_cast<int32_t>(v);
+        if (mirror) *mirror = value;
+    }
+
+    void Str(std::string &value) {
+        if (damaged_) return;
+        bool wide = false;
+        uint64_t length = 0;
+        int form = LengthPrefix(length);
+        if (form == kMarker) {
+            wide = true;
+            form = LengthPrefix(length);
+        }
+        // A second marker is no length at all.
+        if (form != kLength) return Fail();
+        uint64_t size = wide ? length * 2 : length;
+        // A length beyond the end of the file is damage, never an allocation.
+        if (size > static_cast<uint64_t>(end_ - p_)) return Fail();
+        if (wide) {
+            value = Utf16LeToUtf8(p_, static_cast<size_t>(length));
+        } else {
+            // Single-byte text: taken as Latin-1, whose bytes are the first 256 code points.
+            std::string text;
+            text.reserve(static_cast<size_t>(length) * 2);
+            for (uint64_t i = 0; i < length; ++i) AppendUtf8(text, p_[i]);
+            value = std::move(text);
+        }
+        p_ += size;
+    }
+
+private:
+    enum { kFailed, kMarker, kLength };
+
+    int LengthPrefix(uint64_t &length) {
+        uint8_t b;
+        if (!Get8(b)) return kFailed;
+        if (b < 0xFF) {
+            length = b;
+            return kLength;
+        }
+        uint16_t w;
+        if (!Get16(w)) return kFailed;
+        if (w == 0xFFFE) return kMarker;
+        if (w < 0xFFFF) {
+            length = w;
+            return kLength;
+        }
+        uint32_t d;
+        if (!Get32(d)) return kFailed;
+        length = d;
+        return kLength;
+    }
+    bool Get8(uint8_t &v) {
+        if (end_ - p_ < 1) return false;
+        v = *p_++;
+        return true;
+    }
+    bool Get16(uint16_t &v) {
+        if (end_ - p_ < 2) return false;
+        v = static_cast<uint16_t>(p_[0] | (p_[1] << 8));
+        p_ += 2;
+        return true;
+    }
+    bool Get32(uint32_t &v) {
+        if (end_ - p_ < 4) return false;
+        v = static_cast<uint32_t>(p_[0]) | (static_cast<uint32_t>(p_[1]) << 8) |
+            (static_cast<uint32_t>(p_[2]) << 16) | (static_cast<uint32_t>(p_[3]) << 24);
+        p_ += 4;
+        return true;
+    }
+    void Fail() { damaged_ = true; }
+
+    const unsigned char *p_;
+    const unsigned char *end_;
+    bool damaged_ = false;
+};
+
+// The one list of the file's fields, in file order, used for writing and for reading.
+template <class Options, class Visitor>
+void VisitFields(Options &o, Visitor &v) {
+    v.Int(o.reserved1);                       // 1
+    v.Str(o.outputFolder);                    // 2
+    v.Str(o.pdfPassword);
+    v.Str(o.fontScaleText);
+    v.Str(o.imageDpiText);
+    v.Str(o.userPassword);
+    v.Str(o.bookTitle);
+    v.Str(o.bookCreator);
+    v.Str(o.bookSubject);                     // 9
+    v.Int(o.useSourceMetadata);               // 10
+    v.Str(o.bookAuthor);                      // 11
+    v.Int(o.fileListTask, &o.listedTask);     // 12
+    v.Int(o.reserved13);
+    v.Int(o.reserved14);
+    v.Int(o.ignoreImagesAll);                 // 15
+    v.Int(o.outputHiddenText);
+    v.Int(o.fixImageSize);
+    v.Int(o.compatibleKindle);
+    v.Int(o.createCover);                     // 19
+    v.Str(o.reserved20);
+    v.Int(o.reserved21);
+    v.Int(o.reserved22);
+    v.Int(o.sameAsSource);                    // 23
+    v.Int(o.useMyDocuments);
+    v.Int(o.overwriteExisting);
+    v.Int(o.reserved26);
+    v.Int(o.reserved27);
+    v.Int(o.reserved28);
+    v.Int(o.parseMode);                       // 29
+    for (auto &r : o.reserved30to38) v.Int(r);
+    v.Int(o.taskKind);                        // 39
+    for (auto &r : o.reserved40to42) v.Int(r);
+    v.Int(o.outputOutline);                   // 43
+    v.Int(o.importBookmarksToToc);
+    v.Int(o.outlinePosition);
+    v.Int(o.mobiCompression);
+    v.Int(o.columnMode);                      // 47
+    v.Int(o.noOutput);
+    v.Int(o.ignoreImages);
+    v.Int(o.ignoreVectorGraphics);
+    v.Int(o.paragraphCheck);
+    v.Int(o.alignCheck);
+    v.Int(o.ignoreLinks);                     // 53
+    v.Int(o.automationPreview);
+    v.Int(o.previewWidth);
+    v.Int(o.previewHeight);
+    v.Int(o.previewExpanded);                 // 57
+}
+
+// Reads at most kMaxFileBytes of a regular file. Anything else (missing, a folder, a pipe that
+// would block) is unreadable.
+bool ReadSettingsBytes(const std::string &path, std::string &bytes) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes.clear();
+    char buf[16384];
+    size_t got;
+    while (bytes.size() < kMaxFileBytes && (got = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.append(buf, std::min(got, kMaxFileBytes - bytes.size()));
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+} // namespace
+
+std::string SettingsFile::DefaultPath() { return ConfigFolder() + "Option20110626.dat"; }
+
+std::string SettingsFile::Encode(const ConversionOptions &options) {
+    Writer writer;
+    VisitFields(options, writer);
+    return writer.Take();
+}
+
+int SettingsFile::Decode(const std::string &bytes, ConversionOptions &options) {
+    Reader reader(bytes);
+    VisitFields(options, reader);
+    return reader.Damaged() ? kDamaged : kComplete;
+}
+
+int SettingsFile::Load(ConversionOptions &options, const std::string &path) {
+    std::string bytes;
+    if (!ReadSettingsBytes(path, bytes)) return kUnreadable;
+    int result = Decode(bytes, options);
+    if (result == kDamaged)
+        LogWarning("settings file '" + path + "' is damaged; the fields after the damage keep their defaults");
+    return result;
+}
+
+int SettingsFile::Save(const ConversionOptions &options, const std::string &path) {
+    if (path.empty()) return -1;
+    const std::string bytes = Encode(options);
+    std::string folder = FolderPart(path);
+    if (folder.empty()) folder = "./";
+    CreateFolders(folder);
+    // Write a sibling file and move it over the old one, so that a failed or interrupted write
+    // never leaves half a settings file behind.
+    std::string temp = CreateUniqueTempFile(FileNamePart(path) + ".", folder);
+    if (!temp.empty()) {
+        if (WriteFile(temp, bytes) && std::rename(temp.c_str(), path.c_str()) == 0) return 0;
+        std::remove(temp.c_str());
+    }
+    // The folder may refuse new files while the file itself is writable.
+    return WriteFile(path, bytes) ? 0 : -1;
+}
+
+} // namespace qm

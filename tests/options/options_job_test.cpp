@@ -1,0 +1,175 @@
+// The job snapshot's number parsing and the rules that link option fields.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <locale>
+#include <string>
+
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+#include "platform/paths.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using qm::ConversionOptions;
+
+double FontScaleOf(const std::string &text) {
+    ConversionOptions o;
+    o.fontScaleText = text;
+    return qm::MakeConversionJob(o).fontScale;
+}
+
+TEST(ConversionJob, NumbersAreReadFromTheOptionTexts) {
+    EXPECT_EQ(FontScaleOf("abc"), 0.0);
+    EXPECT_EQ(FontScaleOf(""), 0.0);
+    EXPECT_EQ(FontScaleOf("1.5"), 1.5);
+    EXPECT_EQ(FontScaleOf(" 2.5 "), 2.5);
+    EXPECT_EQ(FontScaleOf("+.5"), 0.5);
+    EXPECT_EQ(FontScaleOf("-1"), -1.0);
+    EXPECT_EQ(FontScaleOf("3x"), 3.0);       // a number followed by text: the number
+    EXPECT_EQ(FontScaleOf("1,5"), 1.0);      // "." is the only decimal point
+    EXPECT_EQ(FontScaleOf("+-1"), 0.0);
+    EXPECT_EQ(FontScaleOf("nan"), 0.0);      // not finite: no usable number
+    EXPECT_EQ(FontScaleOf("inf"), 0.0);
+    EXPECT_EQ(FontScaleOf("1e999"), 0.0);
+    EXPECT_EQ(FontScaleOf("0x10"), 0.0);     // hexadecimal is not decimal: the "0" only
+
+    ConversionOptions o;
+    o.imageDpiText = "96.7";
+    EXPECT_DOUBLE_EQ(qm::MakeConversionJob(o).imageDpi, 96.7);
+    EXPECT_EQ(qm::MakeConversionJob(ConversionOptions()).imageDpi, 72.0);
+    EXPECT_EQ(qm::MakeConversionJob(ConversionOptions()).fontScale, 1.0);
+}
+
+TEST(ConversionJob, DecimalPointDoesNotDependOnTheLocale) {
+    // A user whose locale writes "1,0" must still get 1.0 from the default "1.0".
+    const char *german[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"};
+    std::string old = std::setlocale(LC_ALL, nullptr);
+    bool set = false;
+    for (const char *name : german) {
+        if (std::setlocale(LC_ALL, name)) {
+            set = true;
+            break;
+        }
+    }
+    if (!set) GTEST_SKIP() << "no locale with a decimal comma installed";
+    EXPECT_EQ(FontScaleOf("1.5"), 1.5);
+    EXPECT_EQ(FontScaleOf("1,5"), 1.0);
+    std::setlocale(LC_ALL, old.c_str());
+}
+
+TEST(ConversionJob, SnapshotCarriesTheOptions) {
+    ConversionOptions o;
+    o.pdfPassword = "pw";
+    o.compatibleKindle = 7;  // any non-zero value is on
+    o.createCover = 1;
+    o.parseMode = static_cast<int32_t>(qm::ParseMode::Imaging);
+    o.columnMode = 2;
+    o.noOutput = 1;
+    o.ignoreVectorGraphics = 1;
+    o.paragraphCheck = 0;
+    o.ignoreLinks = 0;
+    o.outlinePosition = 2;
+    qm::ConversionJob job = qm::MakeConversionJob(o);
+    EXPECT_EQ(job.password, "pw");
+    EXPECT_TRUE(job.compatibleKindle);
+    EXPECT_TRUE(job.createCover);
+    EXPECT_FALSE(job.ignoreImagesAll);
+    EXPECT_EQ(job.parseMode, 2);
+    EXPECT_EQ(job.outlinePosition, 2);
+    EXPECT_EQ(job.ignoreLinks, 0);
+    qm::PageParseOptions page;
+    page.columnMode = 2;
+    page.noOutput = 1;
+    page.ignoreVectorGraphics = 1;
+    page.paragraphCheck = 0;
+    EXPECT_EQ(job.pageDefaults, page);
+
+    // Hooks: absent hooks are harmless, present ones are seen.
+    EXPECT_FALSE(job.CancelRequested());
+    job.ReportProgress(50);
+    std::atomic<unsigned char> cancel{0};
+    std::atomic<int> progress{0};
+    job.cancelRequested = &cancel;
+    job.progressPercent = &progress;
+    job.ReportProgress(40);
+    EXPECT_EQ(progress.load(), 40);
+    cancel = 1;
+    EXPECT_TRUE(job.CancelRequested());
+}
+
+TEST(ConversionOptions, OutputFolderRules) {
+    ConversionOptions o;
+    EXPECT_EQ(o.outputFolder, qm::HomeFolder());
+    EXPECT_EQ(o.outputFolder.back(), '/');
+    o.outputFolder = "";
+    o.LeaveOptionsPage();
+    EXPECT_EQ(o.outputFolder, qm::HomeFolder());
+    o.outputFolder = "/srv/books";  // e.g. from an older settings file
+    o.LeaveOptionsPage();
+    EXPECT_EQ(o.outputFolder, "/srv/books/");
+
+    qmtest::TempDir dir;
+    const char *oldDocs = std::getenv("XDG_DOCUMENTS_DIR");
+    std::string saved = oldDocs ? oldDocs : "";
+    std::string docs = dir.Path().substr(0, dir.Path().size() - 1);  // without the "/"
+    setenv("XDG_DOCUMENTS_DIR", docs.c_str(), 1);
+    o.useMyDocuments = 0;
+    o.EnterOptionsPage();
+    EXPECT_EQ(o.outputFolder, "/srv/books/");
+    o.useMyDocuments = 1;
+    o.EnterOptionsPage();
+    EXPECT_EQ(o.outputFolder, dir.Path());
+    if (oldDocs)
+        setenv("XDG_DOCUMENTS_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DOCUMENTS_DIR");
+}
+
+TEST(ConversionOptions, CoverAndKindleFollowEachOther) {
+    ConversionOptions o;
+    o.compatibleKindle = 1;  // as a settings file may leave it, with the cover on
+    o.createCover = 1;
+    o.SetCreateCover(false);
+    EXPECT_EQ(o.compatibleKindle, 0);
+    o.SetCompatibleKindle(true);
+    EXPECT_EQ(o.createCover, 1);
+    o.SetCompatibleKindle(false);
+    EXPECT_EQ(o.createCover, 1);  // the cover stays
+    o.SetCreateCover(true);
+    EXPECT_EQ(o.compatibleKindle, 0);
+}
+
+TEST(ConversionOptions, TaskChangeReachesTheFileListOnce) {
+    ConversionOptions o;
+    for (auto &r : o.reserved30to38) r = 5;
+    o.EnterTaskPage(0);
+    o.LeaveTaskPage(0);  // same task: nothing reset, no clearing
+    EXPECT_EQ(o.reserved30to38[3], 5);
+    EXPECT_FALSE(o.EnterFileListPage());
+
+    o.EnterTaskPage(0);
+    o.LeaveTaskPage(1);
+    EXPECT_EQ(o.taskKind, 1);
+    EXPECT_EQ(o.reserved30to38[0], 5);  // field 30 is not bound to the task
+    for (size_t i = 1; i < o.reserved30to38.size(); ++i) EXPECT_EQ(o.reserved30to38[i], 0);
+    EXPECT_TRUE(o.EnterFileListPage());
+    EXPECT_FALSE(o.EnterFileListPage());
+}
+
+TEST(ConversionOptions, DefaultPageSettingDropsWholePageImage) {
+    ConversionOptions o;
+    qm::PageParseOptions page;
+    page.columnMode = 2;
+    page.imageWholePage = 1;
+    page.alignCheck = 0;
+    o.SetPageDefaults(page);
+    EXPECT_EQ(o.columnMode, 2);
+    EXPECT_EQ(o.alignCheck, 0);
+    page.imageWholePage = 0;
+    EXPECT_EQ(o.PageDefaults(), page);
+}
+
+} // namespace
