@@ -1,0 +1,18 @@
+// quillmark-cli: the command-line face of the converter core.
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+
+int main(int argc, char **argv) {
+    CLI::App app{"Quillmark: PDF files to EPUB 2 books, from the command line."};
+    app.require_subcommand(1);
+    qmcli::Runner run;
+    qmcli::RegisterInfoCommand(app, run);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
+    return run ? run() : 2;
+}

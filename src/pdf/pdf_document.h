@@ -1,0 +1,90 @@
+#pragma once
+// One open PDF: the engine's handles, password check, title, outline, page tree and page stepping,
+// and the page model of its captured pages. A recursive lock serialises every use of the engine's
+// document, because the conversion thread and the thumbnail loader reach the same document; each
+// thread uses its own engine context (pdf/engine.h).
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "extract/page_model.h"
+
+namespace qm {
+
+struct ConversionJob;
+class UserPrompt;
+
+struct DocumentState {
+    std::optional<std::string> title;  // Info "Title" as UTF-8; empty optional when absent
+    fz_document *document = nullptr;
+    fz_outline *outline = nullptr;
+    int pageCount = 0;
+    bool glyphCache = false;           // the engine's glyph cache is shared per process; this marks
+                                       // that this document has started using it
+    int resolution = 0;                // view resolution in dpi
+    int rotation = 0;                  // extra rotation in degrees
+    fz_pixmap *raster = nullptr;       // output raster of the current page
+    fz_pixmap *viewRaster = nullptr;   // view raster of the current page
+    int pageNumber = 0;                // page being drawn, 1..pageCount
+    fz_page *page = nullptr;           // loaded current page
+    fz_matrix pageTransform = {1, 0, 0, 1, 0, 0};
+    fz_irect pageBox = {0, 0, 0, 0};
+    int viewWidth = 0, viewHeight = 0;
+    int fitToView = 0;
+    int panX = 0, panY = 0;
+    std::string path;                  // the file the document was opened from
+};
+
+class PdfDocument {
+public:
+    PdfDocument();
+    virtual ~PdfDocument();
+    PdfDocument(const PdfDocument &) = delete;
+    PdfDocument &operator=(const PdfDocument &) = delete;
+
+    // Clears the state: view 640 x 480, resolution 72, page model attached.
+    void Reset();
+    // 0 when open, -1 on failure (error trace entry, or "Invalid password." through the prompt).
+    int Open(const std::string &path, const std::string &password, const std::string &userPassword);
+    // Releases everything; safe on a document that failed to open, and twice.
+    void Close();
+
+    int PageCount();
+    void GoToPage(int n);
+    void PreviousPage(int k);
+    void NextPage(int k);
+
+    // The engine's handles. Use them only while holding Lock(), each thread with EngineContext().
+    DocumentState &State() { return state_; }
+    const std::optional<std::string> &Title() const { return state_.title; }
+    fz_document *Document() const { return state_.document; }
+    fz_outline *Outline() const { return state_.outline; }
+    std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(lock_); }
+
+    // Where user-facing messages of this document go (defaults to the console prompt).
+    void SetPrompt(UserPrompt *prompt);
+    UserPrompt &Prompt() const;
+
+    PageModel pageModel;
+    int renderDpi = 72;
+    int currentPage = 1;
+    int pagesSinceFlush = 0;
+    int navCounters[2] = {0, 0};
+    ConversionJob *job = nullptr;
+
+private:
+    DocumentState state_;
+    std::recursive_mutex lock_;
+    UserPrompt *prompt_ = nullptr;
+};
+
+// Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;
+// nothing happens when the list cannot be opened.
+void ListProducedFile(const ConversionJob &job, const std::string &text);
+// The same with the work folder given directly.
+void ListProducedFileIn(const std::string &workFolder, const std::string &text);
+
+} // namespace qm

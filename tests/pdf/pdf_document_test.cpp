@@ -1,0 +1,234 @@
+// Opening, authenticating, stepping and closing PDFs, including damaged files and use of one
+// document from two threads.
+#include <gtest/gtest.h>
+#include <mupdf/fitz.h>
+
+#include <atomic>
+#include <thread>
+
+#include "pdf/engine.h"
+#include "pdf/pdf_document.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/prompt.h"
+#include "support/pdf_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct RecordingPrompt : qm::UserPrompt {
+    std::vector<std::string> messages;
+    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
+    bool AskYesNo(const std::string &text, const std::string &) override {
+        messages.push_back(text);
+        return false;
+    }
+};
+
+class PdfDocumentTest : public ::testing::Test {
+protected:
+    qmtest::TempDir dir;
+    RecordingPrompt prompt;
+
+    int OpenDoc(qm::PdfDocument &doc, const std::string &path, const std::string &password = "") {
+        doc.SetPrompt(&prompt);
+        doc.Reset();
+        return doc.Open(path, password, "");
+    }
+};
+
+TEST_F(PdfDocumentTest, OpensAndReadsTitleOutlineAndPageCount) {
+    qmtest::PdfBuilder b;
+    for (int i = 0; i < 4; ++i) b.Text(b.AddPage(), 72, 700, "Page text " + std::to_string(i + 1));
+    b.SetInfo("Été en forêt", "Author");
+    int chapter = b.AddOutline("Chapter 1", 0);
+    b.AddOutline("Section 1.1", 1, chapter);
+    b.AddOutline("Chapter 2", 3);
+    ASSERT_TRUE(b.Save(dir.File("a.pdf")));
+
+    qm::PdfDocument doc;
+    ASSERT_EQ(OpenDoc(doc, dir.File("a.pdf")), 0);
+    EXPECT_EQ(doc.PageCount(), 4);
+    ASSERT_TRUE(doc.Title().has_value());
+    EXPECT_EQ(*doc.Title(), "Été en forêt");
+    ASSERT_NE(doc.Outline(), nullptr);
+    EXPECT_STREQ(doc.Outline()->title, "Chapter 1");
+    ASSERT_NE(doc.Outline()->down, nullptr);
+    EXPECT_STREQ(doc.Outline()->down->title, "Section 1.1");
+    ASSERT_NE(doc.Outline()->next, nullptr);
+    EXPECT_EQ(doc.Outline()->next->page.page, 3);
+    EXPECT_EQ(doc.State().resolution, 72);
+    EXPECT_EQ(doc.State().viewWidth, 640);
+    EXPECT_EQ(doc.State().viewHeight, 480);
+    EXPECT_TRUE(prompt.messages.empty());
+    doc.Close();
+    doc.Close();  // twice is harmless
+    EXPECT_EQ(doc.Document(), nullptr);
+}
+
+TEST_F(PdfDocumentTest, MissingInfoOrTitleLeavesTitleNull) {
+    qmtest::PdfBuilder noInfo;
+    noInfo.Text(noInfo.AddPage(), 72, 700, "x");
+    ASSERT_TRUE(noInfo.Save(dir.File("noinfo.pdf")));
+    qmtest::PdfBuilder noTitle;
+    noTitle.Text(noTitle.AddPage(), 72, 700, "x");
+    noTitle.SetInfo("", "Only Author");
+    ASSERT_TRUE(noTitle.Save(dir.File("notitle.pdf")));
+
+    for (const char *name : {"noinfo.pdf", "notitle.pdf"}) {
+        qm::PdfDocument doc;
+        ASSERT_EQ(OpenDoc(doc, dir.File(name)), 0) << name;
+        EXPECT_FALSE(doc.Title().has_value()) << name;
+        EXPECT_EQ(doc.Outline(), nullptr);
+    }
+}
+
+TEST_F(PdfDocumentTest, PasswordHandling) {
+    qmtest::PdfBuilder b;
+    b.Text(b.AddPage(), 72, 700, "secret");
+    b.SetInfo("Secret Title");
+    ASSERT_TRUE(b.SaveEncrypted(dir.File("empty-user.pdf"), ""));
+    ASSERT_TRUE(b.SaveEncrypted(dir.File("locked.pdf"), "letmein"));
+
+    {
+        qm::PdfDocument doc;
+        EXPECT_EQ(OpenDoc(doc, dir.File("empty-user.pdf")), 0);
+        EXPECT_TRUE(prompt.messages.empty());
+        ASSERT_TRUE(doc.Title().has_value());
+        EXPECT_EQ(*doc.Title(), "Secret Title");
+    }
+    {
+        qm::PdfDocument doc;
+        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "wrong"), -1);
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_EQ(prompt.messages[0], "Invalid password.");
+        EXPECT_FALSE(doc.Title().has_value());
+    }
+    {
+        prompt.messages.clear();
+        qm::PdfDocument doc;
+        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), ""), -1);
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{"Invalid password."});
+    }
+    {
+        prompt.messages.clear();
+        qm::PdfDocument doc;
+        ASSERT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "letmein"), 0);
+        EXPECT_EQ(*doc.Title(), "Secret Title");
+        EXPECT_EQ(doc.PageCount(), 1);
+    }
+}
+
+TEST_F(PdfDocumentTest, DamagedAndMissingFilesFailCleanly) {
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("good.pdf"), 5));
+    ASSERT_TRUE(qmtest::WriteZeroByteFile(dir.File("zero.pdf")));
+    ASSERT_TRUE(qmtest::WriteGarbageFile(dir.File("garbage.pdf")));
+    ASSERT_TRUE(qm::WriteFile(dir.File("text.pdf"), "this is not a PDF at all\n"));
+    qm::LogCapture log;
+    for (const char *name : {"missing.pdf", "zero.pdf", "garbage.pdf", "text.pdf"}) {
+        qm::PdfDocument doc;
+        EXPECT_EQ(OpenDoc(doc, dir.File(name)), -1) << name;
+        EXPECT_TRUE(log.Contains("cannot open document '" + dir.File(name) + "'")) << name << log.Text();
+    }
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Every truncation of a valid file either opens (the engine repairs it) or fails with -1; pages
+    // that open can be counted and loaded without a crash.
+    int64_t size = qm::FileSize(dir.File("good.pdf"));
+    ASSERT_GT(size, 0);
+    for (int64_t keep = 0; keep < size; keep += (keep < 64 ? 7 : 97)) {
+        std::string cut = dir.File("cut.pdf");
+        ASSERT_TRUE(qmtest::WriteTruncatedCopy(dir.File("good.pdf"), cut, static_cast<size_t>(keep)));
+        qm::PdfDocument doc;
+        int rc = OpenDoc(doc, cut);
+        ASSERT_TRUE(rc == 0 || rc == -1);
+        if (rc == 0) {
+            auto lock = doc.Lock();
+            fz_context *ctx = qm::EngineContext();
+            for (int i = 0; i < doc.PageCount(); ++i) {
+                fz_page *page = nullptr;
+                fz_try(ctx) page = fz_load_page(ctx, doc.Document(), i);
+                fz_catch(ctx) page = nullptr;
+                fz_drop_page(ctx, page);
+            }
+        }
+    }
+}
+
+TEST_F(PdfDocumentTest, PageStepping) {
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("five.pdf"), 5));
+    qm::PdfDocument doc;
+    ASSERT_EQ(OpenDoc(doc, dir.File("five.pdf")), 0);
+    doc.GoToPage(5);
+    doc.NextPage(1);
+    EXPECT_EQ(doc.currentPage, 5);
+    EXPECT_EQ(doc.State().pageNumber, 5);
+    doc.GoToPage(3);
+    doc.PreviousPage(5);
+    EXPECT_EQ(doc.currentPage, 1);
+    EXPECT_EQ(doc.State().pageNumber, 1);
+    doc.GoToPage(0);
+    EXPECT_EQ(doc.currentPage, 0);
+    EXPECT_EQ(doc.State().pageNumber, 1);
+    doc.GoToPage(9);
+    EXPECT_EQ(doc.currentPage, 9);
+    EXPECT_EQ(doc.State().pageNumber, 5);
+    doc.GoToPage(2);
+    doc.NextPage(2);
+    EXPECT_EQ(doc.currentPage, 4);
+    EXPECT_EQ(doc.State().pageNumber, 4);
+}
+
+TEST_F(PdfDocumentTest, ListProducedFileAppendsOneLineEachCall) {
+    qm::ListProducedFileIn(dir.Path(), "/w/styles.css");
+    qm::ListProducedFileIn(dir.Path(), "/w/page-1.html");
+    qm::ListProducedFileIn(dir.Path(), "/w/page-1.html");
+    std::string text;
+    ASSERT_TRUE(qm::ReadFile(dir.File("textlist.txt"), text));
+    EXPECT_EQ(text, "/w/styles.css\n/w/page-1.html\n/w/page-1.html\n");
+    // An unwritable location is silently ignored.
+    qm::ListProducedFileIn(dir.File("no/such/folder"), "x");
+}
+
+TEST_F(PdfDocumentTest, SecondThreadUsesSameDocumentUnderTheLock) {
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("many.pdf"), 12));
+    qm::PdfDocument doc;
+    ASSERT_EQ(OpenDoc(doc, dir.File("many.pdf")), 0);
+    std::atomic<int> loaded{0};
+    std::atomic<bool> failed{false};
+    std::thread other([&] {
+        fz_context *ctx = qm::EngineContext();
+        for (int round = 0; round < 5; ++round) {
+            auto lock = doc.Lock();
+            int n = doc.PageCount();
+            for (int i = 0; i < n; ++i) {
+                fz_page *page = nullptr;
+                fz_try(ctx) {
+                    page = fz_load_page(ctx, doc.Document(), i);
+                    fz_rect r = fz_bound_page(ctx, page);
+                    if (r.x1 - r.x0 < 100) failed = true;
+                }
+                fz_catch(ctx) failed = true;
+                fz_drop_page(ctx, page);
+                ++loaded;
+            }
+        }
+    });
+    for (int round = 0; round < 200; ++round) {
+        doc.NextPage(1);
+        if (doc.currentPage == doc.PageCount()) doc.GoToPage(1);
+        {
+            auto lock = doc.Lock();
+            fz_context *ctx = qm::EngineContext();
+            fz_page *page = nullptr;
+            fz_try(ctx) page = fz_load_page(ctx, doc.Document(), doc.State().pageNumber - 1);
+            fz_catch(ctx) failed = true;
+            fz_drop_page(ctx, page);
+        }
+    }
+    other.join();
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(loaded, 60);
+}
+
+} // namespace

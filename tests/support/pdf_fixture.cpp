@@ -1,0 +1,472 @@
+#include "support/pdf_fixture.h"
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "pdf/engine.h"
+#include "platform/paths.h"
+
+namespace qmtest {
+
+struct PdfBuilder::Impl {
+    fz_context *ctx = nullptr;
+    pdf_document *doc = nullptr;
+    bool built = false;
+};
+
+namespace {
+
+const char *kUnicodeFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// Decodes one UTF-8 sequence; returns the code point and advances i (invalid bytes give U+FFFD).
+int NextCodePoint(const std::string &s, size_t &i) {
+    unsigned char c = static_cast<unsigned char>(s[i++]);
+    if (c < 0x80) return c;
+    int extra = (c >= 0xF0) ? 3 : (c >= 0xE0) ? 2 : (c >= 0xC0) ? 1 : -1;
+    if (extra < 0) return 0xFFFD;
+    int cp = c & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+    }
+    return cp;
+}
+
+// WinAnsi code of a code point, or '?' when it has none.
+int WinAnsiCode(int cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return cp;
+    static const struct {
+        int cp, code;
+    } table[] = {{0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86},
+                 {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C},
+                 {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95},
+                 {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B},
+                 {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F}};
+    for (const auto &e : table)
+        if (e.cp == cp) return e.code;
+    return '?';
+}
+
+std::string PdfString(const std::string &utf8) {
+    std::string out = "(";
+    for (size_t i = 0; i < utf8.size();) {
+        int code = WinAnsiCode(NextCodePoint(utf8, i));
+        if (code == '(' || code == ')' || code == '\\') {
+            out += '\\';
+            out += static_cast<char>(code);
+        } else if (code < 32 || code > 126) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\%03o", code);
+            out += buf;
+        } else {
+            out += static_cast<char>(code);
+        }
+    }
+    return out + ")";
+}
+
+std::string Num(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.4f", v);
+    // Trim trailing zeros for compact operators.
+    std::string s(buf);
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    if (s == "-0") s = "0";
+    return s;
+}
+
+std::string Colour(Rgb c, bool fill) {
+    return Num(c.r) + " " + Num(c.g) + " " + Num(c.b) + (fill ? " rg " : " RG ");
+}
+
+} // namespace
+
+PdfBuilder::PdfBuilder() : impl_(new Impl) { impl_->ctx = qm::EngineContext(); }
+
+PdfBuilder::~PdfBuilder() {
+    if (impl_->doc) pdf_drop_document(impl_->ctx, impl_->doc);
+    delete impl_;
+}
+
+int PdfBuilder::AddPage(double width, double height, int rotate) {
+    pages_.push_back(Page{width, height, rotate, std::string(), {}, {}, {}});
+    return static_cast<int>(pages_.size()) - 1;
+}
+
+std::string PdfBuilder::FontResource(const std::string &font) {
+    for (const auto &f : fonts_)
+        if (f.first == font) return f.second;
+    std::string name = "F" + std::to_string(fonts_.size() + 1);
+    fonts_.emplace_back(font, name);
+    return name;
+}
+
+void PdfBuilder::Text(int page, double x, double y, const std::string &text, double size, const std::string &font,
+                      Rgb colour) {
+    std::string res = FontResource(font);
+    pages_[page].content += "BT " + Colour(colour, true) + "/" + res + " " + Num(size) + " Tf " + Num(x) + " " +
+                            Num(y) + " Td " + PdfString(text) + " Tj ET\n";
+}
+
+void PdfBuilder::GlyphByGlyph(int page, double x, double y, const std::string &text, double advance, double size,
+                              const std::string &font) {
+    std::string res = FontResource(font);
+    size_t i = 0;
+    int k = 0;
+    while (i < text.size()) {
+        size_t start = i;
+        NextCodePoint(text, i);
+        pages_[page].content += "BT /" + res + " " + Num(size) + " Tf " + Num(x + k * advance) + " " + Num(y) +
+                                " Td " + PdfString(text.substr(start, i - start)) + " Tj ET\n";
+        ++k;
+    }
+}
+
+void PdfBuilder::UnicodeText(int page, double x, double y, const std::string &utf8, double size) {
+    usesUnicodeFont_ = true;
+    // Glyph ids are looked up when the document is built; store the code points for now as a marker
+    // operator sequence that Build() rewrites.
+    std::string cps;
+    for (size_t i = 0; i < utf8.size();) {
+        cps += std::to_string(NextCodePoint(utf8, i));
+        cps += ',';
+    }
+    pages_[page].content += "BT /FU " + Num(size) + " Tf " + Num(x) + " " + Num(y) + " Td %%U" + cps + "\n";
+}
+
+void PdfBuilder::FillRect(int page, double x, double y, double w, double h, Rgb colour) {
+    pages_[page].content +=
+        "q " + Colour(colour, true) + Num(x) + " " + Num(y) + " " + Num(w) + " " + Num(h) + " re f Q\n";
+}
+
+void PdfBuilder::StrokeRect(int page, double x, double y, double w, double h, double lineWidth, Rgb colour) {
+    pages_[page].content += "q " + Colour(colour, false) + Num(lineWidth) + " w " + Num(x) + " " + Num(y) + " " +
+                            Num(w) + " " + Num(h) + " re S Q\n";
+}
+
+void PdfBuilder::Line(int page, double x0, double y0, double x1, double y1, double lineWidth, Rgb colour) {
+    pages_[page].content += "q " + Colour(colour, false) + Num(lineWidth) + " w " + Num(x0) + " " + Num(y0) + " m " +
+                            Num(x1) + " " + Num(y1) + " l S Q\n";
+}
+
+void PdfBuilder::Image(int page, double x, double y, double w, double h, int pw, int ph) {
+    std::string name = "Im" + std::to_string(images_.size() + 1);
+    images_.push_back(ImageSpec{name, pw, ph});
+    pages_[page].xobjects.push_back(name);
+    pages_[page].content += "q " + Num(w) + " 0 0 " + Num(h) + " " + Num(x) + " " + Num(y) + " cm /" + name + " Do Q\n";
+}
+
+void PdfBuilder::ShadeRect(int page, double x, double y, double w, double h) {
+    std::string name = "Sh" + std::to_string(shades_.size() + 1);
+    shades_.push_back(ShadeSpec{name, x, y, x + w, y});
+    pages_[page].shadings.push_back(name);
+    pages_[page].content +=
+        "q " + Num(x) + " " + Num(y) + " " + Num(w) + " " + Num(h) + " re W n /" + name + " sh Q\n";
+}
+
+void PdfBuilder::Raw(int page, const std::string &operators) {
+    pages_[page].content += operators;
+    if (operators.empty() || operators.back() != '\n') pages_[page].content += '\n';
+}
+
+void PdfBuilder::SetInfo(const std::string &title, const std::string &author, const std::string &subject) {
+    title_ = title;
+    author_ = author;
+    subject_ = subject;
+    hasInfo_ = true;
+}
+
+int PdfBuilder::AddOutline(const std::string &title, int page, int parent, double y) {
+    outline_.push_back(OutlineEntry{title, page, parent, y});
+    return static_cast<int>(outline_.size()) - 1;
+}
+
+void PdfBuilder::LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage) {
+    links_.push_back(Link{page, x0, y0, x1, y1, targetPage, std::string()});
+}
+
+void PdfBuilder::LinkToUri(int page, double x0, double y0, double x1, double y1, const std::string &uri) {
+    links_.push_back(Link{page, x0, y0, x1, y1, -1, uri});
+}
+
+bool PdfBuilder::Build() {
+    if (impl_->built) return impl_->doc != nullptr;
+    impl_->built = true;
+    fz_context *ctx = impl_->ctx;
+    pdf_document *doc = nullptr;
+    fz_font *ufont = nullptr;
+    pdf_obj *ufontRef = nullptr;
+    bool ok = true;
+    fz_var(doc);
+    fz_var(ufont);
+    fz_var(ufontRef);
+    fz_var(ok);
+    // Everything below is engine calls on plain data prepared before the try (no C++ objects with
+    // destructors are created inside it, apart from strings whose lifetime ends within each step).
+    std::vector<pdf_obj *> fontRefs(fonts_.size(), nullptr);
+    std::vector<pdf_obj *> imageRefs(images_.size(), nullptr);
+    std::vector<pdf_obj *> shadeRefs(shades_.size(), nullptr);
+    std::vector<std::string> contents(pages_.size());
+    fz_try(ctx) {
+        doc = pdf_create_document(ctx);
+        for (size_t i = 0; i < fonts_.size(); ++i) {
+            pdf_obj *f = pdf_add_new_dict(ctx, doc, 4);
+            pdf_dict_put(ctx, f, PDF_NAME(Type), PDF_NAME(Font));
+            pdf_dict_put(ctx, f, PDF_NAME(Subtype), PDF_NAME(Type1));
+            pdf_dict_put_name(ctx, f, PDF_NAME(BaseFont), fonts_[i].first.c_str());
+            if (fonts_[i].first != "Symbol" && fonts_[i].first != "ZapfDingbats")
+                pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+            fontRefs[i] = f;
+        }
+        if (usesUnicodeFont_) {
+            ufont = fz_new_font_from_file(ctx, "DejaVuSans", kUnicodeFontPath, 0, 0);
+            ufontRef = pdf_add_cid_font(ctx, doc, ufont);
+        }
+        for (size_t i = 0; i < images_.size(); ++i) {
+            fz_pixmap *pix = fz_new_pixmap(ctx, fz_device_rgb(ctx), images_[i].pw, images_[i].ph, nullptr, 0);
+            unsigned char *s = fz_pixmap_samples(ctx, pix);
+            int stride = fz_pixmap_stride(ctx, pix);
+            for (int y = 0; y < images_[i].ph; ++y)
+                for (int x = 0; x < images_[i].pw; ++x) {
+                    unsigned char *p = s + y * stride + x * 3;
+                    p[0] = static_cast<unsigned char>(x * 255 / (images_[i].pw > 1 ? images_[i].pw - 1 : 1));
+                    p[1] = static_cast<unsigned char>(y * 255 / (images_[i].ph > 1 ? images_[i].ph - 1 : 1));
+                    p[2] = static_cast<unsigned char>(((x / 4 + y / 4) & 1) ? 200 : 40);
+                }
+            fz_image *img = fz_new_image_from_pixmap(ctx, pix, nullptr);
+            fz_drop_pixmap(ctx, pix);
+            fz_try(ctx) imageRefs[i] = pdf_add_image(ctx, doc, img);
+            fz_always(ctx) fz_drop_image(ctx, img);
+            fz_catch(ctx) fz_rethrow(ctx);
+        }
+        for (size_t i = 0; i < shades_.size(); ++i) {
+            pdf_obj *sh = pdf_add_new_dict(ctx, doc, 4);
+            pdf_dict_put_int(ctx, sh, PDF_NAME(ShadingType), 2);
+            pdf_dict_put(ctx, sh, PDF_NAME(ColorSpace), PDF_NAME(DeviceRGB));
+            pdf_obj *coords = pdf_dict_put_array(ctx, sh, PDF_NAME(Coords), 4);
+            pdf_array_push_real(ctx, coords, shades_[i].x0);
+            pdf_array_push_real(ctx, coords, shades_[i].y0);
+            pdf_array_push_real(ctx, coords, shades_[i].x1);
+            pdf_array_push_real(ctx, coords, shades_[i].y1);
+            pdf_obj *fn = pdf_dict_put_dict(ctx, sh, PDF_NAME(Function), 4);
+            pdf_dict_put_int(ctx, fn, PDF_NAME(FunctionType), 2);
+            pdf_obj *domain = pdf_dict_put_array(ctx, fn, PDF_NAME(Domain), 2);
+            pdf_array_push_real(ctx, domain, 0);
+            pdf_array_push_real(ctx, domain, 1);
+            pdf_obj *c0 = pdf_dict_put_array(ctx, fn, PDF_NAME(C0), 3);
+            pdf_array_push_real(ctx, c0, 1);
+            pdf_array_push_real(ctx, c0, 0);
+            pdf_array_push_real(ctx, c0, 0);
+            pdf_obj *c1 = pdf_dict_put_array(ctx, fn, PDF_NAME(C1), 3);
+            pdf_array_push_real(ctx, c1, 0);
+            pdf_array_push_real(ctx, c1, 0);
+            pdf_array_push_real(ctx, c1, 1);
+            pdf_dict_put_int(ctx, fn, PDF_NAME(N), 1);
+            pdf_obj *ext = pdf_dict_put_array(ctx, sh, PDF_NAME(Extend), 2);
+            pdf_array_push_bool(ctx, ext, 1);
+            pdf_array_push_bool(ctx, ext, 1);
+            shadeRefs[i] = sh;
+        }
+    }
+    fz_catch(ctx) ok = false;
+    if (!ok) {
+        fz_drop_font(ctx, ufont);
+        pdf_drop_obj(ctx, ufontRef);
+        if (doc) pdf_drop_document(ctx, doc);
+        return false;
+    }
+
+    // Unicode runs become glyph-id strings of the embedded CID font.
+    for (size_t p = 0; p < pages_.size(); ++p) {
+        std::string out;
+        const std::string &in = pages_[p].content;
+        size_t pos = 0;
+        for (;;) {
+            size_t mark = in.find("%%U", pos);
+            if (mark == std::string::npos) {
+                out += in.substr(pos);
+                break;
+            }
+            out += in.substr(pos, mark - pos);
+            size_t end = in.find('\n', mark);
+            std::string list = in.substr(mark + 3, end - mark - 3);
+            std::string hex = "<";
+            size_t q = 0;
+            while (q < list.size()) {
+                size_t comma = list.find(',', q);
+                int cp = std::atoi(list.substr(q, comma - q).c_str());
+                int gid = 0;
+                fz_try(ctx) gid = fz_encode_character(ctx, ufont, cp);
+                fz_catch(ctx) gid = 0;
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "%04X", gid & 0xFFFF);
+                hex += buf;
+                q = comma + 1;
+            }
+            out += hex + "> Tj ET";
+            pos = end;
+        }
+        contents[p] = out;
+    }
+
+    fz_try(ctx) {
+        for (size_t p = 0; p < pages_.size(); ++p) {
+            pdf_obj *res = pdf_new_dict(ctx, doc, 4);
+            pdf_obj *fontDict = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 4);
+            for (size_t i = 0; i < fonts_.size(); ++i)
+                pdf_dict_puts(ctx, fontDict, fonts_[i].second.c_str(), fontRefs[i]);
+            if (ufontRef) pdf_dict_puts(ctx, fontDict, "FU", ufontRef);
+            pdf_obj *xobj = pdf_dict_put_dict(ctx, res, PDF_NAME(XObject), 4);
+            for (size_t i = 0; i < images_.size(); ++i) pdf_dict_puts(ctx, xobj, images_[i].name.c_str(), imageRefs[i]);
+            pdf_obj *shd = pdf_dict_put_dict(ctx, res, PDF_NAME(Shading), 4);
+            for (size_t i = 0; i < shades_.size(); ++i) pdf_dict_puts(ctx, shd, shades_[i].name.c_str(), shadeRefs[i]);
+            fz_buffer *buf = fz_new_buffer_from_copied_data(
+                ctx, reinterpret_cast<const unsigned char *>(contents[p].data()), contents[p].size());
+            pdf_obj *pageObj = nullptr;
+            fz_try(ctx) {
+                pageObj = pdf_add_page(ctx, doc, fz_make_rect(0, 0, pages_[p].width, pages_[p].height),
+                                       pages_[p].rotate, res, buf);
+                pdf_insert_page(ctx, doc, -1, pageObj);
+            }
+            fz_always(ctx) {
+                pdf_drop_obj(ctx, pageObj);
+                fz_drop_buffer(ctx, buf);
+                pdf_drop_obj(ctx, res);
+            }
+            fz_catch(ctx) fz_rethrow(ctx);
+        }
+        for (const Link &l : links_) {
+            pdf_page *page = pdf_load_page(ctx, doc, l.page);
+            double h = pages_[l.page].height;
+            fz_rect r = fz_make_rect(l.x0, h - l.y1, l.x1, h - l.y0);
+            char uri[64];
+            if (l.target >= 0) std::snprintf(uri, sizeof uri, "#page=%d", l.target + 1);
+            fz_try(ctx) {
+                fz_link *link = pdf_create_link(ctx, page, r, l.target >= 0 ? uri : l.uri.c_str());
+                fz_drop_link(ctx, link);
+            }
+            fz_always(ctx) fz_drop_page(ctx, reinterpret_cast<fz_page *>(page));
+            fz_catch(ctx) fz_rethrow(ctx);
+        }
+        if (!outline_.empty()) {
+            pdf_obj *root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+            pdf_obj *outlines = pdf_add_new_dict(ctx, doc, 4);
+            pdf_dict_put(ctx, outlines, PDF_NAME(Type), PDF_NAME(Outlines));
+            std::vector<pdf_obj *> items(outline_.size(), nullptr);
+            for (size_t i = 0; i < outline_.size(); ++i) {
+                items[i] = pdf_add_new_dict(ctx, doc, 6);
+                pdf_dict_put_text_string(ctx, items[i], PDF_NAME(Title), outline_[i].title.c_str());
+                if (outline_[i].page >= 0 && outline_[i].page < static_cast<int>(pages_.size())) {
+                    pdf_obj *dest = pdf_dict_put_array(ctx, items[i], PDF_NAME(Dest), 5);
+                    pdf_array_push(ctx, dest, pdf_lookup_page_obj(ctx, doc, outline_[i].page));
+                    pdf_array_push(ctx, dest, PDF_NAME(XYZ));
+                    pdf_array_push_real(ctx, dest, 0);
+                    pdf_array_push_real(ctx, dest,
+                                        outline_[i].y >= 0 ? outline_[i].y : pages_[outline_[i].page].height);
+                    pdf_array_push_real(ctx, dest, 0);
+                }
+            }
+            // Link siblings and parents.
+            for (size_t i = 0; i < outline_.size(); ++i) {
+                pdf_obj *parent = outline_[i].parent >= 0 ? items[outline_[i].parent] : outlines;
+                pdf_dict_put(ctx, items[i], PDF_NAME(Parent), parent);
+                pdf_obj *last = pdf_dict_get(ctx, parent, PDF_NAME(Last));
+                if (last) {
+                    pdf_dict_put(ctx, last, PDF_NAME(Next), items[i]);
+                    pdf_dict_put(ctx, items[i], PDF_NAME(Prev), last);
+                } else {
+                    pdf_dict_put(ctx, parent, PDF_NAME(First), items[i]);
+                }
+                pdf_dict_put(ctx, parent, PDF_NAME(Last), items[i]);
+                pdf_dict_put_int(ctx, parent, PDF_NAME(Count), pdf_dict_get_int(ctx, parent, PDF_NAME(Count)) + 1);
+            }
+            pdf_dict_put(ctx, root, PDF_NAME(Outlines), outlines);
+            for (pdf_obj *item : items) pdf_drop_obj(ctx, item);
+            pdf_drop_obj(ctx, outlines);
+        }
+        if (hasInfo_) {
+            pdf_obj *info = pdf_add_new_dict(ctx, doc, 3);
+            if (!title_.empty()) pdf_dict_put_text_string(ctx, info, PDF_NAME(Title), title_.c_str());
+            if (!author_.empty()) pdf_dict_put_text_string(ctx, info, PDF_NAME(Author), author_.c_str());
+            if (!subject_.empty()) pdf_dict_put_text_string(ctx, info, PDF_NAME(Subject), subject_.c_str());
+            pdf_dict_put_drop(ctx, pdf_trailer(ctx, doc), PDF_NAME(Info), info);
+        }
+    }
+    fz_catch(ctx) ok = false;
+
+    for (pdf_obj *o : fontRefs) pdf_drop_obj(ctx, o);
+    for (pdf_obj *o : imageRefs) pdf_drop_obj(ctx, o);
+    for (pdf_obj *o : shadeRefs) pdf_drop_obj(ctx, o);
+    pdf_drop_obj(ctx, ufontRef);
+    fz_drop_font(ctx, ufont);
+    if (!ok) {
+        pdf_drop_document(ctx, doc);
+        return false;
+    }
+    impl_->doc = doc;
+    return true;
+}
+
+bool PdfBuilder::WriteDocument(const std::string &path, bool encrypt, const std::string &user,
+                               const std::string &owner) {
+    if (!Build()) return false;
+    fz_context *ctx = impl_->ctx;
+    pdf_write_options opts = pdf_default_write_options;
+    opts.do_compress = 1;
+    opts.do_garbage = 1;
+    if (encrypt) {
+        opts.do_encrypt = PDF_ENCRYPT_AES_256;
+        opts.permissions = PDF_PERM_PRINT | PDF_PERM_COPY | PDF_PERM_ANNOTATE;
+        fz_strlcpy(opts.upwd_utf8, user.c_str(), sizeof opts.upwd_utf8);
+        fz_strlcpy(opts.opwd_utf8, owner.c_str(), sizeof opts.opwd_utf8);
+    }
+    bool ok = true;
+    fz_var(ok);
+    fz_try(ctx) pdf_save_document(ctx, impl_->doc, path.c_str(), &opts);
+    fz_catch(ctx) ok = false;
+    return ok;
+}
+
+bool PdfBuilder::Save(const std::string &path) { return WriteDocument(path, false, "", ""); }
+
+bool PdfBuilder::SaveEncrypted(const std::string &path, const std::string &userPassword,
+                               const std::string &ownerPassword) {
+    return WriteDocument(path, true, userPassword, ownerPassword);
+}
+
+bool WriteZeroByteFile(const std::string &path) { return qm::WriteFile(path, std::string()); }
+
+bool WriteGarbageFile(const std::string &path, size_t bytes) {
+    std::string data(bytes, '\0');
+    unsigned v = 12345;
+    for (char &c : data) {
+        v = v * 1103515245u + 12345u;
+        c = static_cast<char>(v >> 16);
+    }
+    return qm::WriteFile(path, data);
+}
+
+bool WriteTruncatedCopy(const std::string &from, const std::string &path, size_t keepBytes) {
+    std::string data;
+    if (!qm::ReadFile(from, data)) return false;
+    if (keepBytes < data.size()) data.resize(keepBytes);
+    return qm::WriteFile(path, data);
+}
+
+bool WriteSimplePdf(const std::string &path, int pages) {
+    PdfBuilder b;
+    for (int i = 0; i < pages; ++i) {
+        int p = b.AddPage();
+        b.Text(p, 72, 720, "Page " + std::to_string(i + 1), 18, "Helvetica-Bold");
+        b.Text(p, 72, 690, "The quick brown fox jumps over the lazy dog.", 12);
+        b.Text(p, 72, 675, "Pack my box with five dozen liquor jugs.", 12);
+    }
+    b.SetInfo("Fixture Title", "Fixture Author");
+    return b.Save(path);
+}
+
+} // namespace qmtest

@@ -1,0 +1,118 @@
+#pragma once
+// Builds test PDFs in-process with the engine's own PDF writer. Content is given as PDF operators
+// in the page's user space (points, origin bottom-left, y up) through small helpers; link and
+// outline targets are page indexes from 0.
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+};
+
+class PdfBuilder {
+public:
+    PdfBuilder();
+    ~PdfBuilder();
+    PdfBuilder(const PdfBuilder &) = delete;
+    PdfBuilder &operator=(const PdfBuilder &) = delete;
+
+    // Appends a page and returns its index (from 0).
+    int AddPage(double width = 612, double height = 792, int rotate = 0);
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+
+    // Text in a standard-14 font ("Helvetica", "Helvetica-Bold", "Times-Roman", "Times-Italic",
+    // "Courier", ...). `text` is UTF-8 and is written in WinAnsi encoding: characters outside it
+    // become "?". Baseline origin at (x, y).
+    void Text(int page, double x, double y, const std::string &text, double size = 12,
+              const std::string &font = "Helvetica", Rgb colour = {});
+    // Each character as its own text object at x + i * advance (text set glyph by glyph).
+    void GlyphByGlyph(int page, double x, double y, const std::string &text, double advance, double size = 12,
+                      const std::string &font = "Helvetica");
+    // Text in an embedded Unicode font (DejaVu Sans, any script it covers), as a CID font.
+    void UnicodeText(int page, double x, double y, const std::string &utf8, double size = 12);
+    void FillRect(int page, double x, double y, double w, double h, Rgb colour = {});
+    void StrokeRect(int page, double x, double y, double w, double h, double lineWidth = 1, Rgb colour = {});
+    void Line(int page, double x0, double y0, double x1, double y1, double lineWidth = 1, Rgb colour = {});
+    // An RGB picture of pw x ph pixels (a colour gradient) drawn into the rectangle.
+    void Image(int page, double x, double y, double w, double h, int pw = 16, int ph = 16);
+    // An axial shading from red to blue filling the rectangle (through a clip).
+    void ShadeRect(int page, double x, double y, double w, double h);
+    // Raw content operators appended to the page (resources: fonts /F<n> are named by FontResource).
+    void Raw(int page, const std::string &operators);
+    // Resource name ("F1", ...) of a standard-14 font, registering it on first use.
+    std::string FontResource(const std::string &font);
+
+    void SetInfo(const std::string &title, const std::string &author = std::string(),
+                 const std::string &subject = std::string());
+    // Adds an outline entry and returns its index; parent -1 for a top-level entry; page -1 for an
+    // entry without destination.
+    int AddOutline(const std::string &title, int page, int parent = -1, double y = -1);
+    // Link areas in page user space.
+    void LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage);
+    void LinkToUri(int page, double x0, double y0, double x1, double y1, const std::string &uri);
+
+    // Writes the document; false on failure. May be called more than once (e.g. plain, then
+    // encrypted) once all content is added.
+    bool Save(const std::string &path);
+    // AES-256 encrypted copy with the given user (open) password and owner password.
+    bool SaveEncrypted(const std::string &path, const std::string &userPassword,
+                       const std::string &ownerPassword = "owner-secret");
+
+private:
+    struct Page {
+        double width, height;
+        int rotate;
+        std::string content;
+        std::vector<std::string> xobjects;  // resource names of images, "Im<n>"
+        std::vector<std::string> shadings;  // resource names of shadings, "Sh<n>"
+        std::vector<std::string> extra;     // pending resource objects created at build time
+    };
+    struct Link {
+        int page;
+        double x0, y0, x1, y1;
+        int target;
+        std::string uri;
+    };
+    struct OutlineEntry {
+        std::string title;
+        int page;
+        int parent;
+        double y;
+    };
+    struct ImageSpec {
+        std::string name;
+        int pw, ph;
+    };
+    struct ShadeSpec {
+        std::string name;
+        double x0, y0, x1, y1;
+    };
+    bool Build();
+    bool WriteDocument(const std::string &path, bool encrypt, const std::string &user, const std::string &owner);
+
+    std::vector<Page> pages_;
+    std::vector<std::pair<std::string, std::string>> fonts_;  // (base font, resource name)
+    std::vector<ImageSpec> images_;
+    std::vector<ShadeSpec> shades_;
+    std::vector<Link> links_;
+    std::vector<OutlineEntry> outline_;
+    std::string title_, author_, subject_;
+    bool hasInfo_ = false;
+    bool usesUnicodeFont_ = false;
+    struct Impl;
+    Impl *impl_ = nullptr;
+};
+
+// Damaged files for robustness tests.
+bool WriteZeroByteFile(const std::string &path);
+bool WriteGarbageFile(const std::string &path, size_t bytes = 4096);
+// Copies `from` keeping only the first `keepBytes` bytes.
+bool WriteTruncatedCopy(const std::string &from, const std::string &path, size_t keepBytes);
+
+// A simple document: `pages` pages of Helvetica text, page i showing "Page <i+1>" and a few
+// lines of text; title "Fixture Title", author "Fixture Author".
+bool WriteSimplePdf(const std::string &path, int pages = 3);
+
+} // namespace qmtest
