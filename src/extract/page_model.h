@@ -1,19 +1,213 @@
 #pragma once
-// Captured content of the pages of one open document: per-page records, the current page's items
-// and groups, and the writing state that layout analysis and the XHTML writer work on.
-// (Filled in by the page capture work; the document only needs to construct and empty it.)
+// Captured content of the pages of one open document: the recorded drawing commands of the
+// current page, per-page records with their items and groups, and the working state that layout
+// analysis and the XHTML writer use.
+//
+// Coordinate spaces: page space (PDF user space in points as the engine delivers it: origin top
+// left, y down, because pages are interpreted with the identity transform), output space (pixels
+// at the output resolution; every PNG is cut from this raster) and view space (pixels at the view
+// zoom; all layout geometry). Integer boxes are x0, y0, x1, y1 with y downwards.
+#include <mupdf/fitz.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "options/conversion_options.h"
 
 namespace qm {
 
+struct ConversionJob;
+class PdfDocument;
+
+struct IntBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    int Width() const { return x1 - x0; }
+    int Height() const { return y1 - y0; }
+    bool operator==(const IntBox &) const = default;
+};
+
+// Numbering used throughout capture, layout, writing and the page view.
+enum class CommandKind : int {
+    FillPath = 0,
+    StrokePath = 1,
+    ClipPath = 2,
+    ClipStrokePath = 3,
+    FillText = 4,
+    StrokeText = 5,
+    ClipText = 6,
+    ClipStrokeText = 7,
+    IgnoreText = 8,
+    FillShade = 9,
+    FillImage = 10,
+    FillImageMask = 11,
+    ClipImageMask = 12,
+    PopClip = 13,
+    BeginMask = 14,
+    EndMask = 15,
+    BeginGroup = 16,
+    EndGroup = 17,
+    // Engine operations that must be replayed for identical pixels but paint nothing themselves.
+    // They are items like every other non-displayable command.
+    BeginTile = 18,
+    EndTile = 19,
+    RenderFlags = 20,
+    DefaultColorspaces = 21,
+    BeginLayer = 22,
+    EndLayer = 23,
+};
+
+inline bool IsTextKind(CommandKind k) { return k == CommandKind::FillText || k == CommandKind::StrokeText; }
+inline bool IsGraphicPathKind(CommandKind k) { return static_cast<int>(k) >= 0 && static_cast<int>(k) <= 3; }
+inline bool IsPictureKind(CommandKind k) { return static_cast<int>(k) >= 9 && static_cast<int>(k) <= 12; }
+inline bool IsDisplayableKind(CommandKind k) {
+    return k == CommandKind::FillPath || k == CommandKind::StrokePath || k == CommandKind::FillText ||
+           k == CommandKind::StrokeText || k == CommandKind::FillShade || k == CommandKind::FillImage;
+}
+const char *CommandKindName(CommandKind k);
+
+struct GlyphRecord {
+    float x = 0, y = 0;   // origin in the command's own coordinates (before its transform)
+    int glyphId = 0;      // negative: no glyph of its own (further characters of a ligature)
+    int unicode = 0;      // character code; negative: a further glyph of one character
+    IntBox viewBox;       // rendered glyph rectangle, view space
+    IntBox outputBox;     // rendered glyph rectangle, output space
+    bool IsBlank() const { return glyphId < 0 || unicode == 32; }
+};
+
+// Payload of the text kinds: one span of one font, size and writing mode.
+struct CapturedText {
+    fz_font *font = nullptr;      // kept reference
+    fz_matrix matrix = fz_identity; // text matrix without translation (font size and shear)
+    int writingMode = 0;          // 0 horizontal, 1 vertical
+    int bidiLevel = 0;
+    int markupDir = 0;
+    int language = 0;
+    std::vector<GlyphRecord> glyphs;
+    fz_text *text = nullptr;      // kept engine text holding exactly these glyphs, for replay
+};
+
+struct DrawCommand {
+    CommandKind kind = CommandKind::FillPath;
+    fz_rect bounds = fz_empty_rect;       // page-space bounds of what the command may paint
+    // Payload (kept references; at most one is set, by kind).
+    fz_path *path = nullptr;
+    std::unique_ptr<CapturedText> text;
+    fz_shade *shade = nullptr;
+    fz_image *image = nullptr;
+    fz_stroke_state *stroke = nullptr;
+    int flags = 0;                        // even-odd for paths; isolated/knockout bits for groups
+    fz_matrix transform = fz_identity;    // the command's own transform to page space
+    fz_colorspace *colorspace = nullptr;  // kept reference
+    float alpha = 1;
+    std::array<float, FZ_MAX_COLORS> color{};
+    fz_color_params colorParams = fz_default_color_params;
+    IntBox viewBox;
+    IntBox outputBox;
+    // Extra arguments of clips, masks, groups, tiles and the other engine operations, kept so the
+    // page can be replayed exactly.
+    fz_rect scissor = fz_infinite_rect;   // clip scissor / mask and group area / tile area
+    fz_rect view = fz_empty_rect;         // tile view
+    float xstep = 0, ystep = 0;           // tile steps
+    int id = 0;                           // tile id; render flags "set"
+    int extra = 0;                        // group blend mode; mask luminosity; render flags "clear"
+    fz_default_colorspaces *defaultColorspaces = nullptr;
+    std::string layerName;
+};
+
+// The recorded commands of one page interpretation, in order. Owns every engine reference.
+class CommandList {
+public:
+    CommandList() = default;
+    ~CommandList();
+    CommandList(const CommandList &) = delete;
+    CommandList &operator=(const CommandList &) = delete;
+    std::vector<DrawCommand> commands;
+    // Drops every engine reference (with this thread's context) and empties the list.
+    void Release();
+};
+
+struct ItemGroup;
+
+struct PageItem {
+    int seq = 0;
+    DrawCommand *command = nullptr;
+    int commandIndex = 0;
+    int hover = 0;
+    bool selected = false;
+    int mark = 0;        // 0 none, 1 "to Table", 2 "to Graphic"
+    int disabled = 0;    // 1 = the user excluded it
+    bool grouped = false;
+    ItemGroup *group = nullptr;  // the group it belongs to, when grouped
+    IntBox screenRect;
+    IntBox viewBox;
+    IntBox outputBox;
+    int firstGlyph = 0;  // text runs: glyphs firstGlyph .. firstGlyph + glyphCount - 1 of the command
+    int glyphCount = 0;
+};
+
+struct ItemGroup {
+    std::vector<PageItem *> members;  // in the order they were added
+    int hover = 0;
+    bool selected = false;
+    int mark = 0;        // 0 plain group, 1 "to Table", 2 "to Graphic"
+    int disabled = 0;
+    IntBox viewBox;      // union of the members' view boxes
+    IntBox screenRect;
+};
+
+struct PageLayout {
+    IntBox cropRect;                  // content area, view space
+    std::array<int, 4> margins{};     // left, top, right, bottom (view pixels)
+    int pageNumber = 0;               // 1-based
+    std::vector<std::unique_ptr<PageItem>> items;    // in list order
+    std::vector<std::unique_ptr<ItemGroup>> groups;  // in creation order
+    PageParseOptions options;
+    bool itemsBuilt = false;
+};
+
 class PageModel {
 public:
-    PageModel() = default;
+    PageModel();
+    ~PageModel();
     PageModel(const PageModel &) = delete;
     PageModel &operator=(const PageModel &) = delete;
 
     // Releases every page record, item, group and recorded command. Called with the document lock
     // held, before the document itself is dropped.
-    void Clear() {}
+    void Clear();
+
+    // ---- page records and items ----
+    // 1: record created; 2: record exists, items never built; 0: record exists with items built.
+    // The record becomes the current page.
+    int SelectPageLayout(int pageNumber);
+    void BuildPageItems();
+    int SplitTextRuns(DrawCommand *command, int commandIndex, int nextSeq);
+    void ComputeRunBoxes(PageItem &item);
+    bool IsBlankRun(const PageItem &item) const;
+    void ApplyOptionsToPages(int first, int last, const PageParseOptions &options);
+    void ApplyMarginsToPages(int first, int last);
+    PageLayout *FindPageLayout(int pageNumber) const;
+
+    // The current page (null before the first capture).
+    PageLayout *Current() const { return current_; }
+
+    PdfDocument *document = nullptr;     // owner
+    ConversionJob *job = nullptr;        // job being converted or previewed
+    int outputResolution = 72;           // output raster dpi
+    std::array<int, 4> defaultMargins{}; // margins of pages not yet recorded
+    int lastViewZoom = 0;                // 0 = none yet
+    fz_matrix viewTransform = fz_identity;
+    IntBox viewDeviceBox;
+    fz_matrix outputTransform = fz_identity;
+    IntBox outputDeviceBox;
+    std::unique_ptr<CommandList> commands;  // recording of the loaded page
+
+private:
+    std::map<int, std::unique_ptr<PageLayout>> layouts_;
+    PageLayout *current_ = nullptr;
 };
 
 } // namespace qm
