@@ -44,20 +44,23 @@ TEST(ConversionJob, NumbersAreReadFromTheOptionTexts) {
 }
 
 TEST(ConversionJob, DecimalPointDoesNotDependOnTheLocale) {
-    // A user whose locale writes "1,0" must still get 1.0 from the default "1.0".
-    const char *german[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"};
-    std::string old = std::setlocale(LC_ALL, nullptr);
-    bool set = false;
-    for (const char *name : german) {
-        if (std::setlocale(LC_ALL, name)) {
-            set = true;
-            break;
-        }
+    // A user whose locale writes "1,0" must still get 1.0 from the default "1.0". When no such
+    // locale is installed, one is compiled into a temporary folder.
+    const std::string old = std::setlocale(LC_ALL, nullptr);
+    qmtest::TempDir dir;
+    bool set = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    if (!set && qmtest::RunCommand("localedef -i de_DE -f UTF-8 " + qmtest::ShellQuote(dir.File("de_DE.UTF-8"))) == 0) {
+        setenv("LOCPATH", dir.Path().c_str(), 1);
+        set = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+        unsetenv("LOCPATH");
     }
-    if (!set) GTEST_SKIP() << "no locale with a decimal comma installed";
-    EXPECT_EQ(FontScaleOf("1.5"), 1.5);
-    EXPECT_EQ(FontScaleOf("1,5"), 1.0);
+    if (!set) GTEST_SKIP() << "no locale with a decimal comma available";
+    ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+    const double scale = FontScaleOf("1.5");
+    const double fallback = FontScaleOf("1,5");
     std::setlocale(LC_ALL, old.c_str());
+    EXPECT_EQ(scale, 1.5);
+    EXPECT_EQ(fallback, 1.0);
 }
 
 TEST(ConversionJob, SnapshotCarriesTheOptions) {
