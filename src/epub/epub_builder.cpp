@@ -1,0 +1,435 @@
+#include "epub/epub_builder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "epub/zip_writer.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+struct Entry {
+    std::string name;      // file name in OPS/
+    std::string source;    // where it comes from
+    std::string label;     // navigation label
+    std::string id;        // final manifest id
+    std::string mediaType;
+    bool document = false;
+    bool titlePage = false;
+};
+
+std::string LowerExtension(const std::string &fileName) {
+    size_t dot = fileName.rfind('.');
+    if (dot == std::string::npos) return std::string();
+    std::string ext = fileName.substr(dot + 1);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, 0 when the bytes are not UTF-8.
+size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &cp) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len;
+    uint32_t min;
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    } else if ((c & 0xE0) == 0xC0) {
+        len = 2, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4, cp = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > text.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const unsigned char d = static_cast<unsigned char>(text[i + k]);
+        if ((d & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (d & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+// XML 1.0 (fifth edition) name characters, without the colon.
+bool IsNameStart(uint32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||
+           (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) || (c >= 0x370 && c <= 0x37D) ||
+           (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+           (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+bool IsNameChar(uint32_t c) {
+    return IsNameStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// A file name as a relative URI reference: characters a URI may not hold (or that would end the
+// path, or read as a scheme) are percent-encoded; letters beyond ASCII stay as they are (IRI).
+// The result still needs XmlEscape for the "&" a URI may hold.
+std::string UriPath(const std::string &name) {
+    static const char *kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (unsigned char c : name) {
+        const bool plain = c >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           std::string_view("-._~!$&'()*+,;=@").find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string Href(const std::string &name) { return EpubBuilder::XmlEscape(UriPath(name)); }
+
+std::string TodayLocal() {
+    time_t now = time(nullptr);
+    struct tm tm;
+    char buf[32] = "1980-01-01";
+    if (localtime_r(&now, &tm)) std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
+    return buf;
+}
+
+// Writes a package file; carriage returns never reach it (line ends are line feeds only).
+bool WritePackageFile(const std::string &path, std::string text) {
+    if (text.find('\r') != std::string::npos) std::erase(text, '\r');
+    return WriteFile(path, text);
+}
+
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Gives every entry a manifest id: the name before its first dot when that is a valid id not taken
+// yet; otherwise a prefix (the name's own id, or "item") with the first free numeric suffix.
+// "ncx" and "title" are reserved; the title page gets "title".
+void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawIds) {
+    std::set<std::string> used = {"ncx", "title"};
+    std::set<std::string> wanted(rawIds.begin(), rawIds.end()); // not handed out as derived ids
+    for (size_t i = 0; i < entries.size(); ++i) {
+        Entry &e = entries[i];
+        if (e.titlePage) {
+            e.id = "title";
+            continue;
+        }
+        const std::string &raw = rawIds[i];
+        const bool valid = EpubBuilder::IsXmlId(raw);
+        if (valid && used.insert(raw).second) {
+            e.id = raw;
+            continue;
+        }
+        const std::string prefix = valid ? raw + "-" : std::string("item-");
+        for (unsigned n = 1;; ++n) {
+            std::string candidate = prefix + std::to_string(n);
+            if (!used.count(candidate) && !wanted.count(candidate)) {
+                used.insert(candidate);
+                e.id = candidate;
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::string EpubBuilder::XmlEscape(const std::string &text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp;
+        size_t len = DecodeUtf8(text, i, cp);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD"; // U+FFFD for a byte that is not UTF-8
+            ++i;
+            continue;
+        }
+        switch (cp) {
+        case '&': out += "&amp;"; break;
+        case '>': out += "&gt;"; break;
+        case '<': out += "&lt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            if (cp >= 0x20 || cp == '\t' || cp == '\n' || cp == '\r') {
+                if (cp != 0xFFFE && cp != 0xFFFF) out.append(text, i, len);
+            }
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string EpubBuilder::MediaType(const std::string &fileName) {
+    const std::string ext = LowerExtension(fileName);
+    if (ext == "html" || ext == "htm" || ext == "xml" || ext == "xhtml" || ext == "txt") return "application/xhtml+xml";
+    if (ext == "jpeg" || ext == "jpg") return "image/jpeg";
+    if (ext == "gif") return "image/gif";
+    if (ext == "png") return "image/png";
+    if (ext == "css") return "text/css";
+    if (ext == "svg") return "image/svg+xml";
+    if (ext == "ttf") return "font/ttf";
+    if (ext == "otf") return "font/otf";
+    if (ext == "woff") return "font/woff";
+    if (ext == "woff2") return "font/woff2";
+    if (ext == "js") return "text/javascript";
+    if (ext == "xpgt") return "application/vnd.adobe-page-template+xml";
+    return "application/octet-stream";
+}
+
+bool EpubBuilder::IsDocument(const std::string &fileName) {
+    const std::string ext = LowerExtension(fileName);
+    return ext == "html" || ext == "htm" || ext == "xml" || ext == "xhtml" || ext == "txt";
+}
+
+bool EpubBuilder::IsXmlId(const std::string &id) {
+    if (id.empty()) return false;
+    for (size_t i = 0; i < id.size();) {
+        uint32_t cp;
+        size_t len = DecodeUtf8(id, i, cp);
+        if (len == 0) return false;
+        if (i == 0 ? !IsNameStart(cp) : !IsNameChar(cp)) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string EpubBuilder::NewIdentifier() {
+    std::random_device rd;
+    unsigned char b[16];
+    for (int i = 0; i < 16; i += 4) {
+        uint32_t r = rd();
+        for (int k = 0; k < 4; ++k) b[i + k] = static_cast<unsigned char>(r >> (8 * k));
+    }
+    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40); // version 4
+    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80); // RFC 4122 variant
+    char text[40];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return std::string("urn:uuid:") + text;
+}
+
+int EpubBuilder::Build(const PackageJob *job, bool createZip) {
+    if (!job) return kOk;
+    static const BookMetadata kNoMetadata;
+    const BookMetadata &meta = job->metadata ? *job->metadata : kNoMetadata;
+    const std::string staging = WithTrailingSlash(job->stagingFolder);
+    const std::string ops = staging + "OPS/";
+
+    // 1, 2. Staging folder and mimetype.
+    if (staging.empty() || !CreateFolders(staging) ||
+        !WritePackageFile(staging + "mimetype", "application/epub+zip")) {
+        LogError("Cannot write the book's mimetype file in \"" + staging + "\"");
+        return kMimetypeFailed;
+    }
+
+    // 3. META-INF/container.xml.
+    CreateFolder(staging + "META-INF");
+    if (!WritePackageFile(staging + "META-INF/container.xml",
+                          "<?xml version='1.0' encoding='utf-8'?>\n"
+                          "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+                          "  <rootfiles>\n"
+                          " <rootfile full-path=\"OPS/content.opf\" media-type=\"application/oebps-package+xml\"/>\n"
+                          "  </rootfiles>\n"
+                          "</container>\n")) {
+        LogError("Cannot write META-INF/container.xml in \"" + staging + "\"");
+        return kContainerFailed;
+    }
+
+    // The items, once per file name (a name listed again adds nothing: its file would only
+    // overwrite the first one and repeat a manifest entry).
+    std::vector<Entry> entries;
+    std::vector<std::string> rawIds;
+    std::set<std::string> names;
+    bool titleTaken = false;
+    for (const ManifestItem &item : job->items) {
+        Entry e;
+        e.name = FileNamePart(item.sourcePath);
+        if (!names.insert(e.name).second) {
+            LogWarning("\"" + item.sourcePath + "\" has the name of an earlier file of the book and is left out");
+            continue;
+        }
+        e.source = item.sourcePath;
+        e.label = item.label;
+        e.document = IsDocument(e.name);
+        e.mediaType = MediaType(e.name);
+        if (job->titlePageFlag == 1 && e.document && !titleTaken) e.titlePage = titleTaken = true;
+        size_t dot = e.name.find('.');
+        rawIds.push_back(dot == std::string::npos ? std::string() : e.name.substr(0, dot));
+        entries.push_back(std::move(e));
+    }
+
+    // 4. Copy the content files into OPS.
+    CreateFolder(ops);
+    for (const Entry &e : entries) {
+        const std::string target = ops + e.name;
+        if (e.name.empty() || !FileExists(e.source)) {
+            LogError("Cannot copy \"" + e.source + "\" into the book: the file does not exist");
+            return kCopyFailed;
+        }
+        if (SameFile(e.source, target)) continue;
+        if (!CopyFileReplacing(e.source, target)) {
+            LogError("Cannot copy \"" + e.source + "\" into \"" + ops + "\"");
+            return kCopyFailed;
+        }
+    }
+
+    AssignIds(entries, rawIds);
+    const std::string identifier = NewIdentifier();
+    const std::string title = XmlEscape(meta.title);
+    const std::string creator = XmlEscape(meta.creator);
+    const std::string subject = XmlEscape(meta.subject);
+
+    // 5. content.opf.
+    std::string opf;
+    opf.reserve(2048 + entries.size() * 128);
+    opf += "<?xml version='1.0' encoding='utf-8'?>\n";
+    opf += "<package xmlns=\"http://www.idpf.org/2007/opf\" unique-identifier=\"EPB-UUID\" version=\"2.0\">\n";
+    opf += "  <metadata xmlns:opf=\"http://www.idpf.org/2007/opf\"  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n";
+    opf += "    <dc:title>" + (title.empty() ? std::string("none") : title) + "</dc:title>\n";
+    opf += "    <dc:creator opf:role=\"aut\" opf:file-as=\"";
+    opf += creator.empty() ? std::string("none") : creator;
+    opf += "\">";
+    opf += creator;
+    opf += "</dc:creator>\n";
+    opf += "    <dc:subject>" + (subject.empty() ? std::string("none") : subject) + "</dc:subject>\n";
+    opf += "    <dc:contributor opf:role=\"bkp\">" + (title.empty() ? std::string("none") : title) + "</dc:contributor>\n";
+    opf += "    <dc:language>en-gb</dc:language>\n";
+    opf += "    <dc:identifier id=\"EPB-UUID\">" + identifier + "</dc:identifier>\n";
+    opf += "    <dc:date opf:event=\"original-publication\">" + TodayLocal() + "</dc:date>\n";
+    if (job->coverMeta) {
+        // The cover picture is the item first named "cover" (a picture rather than a page when
+        // both exist); the meta names its manifest id, whatever id it ended up with.
+        std::string coverId = "cover";
+        const Entry *cover = nullptr;
+        for (size_t i = 0; i < entries.size() && !cover; ++i)
+            if (rawIds[i] == "cover" && !entries[i].document) cover = &entries[i];
+        for (size_t i = 0; i < entries.size() && !cover; ++i)
+            if (rawIds[i] == "cover") cover = &entries[i];
+        if (cover) coverId = cover->id;
+        opf += "    <meta name=\"cover\" content=\"" + XmlEscape(coverId) + "\" />\n";
+    }
+    opf += "   </metadata>\n";
+    opf += "   <manifest>\n";
+    opf += "   <item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\" />\n";
+    for (const Entry &e : entries)
+        opf += "  <item id=\"" + e.id + "\" href=\"" + Href(e.name) + "\" media-type=\"" + e.mediaType + "\" />\n ";
+    opf += " </manifest>\n";
+    opf += " <spine toc=\"ncx\">\n";
+    const Entry *titlePage = nullptr;
+    for (const Entry &e : entries) {
+        if (!e.document) continue;
+        if (e.titlePage) {
+            titlePage = &e;
+            opf += "  <itemref idref=\"" + e.id + "\" linear=\"no\" />\n ";
+        } else {
+            opf += "   <itemref idref=\"" + e.id + "\" linear=\"yes\" />\n ";
+        }
+    }
+    opf += "   </spine>\n";
+    // Without a document there is no title page to point to, and an empty reference is invalid.
+    if (titlePage) {
+        opf += "   <guide>\n";
+        opf += "   <reference href=\"" + Href(titlePage->name) + "\" type=\"cover\" title=\"title\" />\n ";
+        opf += " </guide>\n";
+    }
+    opf += "</package>\n";
+    if (!WritePackageFile(ops + "content.opf", opf)) {
+        LogError("Cannot write OPS/content.opf in \"" + staging + "\"");
+        return kOpfFailed;
+    }
+
+    // 6. toc.ncx.
+    std::string ncx;
+    ncx.reserve(1024 + entries.size() * 160);
+    ncx += "<?xml version='1.0' encoding='utf-8'?>\n";
+    ncx += "<!DOCTYPE ncx PUBLIC \"-//NISO//DTD ncx 2005-1//EN\" \"http://www.daisy.org/z3986/2005/ncx-2005-1.dtd\">\n";
+    ncx += "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" xml:lang=\"en-gb\">\n";
+    ncx += " <head>\n";
+    ncx += "\t\t<meta name=\"dtb:uid\" content=\"" + identifier + "\" />\n";
+    ncx += "\t\t<meta name=\"dtb:generator\" content=\"(none)\"/>\n";
+    ncx += "\t\t<meta name=\"dtb:depth\" content=\"1\" />\n";
+    ncx += "\t\t<meta name=\"dtb:totalPageCount\" content=\"0\" />\n";
+    ncx += "\t\t<meta name=\"dtb:maxPageNumber\" content=\"0\" />\n";
+    ncx += " </head>\n";
+    ncx += " <docTitle>\n";
+    ncx += "\t\t<text>" + title + "</text>\n";
+    ncx += " </docTitle>\n";
+    ncx += " <navMap>\n";
+    std::string navPoints;
+    if (job->useNavPointsFile && !job->navPointsFile.empty()) ReadFile(job->navPointsFile, navPoints);
+    if (!navPoints.empty()) {
+        ncx += navPoints;
+    } else {
+        int n = 0;
+        for (const Entry &e : entries) {
+            if (!e.document) continue;
+            ++n;
+            ncx += "\t\t<navPoint id=\"navPoint-" + std::to_string(n) + "\" playOrder=\"" + std::to_string(n) + "\">\n";
+            ncx += " \t\t\t<navLabel>\n\t\t\t\t<text>" + XmlEscape(e.label) + "</text>\n\t\t\t</navLabel>\n";
+            ncx += "\t\t\t<content src=\"" + Href(e.name) + "\" />\n\t\t</navPoint>\n";
+        }
+    }
+    ncx += " </navMap>\n";
+    ncx += "</ncx>\n";
+    if (!WritePackageFile(ops + "toc.ncx", ncx)) {
+        LogError("Cannot write OPS/toc.ncx in \"" + staging + "\"");
+        return kNcxFailed;
+    }
+
+    // 7. Remove the sources, never the copies inside OPS.
+    if (job->deleteSources) {
+        for (const ManifestItem &item : job->items) {
+            const std::string target = ops + FileNamePart(item.sourcePath);
+            if (SameFile(item.sourcePath, target)) continue;
+            if (unlink(item.sourcePath.c_str()) != 0 && errno != ENOENT) {
+                LogError("Cannot delete \"" + item.sourcePath + "\"");
+                return kDeleteFailed;
+            }
+        }
+    }
+
+    // 8. Names in the archive are relative to the staging folder.
+    if (!FolderExists(staging) || access(staging.c_str(), X_OK) != 0) {
+        LogError("The staging folder \"" + staging + "\" cannot be used");
+        return kNcxFailed;
+    }
+    if (!createZip) return kOk;
+
+    // 9. The container: mimetype first and stored, everything else deflated at level 8.
+    ZipWriter zip;
+    const std::string bookName = FileNamePart(job->epubPath);
+    int rc = bookName.empty() ? ZipWriter::kCreateFailed : zip.Create(bookName, staging);
+    if (rc == ZipWriter::kOk) {
+        rc = zip.AddFile("mimetype", 0);
+        if (rc >= 0) rc = zip.AddFile("META-INF/container.xml", 8);
+        if (rc >= 0) rc = zip.AddFile("OPS/content.opf", 8);
+        if (rc >= 0) rc = zip.AddFile("OPS/toc.ncx", 8);
+        for (size_t i = 0; i < entries.size() && rc >= 0; ++i) rc = zip.AddFile("OPS/" + entries[i].name, 8);
+        rc = rc >= 0 ? zip.Close() : rc;
+    }
+    if (rc < 0) {
+        zip.Discard();
+        LogError("Cannot write the book \"" + staging + bookName + "\" (ZIP error " + std::to_string(rc) + ")");
+        prompt_.Message("Create Zip file failed");
+        return kZipFailed;
+    }
+    return kOk;
+}
+
+} // namespace qm

@@ -1,0 +1,75 @@
+#pragma once
+// Turns a flat list of produced files (XHTML pages, style sheet, pictures) into an EPUB 2 book:
+// lays the package out in a staging folder (mimetype, META-INF/container.xml, OPS/content.opf,
+// OPS/toc.ncx and the content files under OPS/), then zips it into "<staging>/<book name>.epub"
+// with mimetype first and stored. Moving the book to its destination is the caller's business.
+#include <string>
+#include <vector>
+
+#include "platform/prompt.h"
+
+namespace qm {
+
+// One content file of the book.
+struct ManifestItem {
+    std::string sourcePath; // full path of the produced file
+    std::string label;      // text of its navigation point
+};
+
+// Book metadata; an empty text stands for "not set".
+struct BookMetadata {
+    std::string title;
+    std::string creator;
+    std::string subject;
+};
+
+struct PackageJob {
+    std::vector<ManifestItem> items;      // content files in reading order
+    std::string epubPath;                 // only its file name is used: the book's name in the staging folder
+    std::string stagingFolder;            // where the package is laid out and the .epub created
+    const BookMetadata *metadata = nullptr; // null: nothing set
+    bool deleteSources = false;           // delete each item's sourcePath once the package files exist
+    int titlePageFlag = 0;                // 1: the first document file is a real title page
+    bool coverMeta = false;               // write <meta name="cover"> (for Kindle converters)
+    bool useNavPointsFile = false;        // take the navigation points from navPointsFile
+    std::string navPointsFile;            // file of ready-made navPoint elements, or empty
+};
+
+class EpubBuilder {
+public:
+    // Result codes of Build.
+    static constexpr int kOk = 0;
+    static constexpr int kMimetypeFailed = -1;
+    static constexpr int kContainerFailed = -3;
+    static constexpr int kCopyFailed = -5;
+    static constexpr int kDeleteFailed = -7;
+    static constexpr int kOpfFailed = -8;
+    static constexpr int kNcxFailed = -9;   // toc.ncx not written, or the staging folder unusable
+    static constexpr int kZipFailed = -10;  // after the message "Create Zip file failed"
+
+    explicit EpubBuilder(UserPrompt &prompt = DefaultPrompt()) : prompt_(prompt) {}
+
+    // Builds the package and, when `createZip`, the .epub. A null job does nothing and returns 0.
+    int Build(const PackageJob *job, bool createZip);
+
+    // "&" -> "&amp;", ">" -> "&gt;", "<" -> "&lt;", '"' -> "&quot;". Characters XML cannot hold
+    // (control characters other than tab, line feed and carriage return) are dropped, and bytes that
+    // are not UTF-8 become U+FFFD, so metadata from a damaged PDF still gives a well-formed book.
+    static std::string XmlEscape(const std::string &text);
+
+    // Media type of a file by the extension after its last dot (case ignored), and whether the
+    // file is a document of the reading order.
+    static std::string MediaType(const std::string &fileName);
+    static bool IsDocument(const std::string &fileName);
+
+    // True when `id` is an XML name without a colon (what an id attribute may hold).
+    static bool IsXmlId(const std::string &id);
+
+    // A fresh "urn:uuid:" + random (version 4) UUID.
+    static std::string NewIdentifier();
+
+private:
+    UserPrompt &prompt_;
+};
+
+} // namespace qm
