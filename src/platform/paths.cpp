@@ -95,9 +95,9 @@ namespace {
 void RemoveTree(const std::string &path, int depth) {
     // Depth bound guards against pathological nesting; links are never followed (lstat).
     if (depth > 256) return;
+    chmod(path.c_str(), S_IRWXU);  // a read-only folder could not be listed or emptied
     DIR *dir = opendir(path.c_str());
     if (dir) {
-        chmod(path.c_str(), S_IRWXU);
         std::vector<std::string> names;
         while (dirent *e = readdir(dir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
