@@ -327,8 +327,11 @@ int SettingsFile::Save(const ConversionOptions &options, const std::string &path
     if (folder.empty()) folder = "./";
     CreateFolders(folder);
     // Write a sibling file and move it over the old one, so that a failed or interrupted write
-    // never leaves half a settings file behind.
-    std::string temp = CreateUniqueTempFile(FileNamePart(path) + ".", folder);
+    // never leaves half a settings file behind. A symbolic link is written through instead, so
+    // that the link stays.
+    struct stat st;
+    const bool isLink = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    std::string temp = isLink ? std::string() : CreateUniqueTempFile(FileNamePart(path) + ".", folder);
     if (!temp.empty()) {
         if (WriteFile(temp, bytes) && std::rename(temp.c_str(), path.c_str()) == 0) return 0;
         std::remove(temp.c_str());

@@ -1,6 +1,7 @@
 // Settings file: exact byte forms, round trips, and damaged files of every kind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -298,6 +299,17 @@ TEST(SettingsFile, UnwritableLocationFailsQuietly) {
     std::string out;
     qmtest::RunCommand("ls -A " + qmtest::ShellQuote(dir.File("s")), &out);
     EXPECT_EQ(out, "Option20110626.dat\n");
+    // A settings file that is a link (kept with the user's other dotfiles) stays a link.
+    ASSERT_EQ(symlink(dir.File("s/Option20110626.dat").c_str(), dir.File("link.dat").c_str()), 0);
+    ConversionOptions changed;
+    changed.bookTitle = "through the link";
+    ASSERT_EQ(SettingsFile::Save(changed, dir.File("link.dat")), 0);
+    struct stat st;
+    ASSERT_EQ(lstat(dir.File("link.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ConversionOptions loaded;
+    ASSERT_EQ(SettingsFile::Load(loaded, dir.File("s/Option20110626.dat")), SettingsFile::kComplete);
+    EXPECT_EQ(loaded.bookTitle, "through the link");
 }
 
 TEST(SettingsFile, DefaultPathIsInTheConfigurationFolder) {
