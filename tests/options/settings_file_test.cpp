@@ -312,8 +312,4 @@ TEST(SettingsFile, UnwritableLocationFailsQuietly) {
     EXPECT_EQ(loaded.bookTitle, "through the link");
 }
 
-TEST(SettingsFile, DefaultPathIsInTheConfigurationFolder) {
-    EXPECT_EQ(SettingsFile::DefaultPath(), qm::ConfigFolder() + "Option20110626.dat");
-}
-
 } // namespace
