@@ -1,0 +1,274 @@
+#include "extract/text_extract.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cmath>
+
+#include "extract/links.h"
+#include "pdf/engine.h"
+#include "platform/prompt.h"
+
+namespace qm {
+namespace {
+
+int ClampToInt(double v) {
+    // Boxes of absurd glyph matrices must not overflow; NaN becomes 0.
+    if (!(v == v)) return 0;
+    if (v > 1e9) return 1000000000;
+    if (v < -1e9) return -1000000000;
+    return static_cast<int>(v);
+}
+
+// Grows the character array by the program's rule: 80 entries first, then by half.
+void ReserveForOneMore(std::vector<TextChar> &chars) {
+    size_t capacity = chars.capacity();
+    if (chars.size() + 1 >= capacity) {
+        size_t grown = capacity < 2 ? 80 : capacity * 3 / 2;
+        chars.reserve(grown);
+    }
+}
+
+void Append(TextSpan &span, int code, const IntBox &box) {
+    ReserveForOneMore(span.chars);
+    span.chars.push_back(TextChar{code, box});
+}
+
+void AppendSplit(TextSpan &span, const IntBox &box, std::initializer_list<int> codes) {
+    int n = static_cast<int>(codes.size());
+    int k = 0;
+    for (int code : codes) Append(span, code, SplitBox(box, n, k++));
+}
+
+// Advance of a glyph in em units; 0 when the engine cannot tell. The engine reads outline fonts
+// through FreeType (under its own lock) and glyph-procedure fonts from their width table; for
+// substituted fonts that it stretches to the PDF's widths it answers with those widths, which is
+// where the next glyph really starts.
+float GlyphAdvance(fz_context *ctx, fz_font *font, int gid) {
+    float adv = 0;
+    fz_var(adv);
+    fz_try(ctx) adv = fz_advance_glyph(ctx, font, gid, 0);
+    fz_catch(ctx) adv = 0;
+    if (!std::isfinite(adv)) adv = 0;
+    return adv;
+}
+
+} // namespace
+
+IntBox SplitBox(const IntBox &box, int n, int k) {
+    if (n <= 0) return box;
+    double step = static_cast<double>(box.x1 - box.x0) / n;
+    IntBox part = box;
+    part.x0 = static_cast<int>(box.x0 + step * k);
+    part.x1 = static_cast<int>(box.x0 + step * (k + 1));
+    return part;
+}
+
+IntBox RoundOut(const fz_rect &r) {
+    return IntBox{ClampToInt(std::floor(r.x0)), ClampToInt(std::floor(r.y0)), ClampToInt(std::ceil(r.x1)),
+                  ClampToInt(std::ceil(r.y1))};
+}
+
+void AddChar(TextSpanChain &chain, fz_font *font, float size, int writingMode, int code, const IntBox &box) {
+    TextSpan *tail = &chain.Tail();
+    if (!tail->font) {
+        tail->font = font;
+        tail->size = size;
+    }
+    if (tail->font != font || tail->size != size || tail->writingMode != writingMode) {
+        chain.spans.emplace_back();
+        tail = &chain.Tail();
+        tail->font = font;
+        tail->size = size;
+        tail->writingMode = writingMode;
+    }
+    switch (code) {
+    case -1: break;
+    case 0xFB00: AppendSplit(*tail, box, {'f', 'f'}); break;
+    case 0xFB01: AppendSplit(*tail, box, {'f', 'i'}); break;
+    case 0xFB02: AppendSplit(*tail, box, {'f', 'l'}); break;
+    case 0xFB03: AppendSplit(*tail, box, {'f', 'f', 'i'}); break;
+    case 0xFB04: AppendSplit(*tail, box, {'f', 'f', 'l'}); break;
+    case 0xFB05:
+    case 0xFB06: AppendSplit(*tail, box, {'s', 't'}); break;
+    default: Append(*tail, code, box); break;
+    }
+}
+
+void AddLineEnd(TextSpanChain &chain, fz_font *font, float size, int writingMode) {
+    chain.Tail().endsLine = true;
+    chain.spans.emplace_back();
+    TextSpan &tail = chain.Tail();
+    tail.font = font;
+    tail.size = size;
+    tail.writingMode = writingMode;
+}
+
+void DivideChars(TextSpanChain &chain, int n, const IntBox &box) {
+    std::vector<TextChar> &chars = chain.Tail().chars;
+    if (n <= 0 || static_cast<int>(chars.size()) < n) return;
+    size_t start = chars.size() - static_cast<size_t>(n);
+    for (int k = 0; k < n; ++k) chars[start + static_cast<size_t>(k)].box = SplitBox(box, n, k);
+}
+
+int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, int count,
+                     const fz_matrix &transform, fz_point &pen, UserPrompt &prompt) {
+    const int total = static_cast<int>(text.glyphs.size());
+    if (total == 0) return 0;
+    if (first < 0 || count < 0 || static_cast<long long>(first) + count > total) {
+        prompt.Message("fz_textextractspan - t_st + t_len > text->len");
+        return -1;
+    }
+    fz_context *ctx = EngineContext();
+    fz_font *font = text.font;
+    const int wmode = text.writingMode;
+
+    // Vertical extent of a glyph box from the face's metrics (em units); glyph-procedure fonts
+    // and fonts without a face use the full em above the baseline.
+    float ascender = 1, descender = 0;
+    FT_Face face = font ? static_cast<FT_Face>(fz_font_ft_face(ctx, font)) : nullptr;
+    if (face) {
+        fz_lock(ctx, FZ_LOCK_FREETYPE);
+        if (face->units_per_EM > 0) {
+            ascender = static_cast<float>(face->ascender) / face->units_per_EM;
+            descender = static_cast<float>(face->descender) / face->units_per_EM;
+        }
+        fz_unlock(ctx, FZ_LOCK_FREETYPE);
+    }
+
+    fz_matrix base = text.matrix;
+    base.e = base.f = 0;
+    base = fz_concat(base, transform);
+    fz_point dir = wmode == 0 ? fz_make_point(1, 0) : fz_make_point(0, 1);
+    dir = fz_transform_vector(dir, base);
+    float dirLength = std::hypot(dir.x, dir.y);
+    fz_point normDir = dirLength > 0 ? fz_make_point(dir.x / dirLength, dir.y / dirLength) : fz_make_point(0, 0);
+    const float size = fz_matrix_expansion(base);
+
+    fz_rect previous = fz_make_rect(0, 0, 0, 0);
+    int multi = 1;
+    for (int i = first; i < first + count; ++i) {
+        const GlyphRecord &g = text.glyphs[static_cast<size_t>(i)];
+        if (g.glyphId < 0) {
+            // A further character of the previous glyph (a ligature): the glyph's box is shared
+            // out among all its characters; the pen stays.
+            IntBox box = RoundOut(previous);
+            AddChar(chain, font, size, wmode, g.unicode, box);
+            ++multi;
+            DivideChars(chain, multi, box);
+            continue;
+        }
+        multi = 1;
+        fz_matrix trm = text.matrix;
+        trm.e = g.x;
+        trm.f = g.y;
+        trm = fz_concat(trm, transform);
+        fz_point origin = fz_make_point(trm.e, trm.f);
+
+        fz_point delta = fz_make_point(0, 0);
+        if (!(pen.x == -1 && pen.y == -1)) delta = fz_make_point(pen.x - origin.x, pen.y - origin.y);
+        float dist = std::hypot(delta.x, delta.y);
+        if (dist > 0) {
+            float dot = (delta.x / dist) * normDir.x + (delta.y / dist) * normDir.y;
+            if (dist > size * 0.9f) {
+                AddLineEnd(chain, font, size, wmode);
+            } else if (std::fabs(dot) > 0.95f && dist > size * 0.2f) {
+                const TextSpan &tail = chain.Tail();
+                if (!tail.chars.empty() && tail.chars.back().unicode != 32)
+                    AddChar(chain, font, size, wmode, 32, RoundOut(fz_transform_rect(fz_make_rect(-0.2f, 0, 0, 1), trm)));
+            }
+        }
+
+        float adv;
+        fz_rect rect;
+        if (face && wmode != 0) {
+            adv = -1;
+            rect = fz_make_rect(0, 0, 1, -1);
+        } else {
+            adv = GlyphAdvance(ctx, font, g.glyphId);
+            rect = fz_make_rect(0, descender, adv, ascender);
+        }
+        rect = fz_transform_rect(rect, trm);
+        pen = fz_make_point(origin.x + dir.x * adv, origin.y + dir.y * adv);
+        AddChar(chain, font, size, wmode, g.unicode, RoundOut(rect));
+        previous = rect;
+    }
+    return 0;
+}
+
+void AppendXhtmlChar(std::string &out, int ch) {
+    if (ch < 32) return;
+    if (ch < 128) {
+        switch (ch) {
+        case '&': out += "&amp;"; return;
+        case '>': out += "&gt;"; return;
+        case '<': out += "&lt;"; return;
+        case '"': out += "&quot;"; return;
+        default: out += static_cast<char>(ch); return;
+        }
+    }
+    // Code points XML does not allow (surrogates, the two non-characters U+FFFE/U+FFFF, values
+    // beyond Unicode) would make the page unreadable; they are dropped like controls.
+    if ((ch >= 0xD800 && ch <= 0xDFFF) || ch == 0xFFFE || ch == 0xFFFF || ch > 0x10FFFF) return;
+    if (ch < 0x800) {
+        out += static_cast<char>(0xC0 | (ch >> 6));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else if (ch < 0x10000) {
+        out += static_cast<char>(0xE0 | (ch >> 12));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (ch >> 18));
+        out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    }
+}
+
+void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen) {
+    (void)width;
+    if (!output.file || !item.command || !item.command->text) return;
+    std::string &out = *output.file;
+    TextSpanChain chain;
+    fz_point pen = fz_make_point(-1, -1);
+    UserPrompt &prompt = output.prompt ? *output.prompt : DefaultPrompt();
+    if (ExtractTextSpans(chain, *item.command->text, item.firstGlyph, item.glyphCount, item.command->transform, pen,
+                         prompt) != 0)
+        return;
+
+    // The character that a dropped hyphen may be: the last one of the last span holding any.
+    size_t lastSpan = chain.spans.size();
+    for (size_t s = chain.spans.size(); s-- > 0;) {
+        if (!chain.spans[s].chars.empty()) {
+            lastSpan = s;
+            break;
+        }
+    }
+    const bool linking = output.links && !output.links->empty();
+    for (size_t s = 0; s < chain.spans.size(); ++s) {
+        const TextSpan &span = chain.spans[s];
+        bool anchorOpen = false;
+        for (size_t i = 0; i < span.chars.size(); ++i) {
+            const TextChar &ch = span.chars[i];
+            if (ch.unicode == '-' && dropTrailingHyphen && s == lastSpan && i + 1 == span.chars.size()) break;
+            const PageLink *link = linking ? FindLinkForChar(*output.links, ch.box) : nullptr;
+            if (link) {
+                // Every linked character gets an anchor of its own.
+                if (anchorOpen) out += "</a>";
+                out += "<a href=\"";
+                WriteLinkTarget(out, *link, output.pageCount, output.pagesPerFile);
+                out += "\">";
+                anchorOpen = true;
+            }
+            AppendXhtmlChar(out, ch.unicode);
+            if (anchorOpen && !link) {
+                out += "</a>";
+                anchorOpen = false;
+            }
+        }
+        if (anchorOpen) out += "</a>";
+        if (span.endsLine) out += ' ';
+    }
+}
+
+} // namespace qm

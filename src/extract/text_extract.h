@@ -1,0 +1,77 @@
+#pragma once
+// Text of one run: the glyphs of a recorded text command become Unicode characters with page-space
+// boxes, with spaces and line ends inserted where the pen jumps between glyphs, and are written to
+// the page's XHTML (escaped, UTF-8, wrapped in link anchors where the page's links cover them).
+// The chain of spans is built and freed per run; nothing is kept between runs.
+#include <mupdf/fitz.h>
+
+#include <string>
+#include <vector>
+
+#include "extract/page_model.h"
+
+namespace qm {
+
+class UserPrompt;
+struct PageLink;
+
+struct TextChar {
+    int unicode = 0;
+    IntBox box;  // page space, rounded outwards
+};
+
+// Characters of one font, size and writing mode.
+struct TextSpan {
+    fz_font *font = nullptr;  // only compared; the command keeps the font alive while the chain lives
+    float size = 0;           // font size in page units
+    int writingMode = 0;      // 0 horizontal, 1 vertical
+    std::vector<TextChar> chars;
+    bool endsLine = false;    // a line end follows this span
+};
+
+// The spans of one run, in order; the last one is the tail that characters are added to.
+struct TextSpanChain {
+    TextSpanChain() { spans.emplace_back(); }
+    TextSpan &Tail() { return spans.back(); }
+    std::vector<TextSpan> spans;
+};
+
+// Part k (from 0) of a box cut into n equal slices across x.
+IntBox SplitBox(const IntBox &box, int n, int k);
+// Rounds a page-space rectangle outwards to whole units.
+IntBox RoundOut(const fz_rect &rect);
+
+// Appends the character(s) of `code` to the tail, starting a new span when font, size or writing
+// mode change. Ligatures U+FB00..U+FB06 become their letters, each with a slice of the box; -1
+// appends nothing.
+void AddChar(TextSpanChain &chain, fz_font *font, float size, int writingMode, int code, const IntBox &box);
+// Marks the tail as ending a line and starts a new span.
+void AddLineEnd(TextSpanChain &chain, fz_font *font, float size, int writingMode);
+// Gives the last n characters of the tail the n slices of box (nothing when it holds fewer).
+void DivideChars(TextSpanChain &chain, int n, const IntBox &box);
+
+// Appends glyphs first .. first + count - 1 of `text` to the chain. `transform` takes the
+// command's coordinates to page space; `pen` is where the previous glyph left the pen, (-1, -1)
+// for none, and is updated. A range beyond the command's glyphs is reported through `prompt`
+// and produces nothing (-1); otherwise 0.
+int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, int count,
+                     const fz_matrix &transform, fz_point &pen, UserPrompt &prompt);
+
+// Appends one character as XHTML text: controls and code points XML cannot hold are dropped,
+// the markup characters are escaped, everything from 128 up is UTF-8.
+void AppendXhtmlChar(std::string &out, int ch);
+
+// Where the characters of a run go and which links cover them.
+struct RunTextOutput {
+    std::string *file = nullptr;               // XHTML being written
+    const std::vector<PageLink> *links = nullptr; // null or empty: no anchors
+    int pageCount = 0;                         // for the targets of links inside the document
+    int pagesPerFile = 15;
+    UserPrompt *prompt = nullptr;              // null: the default prompt
+};
+
+// Writes the text of one text item: anchors around linked characters, one space per line end,
+// and, with dropTrailingHyphen, without a "-" that ends the run. `width` is not used.
+void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen);
+
+} // namespace qm
