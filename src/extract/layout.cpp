@@ -1,0 +1,964 @@
+#include "extract/layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <queue>
+
+#include "extract/layout_index.h"
+#include "platform/prompt.h"
+
+namespace qm {
+
+namespace {
+
+bool WellFormed(const IntBox &b) { return b.x0 <= b.x1 && b.y0 <= b.y1; }
+
+long long Area(const IntBox &b) { return static_cast<long long>(b.x1 - b.x0) * (b.y1 - b.y0); }
+
+const IntBox &MemberBox(const BlockMember &m) { return m.isGroup ? m.group->viewBox : m.item->viewBox; }
+
+bool FirstIsText(const TextBlock &b) { return b.first && !b.first->isGroup && IsTextItem(*b.first->item); }
+
+// Appends the chain of `from` to `into` without touching boxes or flags.
+void AppendMembers(TextBlock &into, TextBlock &from) {
+    if (!from.first) return;
+    if (into.last)
+        into.last->next = from.first;
+    else
+        into.first = from.first;
+    into.last = from.last;
+}
+
+// Per-block facts the neighbour search reads over and over.
+struct RunFacts {
+    bool text = false;
+    IntBox box;     // the run's view box
+    int em = 1;     // first-glyph box width
+    int height = 1; // first-glyph box height
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Boxes
+
+int RelateBoxes(const IntBox &a, const IntBox &b, int tolX, int tolY) {
+    int ox = std::min(a.x1, b.x1) - std::max(a.x0, b.x0);
+    int oy = std::min(a.y1, b.y1) - std::max(a.y0, b.y0);
+    bool cols = ox >= tolX, rows = oy >= tolY;
+    if (cols && rows) {
+        if (a.x0 <= b.x0 && a.x1 >= b.x1 && a.y0 <= b.y0 && a.y1 >= b.y1) return 4;
+        if (b.x0 <= a.x0 && b.x1 >= a.x1 && b.y0 <= a.y0 && b.y1 >= a.y1) return 6;
+        return 5;
+    }
+    if (cols) return a.y0 >= b.y0 ? 1 : 9;
+    if (rows) return a.x0 >= b.x0 ? 3 : 7;
+    if (a.x0 >= b.x0) return a.y0 >= b.y0 ? 0 : 8;
+    return a.y0 >= b.y0 ? 2 : 10;
+}
+
+IntBox IntersectBoxes(const IntBox &a, const IntBox &b) {
+    if (a.x0 > a.x1) return b;
+    if (b.x0 > b.x1) return a;
+    if (a.x0 == a.x1 || b.x0 == b.x1) return IntBox{};
+    IntBox r{std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+    if (r.x1 < r.x0 || r.y1 < r.y0) return IntBox{};
+    return r;
+}
+
+bool BoxesIntersect(const IntBox &a, const IntBox &b) {
+    IntBox r = IntersectBoxes(a, b);
+    return r.x0 != r.x1;
+}
+
+IntBox UnionBoxes(const IntBox &a, const IntBox &b) {
+    return IntBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Items
+
+bool IsTextItem(const PageItem &item) { return item.command && IsTextKind(item.command->kind); }
+bool IsGraphicPathItem(const PageItem &item) { return item.command && IsGraphicPathKind(item.command->kind); }
+bool IsPictureItem(const PageItem &item) { return item.command && IsPictureKind(item.command->kind); }
+
+bool RunIsBlank(const PageItem &item) {
+    if (!item.command || !item.command->text) return true;
+    const std::vector<GlyphRecord> &g = item.command->text->glyphs;
+    long long end = std::min<long long>(static_cast<long long>(item.firstGlyph) + item.glyphCount,
+                                        static_cast<long long>(g.size()));
+    for (long long i = std::max(0, item.firstGlyph); i < end; ++i)
+        if (g[static_cast<size_t>(i)].glyphId > 0 && g[static_cast<size_t>(i)].unicode != 32) return false;
+    return true;
+}
+
+int TextEmPixels(const DrawCommand &command, const fz_matrix &viewTransform) {
+    if (!command.text) return 0;
+    fz_matrix m = fz_concat(fz_concat(command.text->matrix, command.transform), viewTransform);
+    float e = std::sqrt(std::fabs(m.a * m.d - m.b * m.c));
+    if (!(e < 1e9f)) return 0;
+    return static_cast<int>(e);
+}
+
+FirstGlyph FirstGlyphBox(const PageItem &item, const fz_matrix &viewTransform) {
+    FirstGlyph r;
+    if (!item.command || !item.command->text) return r;
+    int em = TextEmPixels(*item.command, viewTransform);
+    if (em == 0) return r;
+    const std::vector<GlyphRecord> &g = item.command->text->glyphs;
+    long long end = std::min<long long>(static_cast<long long>(item.firstGlyph) + item.glyphCount,
+                                        static_cast<long long>(g.size()));
+    for (long long i = std::max(0, item.firstGlyph); i < end; ++i) {
+        const GlyphRecord &gl = g[static_cast<size_t>(i)];
+        if (gl.glyphId < 0 || gl.unicode == 32 || gl.viewBox.Width() <= 0 || gl.viewBox.Height() <= 0) continue;
+        r.box = IntBox{gl.viewBox.x0, gl.viewBox.y0, gl.viewBox.x0 + em, gl.viewBox.y0 + item.viewBox.Height()};
+        r.capital = gl.unicode >= 65 && gl.unicode <= 90;
+        return r;
+    }
+    return r;
+}
+
+bool OverlapsText(const LayoutPage &page, const PageItem &item) {
+    if (!page.items) return false;
+    for (const auto &other : *page.items) {
+        if (other.get() == &item || !IsTextItem(*other) || RunIsBlank(*other)) continue;
+        if (BoxesIntersect(other->viewBox, item.viewBox)) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Everything of the candidate test except OverlapsText.
+bool CandidateWithoutOverlap(const LayoutPage &page, const PageItem &item) {
+    if (item.disabled == 1 || !item.command || !IsDisplayableKind(item.command->kind)) return false;
+    if (!BoxesIntersect(item.viewBox, page.cropRect)) return false;
+    if (IsTextItem(item)) return !RunIsBlank(item);
+    if (page.options.ignoreVectorGraphics == 1 && IsGraphicPathItem(item)) return false;
+    if (page.options.ignoreImages == 1 && IsPictureItem(item)) return false;
+    return true;
+}
+
+bool NeedsOverlapTest(const PageItem &item) { return IsGraphicPathItem(item) || IsPictureItem(item); }
+
+} // namespace
+
+bool IsLayoutCandidate(const LayoutPage &page, const PageItem &item) {
+    if (!CandidateWithoutOverlap(page, item)) return false;
+    return !(NeedsOverlapTest(item) && OverlapsText(page, item));
+}
+
+bool IsLayoutCandidate(const LayoutPage &page, const ItemGroup &group) {
+    return group.disabled != 1 && BoxesIntersect(group.viewBox, page.cropRect);
+}
+
+namespace {
+
+bool SameLineFacts(const RunFacts &a, const RunFacts &b, float tolX) {
+    int r = RelateBoxes(a.box, b.box, 0, 0);
+    if (r < 4 || r > 7) return false;
+    return static_cast<float>(std::abs(b.box.x0 - a.box.x1)) < tolX * static_cast<float>(std::max(a.em, b.em));
+}
+
+bool NextLineFacts(const RunFacts &a, const RunFacts &b, float tolY) {
+    if (RelateBoxes(a.box, b.box, 0, 0) != 9) return false;
+    return static_cast<float>(b.box.y0 - a.box.y1) < tolY * static_cast<float>(std::min(a.height, b.height));
+}
+
+RunFacts FactsOf(const PageItem &item, const fz_matrix &viewTransform) {
+    RunFacts f;
+    f.text = true;
+    f.box = item.viewBox;
+    FirstGlyph g = FirstGlyphBox(item, viewTransform);
+    f.em = g.box.Width();
+    f.height = g.box.Height();
+    return f;
+}
+
+} // namespace
+
+bool SameLineNeighbour(const PageItem &a, const PageItem &b, float tolX, const fz_matrix &viewTransform) {
+    return SameLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolX);
+}
+
+bool NextLineNeighbour(const PageItem &a, const PageItem &b, float tolY, const fz_matrix &viewTransform) {
+    return NextLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolY);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Blocks
+
+IntBox BlockBox(const TextBlock &block) {
+    IntBox box;
+    bool firstMember = true;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        box = firstMember ? MemberBox(*m) : UnionBoxes(box, MemberBox(*m));
+        firstMember = false;
+    }
+    return box;
+}
+
+
+void MergeBlocks(TextBlock &into, TextBlock &from) {
+    bool intoEmpty = into.first == nullptr;
+    AppendMembers(into, from);
+    if (intoEmpty)
+        into.box = BlockBox(into);
+    else if (from.first)
+        into.box = UnionBoxes(into.box, from.box);
+    from.consumed = true;
+}
+
+namespace {
+
+// Same-line (mode 1) and next-line (mode 2) chain merging. The rules describe a recursion along the
+// successor links; links always point to later positions, so the chain is collected first and
+// merged from its far end, which is the order the recursion merges in.
+void MergeChain(std::vector<TextBlock> &blocks, int x, int mode, std::vector<int> &chain) {
+    chain.clear();
+    chain.push_back(x);
+    for (;;) {
+        const TextBlock &cur = blocks[static_cast<size_t>(chain.back())];
+        int s = mode == 1 ? cur.sameLineNext : cur.nextLine;
+        if (s < 0 || blocks[static_cast<size_t>(s)].consumed) break;
+        chain.push_back(s);
+    }
+    for (size_t k = chain.size() - 1; k >= 1; --k) {
+        TextBlock &into = blocks[static_cast<size_t>(chain[k - 1])];
+        TextBlock &from = blocks[static_cast<size_t>(chain[k])];
+        from.consumed = true;
+        bool intoEmpty = into.first == nullptr;
+        AppendMembers(into, from);
+        if (mode == 1) {
+            if (into.nextLine < 0) {
+                into.nextLine = from.nextLine;
+            } else if (from.nextLine >= 0 &&
+                       CompareBlocks(nullptr, 0, 0, blocks[static_cast<size_t>(into.nextLine)],
+                                     blocks[static_cast<size_t>(from.nextLine)], nullptr, 0) > 0) {
+                into.nextLine = from.nextLine;
+            }
+            into.box = intoEmpty ? BlockBox(into) : (from.first ? UnionBoxes(into.box, from.box) : into.box);
+            into.sameLineNext = -1;
+        } else {
+            into.box = intoEmpty ? BlockBox(into) : (from.first ? UnionBoxes(into.box, from.box) : into.box);
+            from.first = from.last = nullptr;
+            into.nextLine = -1;
+        }
+    }
+}
+
+void AddBlock(BlockList &out, bool isGroup, PageItem *item, ItemGroup *group) {
+    out.members.push_back(BlockMember{isGroup, item, group, nullptr});
+    BlockMember *m = &out.members.back();
+    TextBlock b;
+    b.index = static_cast<int>(out.blocks.size());
+    b.first = b.last = m;
+    b.box = MemberBox(*m);
+    out.blocks.push_back(b);
+}
+
+// Candidate test for many items at once: the OverlapsText part goes through a grid of the page's
+// visible text runs.
+class CandidateFilter {
+public:
+    CandidateFilter(const LayoutPage &page, bool indexed) : page_(page), indexed_(indexed) {}
+
+    bool Test(const PageItem &item) {
+        if (!CandidateWithoutOverlap(page_, item)) return false;
+        if (!NeedsOverlapTest(item)) return true;
+        if (!indexed_ || !WellFormed(item.viewBox)) return !OverlapsText(page_, item);
+        Prepare();
+        if (fallback_) return !OverlapsText(page_, item);
+        bool hit = false;
+        for (int i : odd_) {
+            if (texts_[static_cast<size_t>(i)] != &item && BoxesIntersect(texts_[static_cast<size_t>(i)]->viewBox, item.viewBox)) {
+                hit = true;
+                break;
+            }
+        }
+        if (!hit && grid_) {
+            grid_->Query(item.viewBox, [&](int i) {
+                const PageItem *t = texts_[static_cast<size_t>(i)];
+                if (t != &item && BoxesIntersect(t->viewBox, item.viewBox)) {
+                    hit = true;
+                    return false;
+                }
+                return true;
+            });
+        }
+        return !hit;
+    }
+
+private:
+    void Prepare() {
+        if (prepared_) return;
+        prepared_ = true;
+        if (!page_.items) return;
+        IntBox bounds;
+        bool any = false;
+        long long extent = 0;
+        for (const auto &p : *page_.items) {
+            if (!IsTextItem(*p) || RunIsBlank(*p)) continue;
+            int i = static_cast<int>(texts_.size());
+            texts_.push_back(p.get());
+            const IntBox &b = p->viewBox;
+            // A box of no width never intersects; an inverted one intersects anything with width.
+            if (b.x0 == b.x1) continue;
+            if (!WellFormed(b)) {
+                odd_.push_back(i);
+                continue;
+            }
+            bounds = any ? UnionBoxes(bounds, b) : b;
+            any = true;
+            extent += std::max(b.Width(), b.Height());
+            regular_.push_back(i);
+        }
+        if (!any) return;
+        int n = static_cast<int>(regular_.size());
+        grid_ = std::make_unique<BoxGrid>(bounds, static_cast<int>(texts_.size()), static_cast<int>(extent / n));
+        for (int i : regular_) grid_->Insert(i, texts_[static_cast<size_t>(i)]->viewBox);
+    }
+
+    const LayoutPage &page_;
+    bool indexed_;
+    bool prepared_ = false;
+    bool fallback_ = false;
+    std::vector<const PageItem *> texts_;
+    std::vector<int> regular_, odd_;
+    std::unique_ptr<BoxGrid> grid_;
+};
+
+IntBox BoundsOfBlocks(const std::vector<TextBlock> &blocks, int *typical) {
+    IntBox bounds;
+    bool any = false;
+    long long extent = 0;
+    int n = 0;
+    for (const TextBlock &b : blocks) {
+        if (b.consumed) continue;
+        bounds = any ? UnionBoxes(bounds, b.box) : b.box;
+        any = true;
+        extent += std::max(b.box.Width(), b.box.Height());
+        ++n;
+    }
+    *typical = n ? static_cast<int>(extent / n) : 1;
+    return bounds;
+}
+
+bool AllWellFormed(const std::vector<TextBlock> &blocks) {
+    for (const TextBlock &b : blocks)
+        if (!WellFormed(b.box)) return false;
+    return true;
+}
+
+// ---- neighbour search ----
+
+void NeighboursPlain(std::vector<TextBlock> &blocks, const std::vector<RunFacts> &facts, float tolX, float tolY) {
+    int n = static_cast<int>(blocks.size());
+    for (int a = 0; a < n; ++a) {
+        if (!facts[static_cast<size_t>(a)].text) continue;
+        TextBlock &A = blocks[static_cast<size_t>(a)];
+        for (int b = a + 1; b < n; ++b) {
+            if (!facts[static_cast<size_t>(b)].text) continue;
+            if (A.sameLineNext < 0 && SameLineFacts(facts[static_cast<size_t>(a)], facts[static_cast<size_t>(b)], tolX)) {
+                A.sameLineNext = b;
+            } else if (A.nextLine < 0 && b != A.sameLineNext &&
+                       NextLineFacts(facts[static_cast<size_t>(a)], facts[static_cast<size_t>(b)], tolY)) {
+                A.nextLine = b;
+            }
+            if (A.sameLineNext >= 0 && A.nextLine >= 0) break;
+        }
+    }
+}
+
+// Both neighbours are the first later block meeting their condition, and the two conditions
+// exclude each other (same row versus strictly below), so each is the smallest qualifying
+// position among the grid's hits.
+void NeighboursIndexed(std::vector<TextBlock> &blocks, const std::vector<RunFacts> &facts, float tolX, float tolY) {
+    int n = static_cast<int>(blocks.size());
+    IntBox bounds;
+    bool any = false;
+    long long extent = 0;
+    int count = 0, maxEm = 0;
+    for (int i = 0; i < n; ++i) {
+        const RunFacts &f = facts[static_cast<size_t>(i)];
+        if (!f.text) continue;
+        bounds = any ? UnionBoxes(bounds, f.box) : f.box;
+        any = true;
+        extent += std::max(f.box.Width(), f.box.Height());
+        maxEm = std::max(maxEm, f.em);
+        ++count;
+    }
+    if (!any) return;
+    BoxGrid grid(bounds, n, static_cast<int>(extent / count));
+    for (int i = 0; i < n; ++i)
+        if (facts[static_cast<size_t>(i)].text) grid.Insert(i, facts[static_cast<size_t>(i)].box);
+    // Largest horizontal reach of the same-line condition.
+    double reachX = std::ceil(static_cast<double>(tolX) * maxEm) + 1;
+    if (reachX > 1e9) reachX = 1e9;
+    int rx = static_cast<int>(reachX);
+    for (int a = 0; a < n; ++a) {
+        const RunFacts &fa = facts[static_cast<size_t>(a)];
+        if (!fa.text) continue;
+        TextBlock &A = blocks[static_cast<size_t>(a)];
+        int best = -1;
+        IntBox q{static_cast<int>(std::max<long long>(INT32_MIN, static_cast<long long>(fa.box.x1) - rx)), fa.box.y0,
+                 static_cast<int>(std::min<long long>(INT32_MAX, static_cast<long long>(fa.box.x1) + rx)), fa.box.y1};
+        grid.Query(q, [&](int b) {
+            if (b > a && (best < 0 || b < best) && SameLineFacts(fa, facts[static_cast<size_t>(b)], tolX)) best = b;
+            return true;
+        });
+        A.sameLineNext = best;
+        best = -1;
+        double reachY = std::ceil(static_cast<double>(tolY) * fa.height) + 1;
+        if (reachY > 1e9) reachY = 1e9;
+        IntBox q2{fa.box.x0, fa.box.y1, fa.box.x1,
+                  static_cast<int>(std::min<long long>(INT32_MAX, static_cast<long long>(fa.box.y1) + static_cast<long long>(reachY)))};
+        grid.Query(q2, [&](int b) {
+            if (b > a && (best < 0 || b < best) && b != A.sameLineNext &&
+                NextLineFacts(fa, facts[static_cast<size_t>(b)], tolY))
+                best = b;
+            return true;
+        });
+        A.nextLine = best;
+    }
+}
+
+// ---- graphics absorption ----
+
+bool AbsorbableGraphic(const TextBlock &b) {
+    return b.first && !b.first->isGroup && (IsGraphicPathItem(*b.first->item) || IsPictureItem(*b.first->item));
+}
+
+bool AbsorbTarget(const TextBlock &b) {
+    return !b.consumed && b.first && !b.first->isGroup &&
+           (!IsTextItem(*b.first->item) || RunIsBlank(*b.first->item));
+}
+
+void AbsorbPlain(std::vector<TextBlock> &blocks, int a) {
+    TextBlock &A = blocks[static_cast<size_t>(a)];
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        if (static_cast<int>(b) == a) continue;
+        TextBlock &B = blocks[b];
+        if (!AbsorbTarget(B)) continue;
+        int r = RelateBoxes(A.box, B.box, 0, 0);
+        if (r == 4 || r == 5 || r == 6) MergeBlocks(A, B);
+    }
+}
+
+// A scan over positions 0 .. n-1 in order against a box that only grows: every position passed
+// is final, and a hit grows the box. Positions that touch the current box are kept in a min-heap;
+// whenever the box grows the grid is asked again for positions it now touches.
+template <typename Eligible, typename Touches, typename Hit>
+void GrowingScan(BoxGrid &grid, int self, int n, const IntBox &(*boxOf)(void *, int), void *ctx, int expand,
+                 Eligible &&eligible, Touches &&touches, Hit &&hit, std::vector<unsigned> &pushedStamp, unsigned stamp) {
+    std::priority_queue<int, std::vector<int>, std::greater<int>> heap;
+    int pos = 0;
+    IntBox queried;
+    bool haveQuery = false;
+    for (;;) {
+        const IntBox &cur = boxOf(ctx, self);
+        if (!haveQuery || !(queried == cur)) {
+            queried = cur;
+            haveQuery = true;
+            IntBox q{cur.x0 - expand, cur.y0 - expand, cur.x1 + expand, cur.y1 + expand};
+            grid.Query(q, [&](int j) {
+                if (j == self || j < pos || j >= n || pushedStamp[static_cast<size_t>(j)] == stamp) return true;
+                if (!eligible(j) || !touches(j)) return true;
+                pushedStamp[static_cast<size_t>(j)] = stamp;
+                heap.push(j);
+                return true;
+            });
+        }
+        if (heap.empty()) return;
+        int j = heap.top();
+        heap.pop();
+        if (j < pos || !eligible(j)) continue;
+        pos = j + 1;
+        if (!hit(j)) return;
+    }
+}
+
+const IntBox &BlockBoxAt(void *ctx, int i) { return (*static_cast<std::vector<TextBlock> *>(ctx))[static_cast<size_t>(i)].box; }
+
+bool Touches(const IntBox &a, const IntBox &b, int tol) {
+    return std::min(a.x1, b.x1) - std::max(a.x0, b.x0) >= tol && std::min(a.y1, b.y1) - std::max(a.y0, b.y0) >= tol;
+}
+
+// ---- containment pass ----
+
+void ContainmentPlain(std::vector<TextBlock> &blocks, int count) {
+    for (int i = 0; i <= count - 2; ++i) {
+        TextBlock &I = blocks[static_cast<size_t>(i)];
+        if (I.consumed || !FirstIsText(I)) continue;
+        for (int l = 0; l <= count - 1; ++l) {
+            if (l == i) continue;
+            TextBlock &L = blocks[static_cast<size_t>(l)];
+            if (L.consumed || !FirstIsText(L)) continue;
+            int r = RelateBoxes(I.box, L.box, -1, -1);
+            if (r == 5) {
+                if (Area(I.box) < Area(L.box)) {
+                    MergeBlocks(L, I);
+                    break;
+                }
+                MergeBlocks(I, L);
+            } else if (r == 4) {
+                MergeBlocks(I, L);
+            } else if (r == 6) {
+                MergeBlocks(L, I);
+                break;
+            }
+        }
+    }
+}
+
+void ContainmentIndexed(std::vector<TextBlock> &blocks, int count) {
+    int typical = 1;
+    IntBox bounds = BoundsOfBlocks(blocks, &typical);
+    BoxGrid grid(IntBox{bounds.x0 - 2, bounds.y0 - 2, bounds.x1 + 2, bounds.y1 + 2}, count, typical);
+    std::vector<char> text(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        text[static_cast<size_t>(i)] = FirstIsText(blocks[static_cast<size_t>(i)]);
+        if (!blocks[static_cast<size_t>(i)].consumed && text[static_cast<size_t>(i)]) grid.Insert(i, blocks[static_cast<size_t>(i)].box);
+    }
+    std::vector<unsigned> pushed(static_cast<size_t>(count), 0u);
+    for (int i = 0; i <= count - 2; ++i) {
+        TextBlock &I = blocks[static_cast<size_t>(i)];
+        if (I.consumed || !text[static_cast<size_t>(i)]) continue;
+        IntBox before = I.box;
+        GrowingScan(
+            grid, i, count, &BlockBoxAt, &blocks, 1,
+            [&](int l) { return !blocks[static_cast<size_t>(l)].consumed && text[static_cast<size_t>(l)]; },
+            [&](int l) { return Touches(I.box, blocks[static_cast<size_t>(l)].box, -1); },
+            [&](int l) {
+                TextBlock &L = blocks[static_cast<size_t>(l)];
+                int r = RelateBoxes(I.box, L.box, -1, -1);
+                if (r == 5) {
+                    if (Area(I.box) < Area(L.box)) {
+                        IntBox old = L.box;
+                        MergeBlocks(L, I);
+                        if (!(old == L.box)) grid.Insert(l, L.box);
+                        return false;
+                    }
+                    MergeBlocks(I, L);
+                } else if (r == 4) {
+                    MergeBlocks(I, L);
+                } else if (r == 6) {
+                    IntBox old = L.box;
+                    MergeBlocks(L, I);
+                    if (!(old == L.box)) grid.Insert(l, L.box);
+                    return false;
+                }
+                return true;
+            },
+            pushed, static_cast<unsigned>(i + 1));
+        if (!I.consumed && !(before == I.box)) grid.Insert(i, I.box);
+    }
+}
+
+} // namespace
+
+int BuildBlocks(const LayoutPage &page, BlockList &out, const std::vector<std::unique_ptr<PageItem>> *items,
+                const std::vector<std::unique_ptr<ItemGroup>> *groups, const ItemGroup *group,
+                const BlockMember *members, int flags, float tolX, float tolY, LayoutEngine engine) {
+    out.Clear();
+    bool indexed = engine == LayoutEngine::Indexed;
+    CandidateFilter filter(page, indexed);
+    if (items)
+        for (const auto &it : *items)
+            if (!it->grouped && filter.Test(*it)) AddBlock(out, false, it.get(), nullptr);
+    if (groups)
+        for (const auto &g : *groups)
+            if (IsLayoutCandidate(page, *g)) AddBlock(out, true, nullptr, g.get());
+    if (group)
+        for (PageItem *it : group->members)
+            if (it && filter.Test(*it)) AddBlock(out, false, it, nullptr);
+    for (const BlockMember *m = members; m; m = m->next) {
+        if (m->isGroup ? m->group != nullptr : (m->item && filter.Test(*m->item)))
+            AddBlock(out, m->isGroup, m->isGroup ? nullptr : m->item, m->isGroup ? m->group : nullptr);
+    }
+    int count = static_cast<int>(out.blocks.size());
+    out.created = count;
+    if (count == 0) return -1;
+    if (flags == 0) return count;
+
+    std::vector<TextBlock> &blocks = out.blocks;
+    if (indexed && (!AllWellFormed(blocks) || tolX < 0 || tolY < 0 || std::isnan(tolX) || std::isnan(tolY)))
+        indexed = false;
+
+    // Neighbour search over text blocks (every block still holds one member here).
+    std::vector<RunFacts> facts(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        if (FirstIsText(blocks[static_cast<size_t>(i)]))
+            facts[static_cast<size_t>(i)] = FactsOf(*blocks[static_cast<size_t>(i)].first->item, page.viewTransform);
+    if (indexed)
+        NeighboursIndexed(blocks, facts, tolX, tolY);
+    else
+        NeighboursPlain(blocks, facts, tolX, tolY);
+
+    // Graphics absorption. Text blocks never take part, so it can run after the neighbour search.
+    if (flags & kAbsorbGraphics) {
+        if (!indexed) {
+            for (int a = 0; a < count; ++a)
+                if (AbsorbableGraphic(blocks[static_cast<size_t>(a)]) && !blocks[static_cast<size_t>(a)].consumed) AbsorbPlain(blocks, a);
+        } else {
+            std::vector<int> targets;
+            for (int i = 0; i < count; ++i)
+                if (AbsorbTarget(blocks[static_cast<size_t>(i)])) targets.push_back(i);
+            if (!targets.empty()) {
+                IntBox bounds = blocks[static_cast<size_t>(targets[0])].box;
+                long long extent = 0;
+                for (int i : targets) {
+                    bounds = UnionBoxes(bounds, blocks[static_cast<size_t>(i)].box);
+                    extent += std::max(blocks[static_cast<size_t>(i)].box.Width(), blocks[static_cast<size_t>(i)].box.Height());
+                }
+                BoxGrid grid(bounds, count, static_cast<int>(extent / static_cast<long long>(targets.size())));
+                std::vector<char> target(static_cast<size_t>(count), 0);
+                for (int i : targets) {
+                    target[static_cast<size_t>(i)] = 1;
+                    grid.Insert(i, blocks[static_cast<size_t>(i)].box);
+                }
+                std::vector<unsigned> pushed(static_cast<size_t>(count), 0u);
+                for (int a = 0; a < count; ++a) {
+                    TextBlock &A = blocks[static_cast<size_t>(a)];
+                    if (!AbsorbableGraphic(A) || A.consumed) continue;
+                    IntBox before = A.box;
+                    GrowingScan(
+                        grid, a, count, &BlockBoxAt, &blocks, 0,
+                        [&](int b) { return target[static_cast<size_t>(b)] && !blocks[static_cast<size_t>(b)].consumed; },
+                        [&](int b) { return Touches(A.box, blocks[static_cast<size_t>(b)].box, 0); },
+                        [&](int b) {
+                            MergeBlocks(A, blocks[static_cast<size_t>(b)]);
+                            return true;
+                        },
+                        pushed, static_cast<unsigned>(a + 1));
+                    if (!(before == A.box)) grid.Insert(a, A.box);
+                }
+            }
+        }
+    }
+
+    std::vector<int> chain;
+    if (flags & kMergeSameLine)
+        for (int i = 0; i < count; ++i)
+            if (!blocks[static_cast<size_t>(i)].consumed) MergeChain(blocks, i, 1, chain);
+
+    if ((flags & kMergeParagraphs) && page.options.paragraphCheck == 1) {
+        for (int i = 0; i < count; ++i)
+            if (!blocks[static_cast<size_t>(i)].consumed) MergeChain(blocks, i, 2, chain);
+        if (indexed && AllWellFormed(blocks))
+            ContainmentIndexed(blocks, count);
+        else
+            ContainmentPlain(blocks, count);
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ordering
+
+namespace {
+
+// Finds, for the column tie-break, whether some other live block crosses the band and whether one
+// of those lies in the lower block's column. Built once per ordering over the (fixed) live boxes.
+struct BandIndex {
+    std::unique_ptr<BoxGrid> grid;
+    std::vector<IntBox> boxes;  // by creation index
+};
+
+thread_local BandIndex *g_band = nullptr;
+
+struct BandScope {
+    BandIndex index;
+    BandIndex *saved;
+    explicit BandScope(const std::vector<TextBlock> &blocks, int n) : saved(g_band) {
+        int typical = 1;
+        IntBox bounds;
+        bool any = false;
+        long long extent = 0;
+        int maxIndex = 0;
+        for (int i = 0; i < n; ++i) {
+            const TextBlock &b = blocks[static_cast<size_t>(i)];
+            bounds = any ? UnionBoxes(bounds, b.box) : b.box;
+            any = true;
+            extent += std::max(b.box.Width(), b.box.Height());
+            maxIndex = std::max(maxIndex, b.index);
+        }
+        if (n > 0) typical = static_cast<int>(extent / n);
+        index.boxes.assign(static_cast<size_t>(maxIndex) + 1, IntBox{});
+        index.grid = std::make_unique<BoxGrid>(bounds, maxIndex + 1, typical);
+        for (int i = 0; i < n; ++i) {
+            const TextBlock &b = blocks[static_cast<size_t>(i)];
+            index.boxes[static_cast<size_t>(b.index)] = b.box;
+            index.grid->Insert(b.index, b.box);
+        }
+        g_band = &index;
+    }
+    ~BandScope() { g_band = saved; }
+};
+
+} // namespace
+
+int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
+                   const TextBlock *p, int mode) {
+    if (!p) return x.box.y0 > y.box.y0 ? 1 : -1;
+    IntBox band{std::min(x.box.x0, y.box.x0), std::min({x.box.y1, y.box.y1, p->box.y1}),
+                std::max(x.box.x1, y.box.x1), std::max({x.box.y0, y.box.y0, p->box.y0})};
+    int gap = band.y1 - band.y0;
+    int hmax = std::max(x.box.Height(), y.box.Height());
+    const TextBlock &upper = x.box.y0 <= y.box.y0 ? x : y;
+    const TextBlock &lower = x.box.y0 >= y.box.y0 ? x : y;
+    bool crossed = false, upperColumn = false, lowerColumn = false;
+    // The scan only matters when the gap is tall enough; its outcome does not depend on the
+    // order in which blocks are visited.
+    if (gap > hmax && blocks) {
+        auto visit = [&](const IntBox &z) {
+            if (!BoxesIntersect(z, band)) return true;
+            crossed = true;
+            int ru = RelateBoxes(z, upper.box, 0, 0);
+            if (ru == 1 || ru == 9) upperColumn = true;
+            int rl = RelateBoxes(z, lower.box, 0, 0);
+            if (rl == 1 || rl == 9) lowerColumn = true;
+            return !(upperColumn && lowerColumn);
+        };
+        bool useIndex = g_band && WellFormed(band) && band.x0 != band.x1;
+        if (useIndex) {
+            g_band->grid->Query(band, [&](int id) {
+                if (id == x.index || id == y.index || id == p->index) return true;
+                return visit(g_band->boxes[static_cast<size_t>(id)]);
+            });
+        } else {
+            for (int i = from; i <= to; ++i) {
+                const TextBlock &z = (*blocks)[static_cast<size_t>(i)];
+                if (z.consumed || &z == &x || &z == &y || &z == p) continue;
+                if (!visit(z.box)) break;
+            }
+        }
+    }
+    if ((!crossed || lowerColumn) && gap > hmax) return x.box.y0 > y.box.y0 ? 1 : -1;
+    if (mode == 0) return x.box.x0 > y.box.x0 ? 1 : -1;
+    if (mode == 1) return x.box.y0 > y.box.y0 ? 1 : -1;
+    return 0;
+}
+
+int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
+                  const TextBlock *p, int mode) {
+    int tx = std::min(x.box.Width(), y.box.Width()) / 10;
+    int ty = std::min(x.box.Height(), y.box.Height()) / 5;
+    int r = RelateBoxes(x.box, y.box, tx, ty);
+    switch (r) {
+    case 0:
+    case 1:
+    case 6:
+        return 1;
+    case 4:
+    case 7:
+    case 9:
+    case 10:
+        return -1;
+    case 3:
+        return (mode == 0 || mode == 1) ? 1 : 0;
+    case 5:
+        if (mode == 0) return x.box.x0 > y.box.x0 ? 1 : -1;
+        if (mode == 1) return x.box.y0 > y.box.y0 ? 1 : -1;
+        return 0;
+    default:
+        break;
+    }
+    // r is 2 (Y above-right of X) or 8 (Y below-left of X).
+    if (!p) return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+    int h = RelateBoxes(p->box, x.box, 1, 1);
+    int v = RelateBoxes(p->box, y.box, 1, 1);
+    if (h < 3 || v < 3) {
+        if (mode == 0) return r == 2 ? -1 : 1;
+        if (mode == 1) return r == 2 ? 1 : -1;
+        return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+    }
+    if (h > 7 && v > 7) {
+        auto aligned = [&](const IntBox &b) {
+            return (b.x0 <= p->box.x0 && b.x1 >= p->box.x1) || (b.x0 >= p->box.x0 && b.x1 <= p->box.x1);
+        };
+        bool ax = aligned(x.box), ay = aligned(y.box);
+        if (ax == ay) return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+        if (ax) return x.box.y0 > y.box.y0 ? ColumnTieBreak(blocks, from, to, x, y, p, mode) : -1;
+        return y.box.y0 > x.box.y0 ? ColumnTieBreak(blocks, from, to, x, y, p, mode) : 1;
+    }
+    return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+}
+
+int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngine engine) {
+    std::vector<TextBlock> &blocks = list.blocks;
+    int total = static_cast<int>(blocks.size());
+    // Compaction: the highest live block changes place with the lowest consumed one.
+    int lo = 0, hi = total - 1;
+    for (;;) {
+        while (hi >= 0 && blocks[static_cast<size_t>(hi)].consumed) --hi;
+        while (lo < hi && !blocks[static_cast<size_t>(lo)].consumed) ++lo;
+        if (lo >= hi) break;
+        std::swap(blocks[static_cast<size_t>(lo)], blocks[static_cast<size_t>(hi)]);
+    }
+    int n = hi + 1;
+    list.count = n;
+    if (n <= 1) return n;
+    int mode = singleColumn ? 1 : 0;
+    std::unique_ptr<BandScope> scope;
+    BandIndex *saved = g_band;
+    if (engine == LayoutEngine::Indexed && AllWellFormed(blocks))
+        scope = std::make_unique<BandScope>(blocks, n);
+    else
+        g_band = nullptr;
+    for (int i = 0; i < n; ++i) {
+        for (int j = n - 1; j >= i + 1; --j) {
+            const TextBlock *prev = (usePrevious && i > 0) ? &blocks[static_cast<size_t>(i - 1)] : nullptr;
+            if (CompareBlocks(&blocks, 0, n - 1, blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)], prev,
+                              mode) < 0)
+                std::swap(blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)]);
+        }
+    }
+    scope.reset();
+    g_band = saved;
+    return n;
+}
+
+int CompareMembers(const IntBox &x, const IntBox &y, const IntBox *p) {
+    int a = p ? RelateBoxes(*p, x, 1, 1) : 0;
+    int b = p ? RelateBoxes(*p, y, 1, 1) : 0;
+    if (p && a == 7 && std::abs(x.x0 - p->x1) <= 2 && b >= 8) return -1;
+    if (p && b == 7 && std::abs(y.x0 - p->x1) <= 2 && a >= 8) return 1;
+    int rel = RelateBoxes(x, y, 0, 0);
+    if (rel >= 8) return -1;
+    if (rel >= 4 && rel <= 7 && x.x0 <= y.x0) return -1;
+    return 1;
+}
+
+void OrderMembers(TextBlock &block) {
+    if (!block.first || !block.first->next) return;
+    if (block.first->isGroup || !IsTextItem(*block.first->item)) return;
+    std::vector<BlockMember *> m;
+    for (BlockMember *x = block.first; x; x = x->next) m.push_back(x);
+    int n = static_cast<int>(m.size());
+    for (int i = 0; i < n; ++i) {
+        for (int j = n - 1; j >= i + 1; --j) {
+            const IntBox *prev = i > 0 ? &MemberBox(*m[static_cast<size_t>(i - 1)]) : nullptr;
+            if (CompareMembers(MemberBox(*m[static_cast<size_t>(j)]), MemberBox(*m[static_cast<size_t>(j - 1)]), prev) == -1)
+                std::swap(m[static_cast<size_t>(j)], m[static_cast<size_t>(j - 1)]);
+        }
+    }
+    for (int i = 0; i + 1 < n; ++i) m[static_cast<size_t>(i)]->next = m[static_cast<size_t>(i + 1)];
+    m.back()->next = nullptr;
+    block.first = m.front();
+    block.last = m.back();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Alignment
+
+int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks, int index, int count,
+                   int lineCount, bool leftAligned, bool rightAligned) {
+    const TextBlock &block = blocks[static_cast<size_t>(index)];
+    int em = 1;
+    if (block.first && !block.first->isGroup && block.first->item)
+        em = FirstGlyphBox(*block.first->item, page.viewTransform).box.Width();
+    int bw = block.box.Width();
+    IntBox area = block.box;
+    for (int k = index + 1; k < count && k < static_cast<int>(blocks.size()); ++k) {
+        const TextBlock &z = blocks[static_cast<size_t>(k)];
+        if (z.consumed) continue;
+        int r = RelateBoxes(z.box, area, 0, 0);
+        if (r < 3 || r > 7) break;
+        area = UnionBoxes(area, z.box);
+    }
+    if (lineCount > 1) {
+        if (leftAligned) return 0;
+        return rightAligned ? 0 : 1;
+    }
+    long long l = std::llabs(static_cast<long long>(area.x0) - page.viewPageBox.x0);
+    long long r = std::llabs(static_cast<long long>(area.x1) - page.viewPageBox.x1);
+    if (std::llabs(l - r) < 3LL * em) return 1;
+    if (l > r + 3LL * bw) return 2;
+    return 0;
+}
+
+int PictureAlignment(const LayoutPage &page, const TextBlock &block) {
+    long long l = std::llabs(static_cast<long long>(block.box.x0) - page.viewPageBox.x0);
+    long long r = std::llabs(static_cast<long long>(block.box.x1) - page.viewPageBox.x1);
+    long long half = std::llabs(static_cast<long long>(block.box.Width())) / 2;
+    if (std::llabs(l - r) < half) return 1;
+    if (l > r + half) return 2;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Page body
+
+LayoutPage MakeLayoutPage(const PageModel &model) {
+    LayoutPage page;
+    if (PageLayout *cur = model.Current()) {
+        page.items = &cur->items;
+        page.cropRect = cur->cropRect;
+        page.options = cur->options;
+    }
+    page.viewTransform = model.viewTransform;
+    page.viewPageBox = model.viewDeviceBox;
+    return page;
+}
+
+float PageBodySameLineFactor(const PageParseOptions &options) {
+    return options.columnMode == static_cast<int32_t>(ColumnMode::Single) ? 2.0f : 1.0f;
+}
+
+int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
+                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
+                  LayoutEngine engine) {
+    if (page.options.noOutput == 1) return 0;
+    sink.BeginPage();
+    if (page.options.imageWholePage == 1) {
+        std::string name;
+        if (sink.SaveWholePagePicture(name) < 0) {
+            (prompt ? *prompt : DefaultPrompt()).Message("Couldn't create page image file!");
+            sink.EndPage();
+            return -1;
+        }
+        std::string html = "<p style=\"align:center;\"><img title=\"img\" alt=\"img\" style=\"width:100%;\" src=\"" +
+                           name + "\" /></p>\n";
+        sink.WriteRaw(html);
+        sink.EndPage();
+        return 0;
+    }
+    bool single = page.options.columnMode == static_cast<int32_t>(ColumnMode::Single);
+    BlockList list;
+    int created = BuildBlocks(page, list, &items, &groups, nullptr, nullptr,
+                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(page.options),
+                              kPageBodyNextLineFactor, engine);
+    if (created <= 0) {
+        sink.EndPage();
+        return -1;
+    }
+    int n = OrderBlocks(list, true, single, engine);
+    if (n < 0) {
+        sink.EndPage();
+        return -2;
+    }
+    std::vector<TextBlock> &blocks = list.blocks;
+    for (int i = 0; i < n; ++i)
+        if (!blocks[static_cast<size_t>(i)].consumed) OrderMembers(blocks[static_cast<size_t>(i)]);
+    const TextBlock *previous = nullptr;
+    for (int i = 0; i < n; ++i) {
+        TextBlock &current = blocks[static_cast<size_t>(i)];
+        const TextBlock *next = nullptr;
+        if (i + 1 < n && !blocks[static_cast<size_t>(i + 1)].consumed) next = &blocks[static_cast<size_t>(i + 1)];
+        if (!current.consumed) sink.WriteBlock(page, blocks, i, n, previous, next);
+        previous = &current;
+    }
+    sink.EndPage();
+    return 1;
+}
+
+int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt, LayoutEngine engine) {
+    PageLayout *cur = model.Current();
+    if (!cur) return -1;
+    return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt, engine);
+}
+
+} // namespace qm

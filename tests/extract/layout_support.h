@@ -1,0 +1,115 @@
+#pragma once
+// Synthetic pages for layout tests and benchmarks: text runs and graphics built directly as page
+// items over owned drawing commands, without a PDF. View space equals page space (identity view
+// transform), so a run's font size in view pixels is the `em` given.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "extract/layout.h"
+
+namespace qmtest {
+
+class SyntheticPage {
+public:
+    SyntheticPage() {
+        page.items = &items;
+        page.cropRect = qm::IntBox{0, 0, 800, 1000};
+        page.viewPageBox = qm::IntBox{0, 0, 800, 1000};
+        page.options.columnMode = static_cast<int32_t>(qm::ColumnMode::AutoDetect);
+    }
+    SyntheticPage(const SyntheticPage &) = delete;
+    SyntheticPage &operator=(const SyntheticPage &) = delete;
+
+    // A text run filling `box`, one glyph per character spread evenly across it, at `em` pixels.
+    qm::PageItem *Text(const qm::IntBox &box, int em, const std::string &chars = "x") {
+        auto cmd = std::make_unique<qm::DrawCommand>();
+        cmd->kind = qm::CommandKind::FillText;
+        cmd->text = std::make_unique<qm::CapturedText>();
+        cmd->text->matrix = fz_scale(static_cast<float>(em), static_cast<float>(em));
+        int n = static_cast<int>(chars.size());
+        int w = box.x1 - box.x0;
+        for (int i = 0; i < n; ++i) {
+            qm::GlyphRecord g;
+            g.glyphId = chars[static_cast<size_t>(i)] == ' ' ? 3 : 10 + i;
+            g.unicode = static_cast<unsigned char>(chars[static_cast<size_t>(i)]);
+            int gx0 = box.x0 + w * i / n, gx1 = box.x0 + w * (i + 1) / n;
+            if (gx1 <= gx0) gx1 = gx0 + 1;
+            g.viewBox = qm::IntBox{gx0, box.y0, gx1, box.y1};
+            g.outputBox = g.viewBox;
+            cmd->text->glyphs.push_back(g);
+        }
+        cmd->viewBox = box;
+        auto *item = AddItem(std::move(cmd), box);
+        item->glyphCount = n;
+        return item;
+    }
+    qm::PageItem *Path(const qm::IntBox &box, qm::CommandKind kind = qm::CommandKind::FillPath) {
+        auto cmd = std::make_unique<qm::DrawCommand>();
+        cmd->kind = kind;
+        cmd->viewBox = box;
+        return AddItem(std::move(cmd), box);
+    }
+    qm::ItemGroup *Group(const std::vector<qm::PageItem *> &members) {
+        auto g = std::make_unique<qm::ItemGroup>();
+        bool first = true;
+        for (qm::PageItem *m : members) {
+            m->grouped = true;
+            g->members.push_back(m);
+            g->viewBox = first ? m->viewBox : qm::UnionBoxes(g->viewBox, m->viewBox);
+            first = false;
+        }
+        for (qm::PageItem *m : members) m->group = g.get();
+        groups.push_back(std::move(g));
+        return groups.back().get();
+    }
+
+    int Build(qm::BlockList &out, int flags, float tolX, float tolY,
+              qm::LayoutEngine engine = qm::LayoutEngine::Indexed) {
+        return qm::BuildBlocks(page, out, &items, &groups, nullptr, nullptr, flags, tolX, tolY, engine);
+    }
+    // Page-body analysis: build with the page body's factors, order, and order members.
+    int Analyse(qm::BlockList &out, qm::LayoutEngine engine = qm::LayoutEngine::Indexed) {
+        bool single = page.options.columnMode == static_cast<int32_t>(qm::ColumnMode::Single);
+        int created = Build(out, 7, qm::PageBodySameLineFactor(page.options), qm::kPageBodyNextLineFactor, engine);
+        if (created <= 0) return created;
+        int n = qm::OrderBlocks(out, true, single, engine);
+        for (int i = 0; i < n; ++i) qm::OrderMembers(out.blocks[static_cast<size_t>(i)]);
+        return n;
+    }
+
+    std::vector<std::unique_ptr<qm::DrawCommand>> commands;
+    std::vector<std::unique_ptr<qm::PageItem>> items;
+    std::vector<std::unique_ptr<qm::ItemGroup>> groups;
+    qm::LayoutPage page;
+
+private:
+    qm::PageItem *AddItem(std::unique_ptr<qm::DrawCommand> cmd, const qm::IntBox &box) {
+        auto item = std::make_unique<qm::PageItem>();
+        item->seq = static_cast<int>(items.size());
+        item->command = cmd.get();
+        item->commandIndex = static_cast<int>(commands.size());
+        item->viewBox = box;
+        item->outputBox = box;
+        commands.push_back(std::move(cmd));
+        items.push_back(std::move(item));
+        return items.back().get();
+    }
+};
+
+// Sequence numbers of the members of each live block, in order; one string per block, e.g. "3,4,7".
+inline std::vector<std::string> BlockSeqs(const qm::BlockList &list, int n) {
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) {
+        std::string s;
+        for (const qm::BlockMember *m = list.blocks[static_cast<size_t>(i)].first; m; m = m->next) {
+            if (!s.empty()) s += ",";
+            s += m->isGroup ? "g" + std::to_string(m->group->members.empty() ? -1 : m->group->members[0]->seq)
+                            : std::to_string(m->item->seq);
+        }
+        out.push_back(s);
+    }
+    return out;
+}
+
+} // namespace qmtest
