@@ -6,6 +6,8 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +18,21 @@ namespace qm {
 
 struct ConversionJob;
 class UserPrompt;
+
+// Header of a rendered thumbnail: a top-down 32-bit device-independent bitmap.
+struct ThumbnailHeader {
+    uint32_t size = 40;
+    int32_t width = 0;
+    int32_t height = 0;          // negative: rows run top-down
+    uint16_t planes = 1;
+    uint16_t bitCount = 32;
+    uint32_t compression = 0;
+    uint32_t imageSize = 0;
+    int32_t xPelsPerMeter = 2834;
+    int32_t yPelsPerMeter = 2834;
+    uint32_t colorsUsed = 0;
+    uint32_t colorsImportant = 0;
+};
 
 struct DocumentState {
     std::optional<std::string> title;  // Info "Title" as UTF-8; empty optional when absent
@@ -83,6 +100,29 @@ private:
 
 // Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;
 // nothing happens when the list cannot be opened.
+    // ---- content files of a book (xhtml/page_driver.cpp) ----
+    // Converts every page into the job's work folder: 0 done, 2 cancelled, -1 no job, -2 unknown
+    // parse mode.
+    int ConvertDocument(ConversionJob *job);
+    int ConvertTextPages(ConversionJob &job);
+    int ConvertImagePages(ConversionJob &job);
+    void WritePageHead(FILE *file, const ConversionJob *job, bool titlePage);
+    void WritePageTail(FILE *file, const ConversionJob *job);
+    // Info dictionary entry as UTF-8, at most size - 1 bytes; `out` is left alone when absent.
+    void ReadInfoString(const char *key, std::string &out, size_t size);
+    // One page (the current one) as a whole XHTML file, for the preview.
+    int WritePreviewPage(FILE *file, ConversionJob *job);
+    // A page rendered to 32-bit pixels (blue, green, red, alpha), top-down; null on failure. The
+    // caller frees the buffer with std::free.
+    unsigned char *RenderThumbnail(ThumbnailHeader *header, int page, int width, int height);
+
+    // ---- outline page and navigation points (xhtml/outline_writer.cpp) ----
+    int WriteOutlinePage(FILE *file, const ConversionJob *job);
+    void WriteOutlineList(FILE *file, fz_outline *first, int depth);
+    int WriteOutlineTarget(FILE *file, fz_outline *entry);
+    int WriteNavPointsFile(ConversionJob &job);
+    void WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter);
+
 void ListProducedFile(const ConversionJob &job, const std::string &text);
 // The same with the work folder given directly.
 void ListProducedFileIn(const std::string &workFolder, const std::string &text);

@@ -1,0 +1,289 @@
+#include "worker/conversion_worker.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "epub/epub_builder.h"
+#include "pdf/pdf_document.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+constexpr const char *kProductName = "Quillmark";
+
+std::string StemToLastDot(const std::string &name) {
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string StemToFirstDot(const std::string &name) {
+    size_t dot = name.find('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string DestinationFolder(const ConversionOptions &options, const std::string &path) {
+    if (options.sameAsSource) return FolderPart(path);
+    return WithTrailingSlash(options.outputFolder);
+}
+
+void SleepMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+std::string BatchDestination(const ConversionOptions &options, const std::string &path, const std::string &name) {
+    return DestinationFolder(options, path) + StemToLastDot(name) + ".epub";
+}
+
+std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
+                               const std::string &firstName) {
+    return DestinationFolder(options, firstPath) + StemToFirstDot(firstName) + ".epub";
+}
+
+int OutputResolution(double imageDpi) {
+    if (!(imageDpi >= 1.0)) return 72;  // zero, negative or not a number
+    if (imageDpi > 600.0) return 600;
+    int dpi = static_cast<int>(std::trunc(imageDpi));
+    return dpi < 20 ? 20 : dpi;
+}
+
+std::string NewRunStem(std::vector<std::string> &placeholders) {
+    std::string placeholder = CreateUniqueTempFile("qmrk_");
+    if (placeholder.empty()) return std::string();
+    placeholders.push_back(placeholder);
+    std::string name = FileNamePart(placeholder);
+    return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+}
+
+ConversionRun::ConversionRun(ConversionOptions &options, UserPrompt &prompt, ConversionObserver &observer)
+    : options_(options), prompt_(prompt), observer_(observer) {}
+
+ConversionRun::~ConversionRun() { Finish(); }
+
+int ConversionRun::StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
+                                   bool singleDocumentMode) {
+    Finish();  // whatever an earlier run left behind
+    if (options_.parseMode == static_cast<int32_t>(ParseMode::Automatic)) observer_.OfferOptions(options_);
+
+    state_.cancelFlag = 0;
+    state_.percent = 0;
+    runCancel_ = false;
+    state_.successCount = 0;
+    state_.producedBooks.clear();
+    state_.documentResults.assign(paths.size(), 0);
+    state_.cancelled = false;
+    state_.lastOutputPath.clear();
+    state_.lastNavPointsFile.clear();
+    state_.sourceTitle.clear();
+    state_.sourceAuthor.clear();
+    state_.sourceSubject.clear();
+    state_.sourcePaths = paths;
+    state_.sourceNames = names;
+    state_.sourceNames.resize(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (state_.sourceNames[i].empty()) state_.sourceNames[i] = FileNamePart(paths[i]);
+    state_.singleDocumentMode = singleDocumentMode;
+
+    const std::string temp = TempFolder();
+    state_.runStem = NewRunStem(state_.placeholders);
+    std::string scratchStem = NewRunStem(state_.placeholders);
+    state_.workRoot = state_.runStem.empty() ? std::string() : temp + state_.runStem;
+    state_.scratchFolder = scratchStem.empty() ? std::string() : temp + scratchStem;
+
+    bool created = false;
+    for (int attempt = 0; attempt < 50 && !state_.workRoot.empty(); ++attempt) {
+        DeleteFolderTree(state_.workRoot);
+        SleepMs(retryDelayMs);
+        if (CreateFolder(state_.workRoot)) {
+            created = true;
+            break;
+        }
+        SleepMs(retryDelayMs);
+    }
+    if (!created) {
+        prompt_.Message("Create output tmp folder error! You can try to close this program and run again.");
+        return -1;
+    }
+    thread_ = std::thread([this] { Worker(); });
+    return 0;
+}
+
+void ConversionRun::Cancel() {
+    runCancel_ = true;
+    state_.cancelFlag = 1;
+}
+
+void ConversionRun::Wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void ConversionRun::Finish() {
+    Wait();
+    DeleteFolderTree(state_.scratchFolder);
+    DeleteFolderTree(state_.workRoot);
+    for (const std::string &nav : navPointsFiles_) std::remove(nav.c_str());
+    navPointsFiles_.clear();
+    for (const std::string &p : state_.placeholders) std::remove(p.c_str());
+    state_.placeholders.clear();
+}
+
+bool ConversionRun::Package(const ConversionJob &job, const std::string &destination) {
+    std::ifstream list(WithTrailingSlash(job.workFolder) + "textlist.txt", std::ios::binary);
+    if (!list) {
+        prompt_.Message("cannt open textlist.txt!");
+        return false;
+    }
+    PackageJob pkg;
+    std::string line;
+    bool titlePage = false;
+    bool seenDocument = false;
+    while (std::getline(list, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::string name = FileNamePart(line);
+        // The first document of the book is marked as its title page only when the driver made
+        // one (cover on); otherwise it is the first page file, which must stay in the reading order.
+        if (!seenDocument && EpubBuilder::IsDocument(name)) {
+            seenDocument = true;
+            titlePage = job.createCover && name == "title_page.html";
+        }
+        pkg.items.push_back(ManifestItem{line, StemToLastDot(name)});
+    }
+    list.close();
+
+    BookMetadata metadata;
+    if (options_.useSourceMetadata)
+        metadata = BookMetadata{state_.sourceTitle, state_.sourceAuthor, state_.sourceSubject};
+    else
+        metadata = BookMetadata{options_.bookTitle, options_.bookCreator, options_.bookSubject};
+    pkg.epubPath = destination;
+    pkg.stagingFolder = job.workFolder;
+    pkg.metadata = &metadata;
+    pkg.deleteSources = options_.taskKind == static_cast<int32_t>(TaskKind::PdfToEpub);
+    pkg.titlePageFlag = titlePage ? 1 : 0;
+    pkg.coverMeta = options_.compatibleKindle != 0;
+    pkg.useNavPointsFile = options_.importBookmarksToToc != 0;
+    pkg.navPointsFile = state_.lastNavPointsFile;
+
+    EpubBuilder builder(prompt_);
+    const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
+    std::remove(staged.c_str());  // only a book built now may be copied
+    int rc = builder.Build(&pkg, true);
+    if (rc != EpubBuilder::kOk || !FileExists(staged)) {
+        LogError("the book for '" + job.sourcePath + "' could not be built (" + std::to_string(rc) + ")");
+        return false;
+    }
+    if (!CopyFileReplacing(staged, destination)) {
+        LogError("cannot copy the book to '" + destination + "'");
+        return false;
+    }
+    return true;
+}
+
+void ConversionRun::Worker() {
+    RunState &s = state_;
+    s.successCount = 0;
+    const int count = static_cast<int>(s.sourcePaths.size());
+    for (int i = 0; i < count; ++i) {
+        if (runCancel_) {
+            s.cancelled = true;
+            break;
+        }
+        const std::string path = s.sourcePaths[i];
+        const std::string name = s.sourceNames[i];
+        const std::string workFolder = s.singleDocumentMode ? s.workRoot : s.workRoot + "/" + std::to_string(i);
+        if (!s.singleDocumentMode) CreateFolder(workFolder);
+
+        ConversionJob job = MakeConversionJob(options_);
+        job.sourcePath = path;
+        job.sourceName = name;
+        job.workFolder = workFolder;
+        job.scratchFolder = s.scratchFolder;
+        s.cancelFlag = runCancel_ ? 1 : 0;
+        s.percent = 0;
+        job.cancelRequested = &s.cancelFlag;
+        job.progressPercent = &s.percent;
+
+        // The work folder of a document that yields no book goes at once.
+        auto dropWorkFolder = [&] {
+            if (!s.singleDocumentMode) DeleteFolderTree(workFolder);
+        };
+
+        const std::string destination = s.singleDocumentMode
+                                            ? BuilderDestination(options_, s.sourcePaths[0], s.sourceNames[0])
+                                            : BatchDestination(options_, path, name);
+        if (!options_.overwriteExisting && FileExists(destination)) {
+            if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) {
+                dropWorkFolder();
+                observer_.DocumentFinished(i);
+                continue;
+            }
+            std::remove(destination.c_str());
+        }
+
+        observer_.DocumentStarted(i, count, name);
+
+        PdfDocument doc;
+        doc.SetPrompt(&prompt_);
+        doc.Reset();
+        doc.pageModel.job = &job;
+        doc.pageModel.outputResolution = OutputResolution(job.imageDpi);
+        doc.renderDpi = doc.pageModel.outputResolution;
+        if (doc.Open(path, job.password, job.userPassword) == -1) {
+            prompt_.Message("Can't open the pdf file.");
+            doc.Close();
+            dropWorkFolder();
+            observer_.DocumentFinished(i);
+            continue;
+        }
+
+        if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
+            observer_.RunInteractiveConverter(doc, job);
+            DeleteFolderTree(s.scratchFolder);
+        }
+
+        int rc = converter_ ? converter_(doc, job) : doc.ConvertDocument(&job);
+        if (!job.navPointsFile.empty()) navPointsFiles_.push_back(job.navPointsFile);
+        if (rc == 2) {
+            doc.Close();
+            dropWorkFolder();
+            s.cancelled = true;
+            observer_.DocumentFinished(i);
+            break;
+        }
+
+        s.sourceTitle = job.title;
+        s.sourceAuthor = job.author;
+        s.sourceSubject = job.subject;
+        s.lastNavPointsFile = job.navPointsFile;
+
+        if (s.singleDocumentMode) {
+            doc.Close();
+            s.documentResults[i] = 1;
+            continue;
+        }
+
+        doc.Close();  // the engine's memory goes before packaging
+        if (Package(job, destination)) {
+            s.producedBooks.push_back(destination);
+            s.successCount += 1;
+            s.lastOutputPath = destination;
+            s.documentResults[i] = 1;
+        }
+        dropWorkFolder();
+        if (!job.navPointsFile.empty()) {
+            std::remove(job.navPointsFile.c_str());
+            std::erase(navPointsFiles_, job.navPointsFile);
+        }
+        observer_.DocumentFinished(i);
+    }
+    if (runCancel_) s.cancelled = true;
+    observer_.ConversionDone(!s.singleDocumentMode);
+}
+
+} // namespace qm

@@ -1,0 +1,120 @@
+#pragma once
+// A conversion run: PDFs turned into EPUB books one after the other on a thread of its own. The
+// run talks to its front end (the wizard's converting page, or the command line) only through
+// two interfaces: UserPrompt for messages and questions, and ConversionObserver for progress,
+// labels and the end of the run. Both are called on the worker thread.
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+#include "platform/prompt.h"
+
+namespace qm {
+
+class PdfDocument;
+
+class ConversionObserver {
+public:
+    virtual ~ConversionObserver() = default;
+    // Before a run in Automatic mode: the front end may let the user adjust the layout options.
+    // Called on the caller's thread, inside StartConversion.
+    virtual void OfferOptions(ConversionOptions &) {}
+    // Document `index` (from 0) of `count` starts: its listed name for the file label, and
+    // "index+1/count" for the count label.
+    virtual void DocumentStarted(int /*index*/, int /*count*/, const std::string & /*name*/) {}
+    // A document has been dealt with (packaged, skipped or failed): the status label is cleared.
+    virtual void DocumentFinished(int /*index*/) {}
+    // Strict mode: the user works on the open document before it is converted (modal on the
+    // worker thread).
+    virtual void RunInteractiveConverter(PdfDocument &, ConversionJob &) {}
+    // The worker is done. `batch` false in single-document mode (the book builder follows).
+    virtual void ConversionDone(bool /*batch*/) {}
+};
+
+// State of the current run, shared with the front end. Fields are written by the worker while it
+// runs; read them after ConversionDone (or Wait). cancelFlag and percent are live.
+struct RunState {
+    std::string runStem;
+    std::string workRoot;        // temp folder + runStem, no trailing "/"
+    std::string scratchFolder;   // temp folder + a second stem
+    bool singleDocumentMode = false;
+    std::vector<std::string> sourcePaths;
+    std::vector<std::string> sourceNames;
+    int successCount = 0;        // books built and copied in this run
+    std::string lastOutputPath;
+    std::vector<std::string> producedBooks;
+    std::string sourceTitle, sourceAuthor, sourceSubject;
+    std::string lastNavPointsFile;
+    std::atomic<unsigned char> cancelFlag{0};
+    std::atomic<int> percent{0};
+    // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).
+    std::vector<int> documentResults;
+    bool cancelled = false;      // the run ended on a cancel
+    std::vector<std::string> placeholders;  // unique-name placeholder files of the run
+};
+
+// Destination of document `name` (listed file name) at `path` in a batch: the stem is the name up
+// to its last "." (the whole name without a dot).
+std::string BatchDestination(const ConversionOptions &options, const std::string &path, const std::string &name);
+// Destination the book builder writes for a list whose first entry is `firstName`/`firstPath`:
+// the stem is the name up to its first ".".
+std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
+                               const std::string &firstName);
+// Output resolution used for a job: the integer part of imageDpi, kept within 20..600 (0, negative
+// and absurd values would give no raster or an enormous one).
+int OutputResolution(double imageDpi);
+// Makes a unique run stem (placeholder file "qmrk_XXXXXX.tmp" in the temporary folder, recorded
+// in `placeholders`); "" on failure.
+std::string NewRunStem(std::vector<std::string> &placeholders);
+
+class ConversionRun {
+public:
+    // Converts a document: 0 done, 2 cancelled. Replaceable for tests of the run itself.
+    using Converter = std::function<int(PdfDocument &, ConversionJob &)>;
+
+    ConversionRun(ConversionOptions &options, UserPrompt &prompt, ConversionObserver &observer);
+    ~ConversionRun();  // waits for the worker and removes what the run left in the temporary folder
+    ConversionRun(const ConversionRun &) = delete;
+    ConversionRun &operator=(const ConversionRun &) = delete;
+
+    // Starts a run over the listed PDFs (full paths and names as listed, in the same order).
+    // 0: the worker started; -1: the work root could not be created (the user was told).
+    int StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
+                        bool singleDocumentMode);
+    // The Cancel button: the current document stops after its current page and no further
+    // document starts.
+    void Cancel();
+    // Waits for the worker thread to end.
+    void Wait();
+    // Removes what the run keeps in the temporary folder: the scratch folder, the work root (in
+    // single-document mode it holds the content files until the book builder is done), the
+    // navigation-points file and the placeholder files. Waits for the worker first.
+    void Finish();
+
+    RunState &State() { return state_; }
+    void SetConverter(Converter converter) { converter_ = std::move(converter); }
+
+    // Delay between attempts to create the work root (200 ms as the run starts; tests shorten it).
+    int retryDelayMs = 200;
+
+private:
+    void Worker();
+    // Packages one converted document; true when the book was built and copied.
+    bool Package(const ConversionJob &job, const std::string &destination);
+
+    ConversionOptions &options_;
+    UserPrompt &prompt_;
+    ConversionObserver &observer_;
+    RunState state_;
+    Converter converter_;
+    std::thread thread_;
+    std::atomic<bool> runCancel_{false};
+    std::vector<std::string> navPointsFiles_;
+};
+
+} // namespace qm

@@ -1,0 +1,199 @@
+// Outline page and navigation points from the PDF outline (bookmarks).
+#include "xhtml/outline_writer.h"
+
+#include <mupdf/fitz.h>
+
+#include <cstdio>
+#include <string>
+
+#include "epub/epub_builder.h"
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+#include "pdf/engine.h"
+#include "pdf/pdf_document.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+
+namespace qm {
+namespace {
+
+// Hostile files can nest outlines very deeply; deeper levels are dropped rather than risking the
+// stack (depth grows by 2 per level).
+constexpr int kMaxDepth = 2 * 256;
+
+void Put(FILE *file, const std::string &text) {
+    if (file && !text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+}
+
+bool HasScheme(const std::string &uri) {
+    size_t colon = uri.find(':');
+    if (colon == std::string::npos || colon < 2) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        char c = uri[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+enum class LinkKind { None, Page, Uri };
+
+LinkKind KindOf(fz_context *ctx, const fz_outline *entry) {
+    if (!entry->uri || !*entry->uri) return LinkKind::None;
+    // Links inside the document read "#page=..." (destinations are resolved when the outline is
+    // loaded); anything else is an address.
+    if (entry->uri[0] == '#' && !fz_is_external_link(ctx, entry->uri)) return LinkKind::Page;
+    return LinkKind::Uri;
+}
+
+} // namespace
+
+int PageFileNumber(int page, bool imaging) {
+    if (imaging) return page;
+    return 15 * ((page - 1) / 15) + 1;
+}
+
+std::string LinkUri(const std::string &uri) {
+    if (HasScheme(uri)) return uri;
+    bool dot = uri.find('.') != std::string::npos;
+    if (dot && uri.find('@') != std::string::npos) return "mailto:" + uri;
+    if (dot) return "http://" + uri;
+    return uri;
+}
+
+int PdfDocument::WriteOutlineTarget(FILE *file, fz_outline *entry) {
+    if (!entry) return 0;
+    fz_context *ctx = EngineContext();
+    switch (KindOf(ctx, entry)) {
+    case LinkKind::Page: {
+        int p = entry->page.page + 1;
+        if (p <= 0 || p > State().pageCount) return 0;
+        bool imaging = job && job->parseMode == static_cast<int32_t>(ParseMode::Imaging);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "page-%d.html#page-%d", PageFileNumber(p, imaging), p);
+        Put(file, buf);
+        return p;
+    }
+    case LinkKind::Uri:
+        Put(file, EpubBuilder::XmlEscape(LinkUri(entry->uri)));
+        return 0;
+    case LinkKind::None:
+        break;
+    }
+    return 0;
+}
+
+void PdfDocument::WriteOutlineList(FILE *file, fz_outline *first, int depth) {
+    if (depth > kMaxDepth) return;
+    Put(file, "<ul>\n");
+    for (fz_outline *e = first; e; e = e->next) {
+        Put(file, "<li><a href=\"");
+        WriteOutlineTarget(file, e);
+        Put(file, "\">");
+        if (e->title) Put(file, EpubBuilder::XmlEscape(e->title));
+        Put(file, "</a>");
+        if (e->down && depth + 2 <= kMaxDepth) {
+            Put(file, "\n");
+            WriteOutlineList(file, e->down, depth + 2);
+        }
+        Put(file, "</li>\n");
+    }
+    Put(file, "</ul>\n");
+}
+
+int PdfDocument::WriteOutlinePage(FILE *file, const ConversionJob *) {
+    auto guard = Lock();
+    fz_outline *outline = Outline();
+    if (!outline) return -1;
+    Put(file, "<p></p>\n<p><a id=\"outline\"></a></p>\n<h1>Document Outline</h1>\n");
+    WriteOutlineList(file, outline, 0);
+    Put(file, "<p></p>\n");
+    return 0;
+}
+
+namespace {
+
+// Page an entry's navPoint points to: its own page, or, for an entry without a usable page link,
+// that of its first descendant (in reading order) that has one. Entries with an address link are
+// left out of the navigation with everything below them, so the search does not enter them.
+// 0: the entry is left out.
+int NavTargetEntry(PdfDocument &doc, fz_context *ctx, fz_outline *entry, fz_outline **target, int depth) {
+    LinkKind kind = KindOf(ctx, entry);
+    if (kind == LinkKind::Uri) return 0;
+    if (kind == LinkKind::Page) {
+        int page = doc.WriteOutlineTarget(nullptr, entry);
+        if (page > 0) {
+            *target = entry;
+            return page;
+        }
+    }
+    if (depth + 2 > kMaxDepth) return 0;
+    for (fz_outline *c = entry->down; c; c = c->next) {
+        int page = NavTargetEntry(doc, ctx, c, target, depth + 2);
+        if (page > 0) return page;
+    }
+    return 0;
+}
+
+} // namespace
+
+void PdfDocument::WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter) {
+    if (depth > kMaxDepth) return;
+    fz_context *ctx = EngineContext();
+    int &lastPage = navCounters[0];
+    int &playOrder = navCounters[1];
+    for (fz_outline *e = first; e; e = e->next) {
+        fz_outline *target = nullptr;
+        int page = NavTargetEntry(*this, ctx, e, &target, depth);
+        if (page == 0) continue;  // nothing to point to: left out with its descendants
+        if (page != lastPage) {
+            lastPage = page;
+            playOrder += 1;
+        }
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "\t\t<navPoint id=\"navPoint-%d\" playOrder=\"%d\">\n", idCounter, playOrder);
+        idCounter += 1;
+        Put(file, buf);
+        Put(file, "\t\t\t<navLabel>\n\t\t\t\t<text>");
+        if (e->title) Put(file, EpubBuilder::XmlEscape(e->title));
+        Put(file, "</text>\n\t\t\t</navLabel>\n");
+        Put(file, "\t\t\t<content src=\"");
+        WriteOutlineTarget(file, target);
+        Put(file, "\"/>\n");
+        if (e->down) WriteNavPoints(file, e->down, depth + 2, idCounter);
+        Put(file, "\t\t</navPoint>\n");
+    }
+}
+
+int PdfDocument::WriteNavPointsFile(ConversionJob &job) {
+    auto guard = Lock();
+    fz_outline *outline = Outline();
+    if (!outline) return -1;
+    navCounters[0] = 0;
+    navCounters[1] = 0;
+    std::string path = CreateUniqueTempFile("qmrk_");
+    if (path.empty()) {
+        LogWarning("cannot create the navigation points file");
+        return 0;
+    }
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::remove(path.c_str());
+        LogWarning("cannot open the navigation points file '" + path + "'");
+        return 0;
+    }
+    int ids = 1;
+    WriteNavPoints(file, outline, 0, ids);
+    bool ok = std::ferror(file) == 0;
+    ok = (std::fclose(file) == 0) && ok;
+    // An outline without a single entry that reaches a page gives no navigation: the package
+    // writer then builds its own from the page files instead of an empty navMap.
+    if (!ok || ids == 1) {
+        std::remove(path.c_str());
+        return 0;
+    }
+    job.navPointsFile = path;
+    return 0;
+}
+
+} // namespace qm
