@@ -252,19 +252,19 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
             const TextChar &ch = span.chars[i];
             if (ch.unicode == '-' && dropTrailingHyphen && s == lastSpan && i + 1 == span.chars.size()) break;
             const PageLink *link = linking ? FindLinkForChar(*output.links, ch.box) : nullptr;
+            // Every linked character gets an anchor of its own; an anchor is closed before the
+            // next character, so a character outside every link area is never inside one.
+            if (anchorOpen) {
+                out += "</a>";
+                anchorOpen = false;
+            }
             if (link) {
-                // Every linked character gets an anchor of its own.
-                if (anchorOpen) out += "</a>";
                 out += "<a href=\"";
                 WriteLinkTarget(out, *link, output.pageCount, output.pagesPerFile);
                 out += "\">";
                 anchorOpen = true;
             }
             AppendXhtmlChar(out, ch.unicode);
-            if (anchorOpen && !link) {
-                out += "</a>";
-                anchorOpen = false;
-            }
         }
         if (anchorOpen) out += "</a>";
         if (span.endsLine) out += ' ';

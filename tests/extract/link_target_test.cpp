@@ -1,0 +1,139 @@
+// Links: which characters they cover, and the href each one writes.
+#include <gtest/gtest.h>
+
+#include "extract/links.h"
+#include "extract/text_extract.h"
+#include "options/conversion_job.h"
+#include "support/pdf_fixture.h"
+#include "support/temp_dir.h"
+#include "text_support.h"
+
+using qm::PageLink;
+
+namespace {
+
+std::string Target(const PageLink &link, int pageCount = 40, int perFile = 15) {
+    std::string out;
+    qm::WriteLinkTarget(out, link, pageCount, perFile);
+    return out;
+}
+
+PageLink ToPage(int p) {
+    PageLink l;
+    l.kind = PageLink::InDocument;
+    l.page = p;
+    return l;
+}
+
+PageLink ToUri(const std::string &uri) {
+    PageLink l;
+    l.kind = PageLink::Uri;
+    l.uri = uri;
+    return l;
+}
+
+} // namespace
+
+TEST(LinkTarget, PagesOfTheDocument) {
+    EXPECT_EQ("page-16.html#page-17", Target(ToPage(17)));
+    EXPECT_EQ("page-1.html#page-15", Target(ToPage(15)));
+    EXPECT_EQ("page-16.html#page-16", Target(ToPage(16)));
+    EXPECT_EQ("page-17.html#page-17", Target(ToPage(17), 40, 1));
+    qm::ConversionJob job;
+    job.parseMode = static_cast<int32_t>(qm::ParseMode::Imaging);
+    EXPECT_EQ(1, qm::PagesPerFile(&job));
+    job.parseMode = static_cast<int32_t>(qm::ParseMode::Strict);
+    EXPECT_EQ(15, qm::PagesPerFile(&job));
+    EXPECT_EQ(15, qm::PagesPerFile(nullptr));
+    // Outside the document, or no page at all: an empty target.
+    EXPECT_EQ("", Target(ToPage(41)));
+    EXPECT_EQ("", Target(ToPage(0)));
+    PageLink other;
+    other.kind = PageLink::Other;
+    EXPECT_EQ("", Target(other));
+}
+
+TEST(LinkTarget, AddressesGetASchemeOnlyWhenTheyHaveNone) {
+    EXPECT_EQ("http://www.example.com", Target(ToUri("www.example.com")));
+    EXPECT_EQ("mailto:someone@example.com", Target(ToUri("someone@example.com")));
+    EXPECT_EQ("HTTP://Example.com/a?b=1&amp;c=2", Target(ToUri("HTTP://Example.com/a?b=1&c=2")));
+    EXPECT_EQ("https://example.com/x", Target(ToUri("https://example.com/x")));
+    EXPECT_EQ("mailto:a@b.org", Target(ToUri("mailto:a@b.org")));
+    EXPECT_EQ("MAILTO:a@b.org", Target(ToUri("MAILTO:a@b.org")));
+    EXPECT_EQ("ftp://files.example.com/", Target(ToUri("ftp://files.example.com/")));
+    // A host with a port is not a scheme.
+    EXPECT_EQ("http://www.example.com:8080/", Target(ToUri("www.example.com:8080/")));
+    // Without a dot nothing is added.
+    EXPECT_EQ("intranet", Target(ToUri("intranet")));
+    // Blanks and non-ASCII bytes cannot stand in an href as they are.
+    EXPECT_EQ("http://example.com/a%20b%C3%A9&lt;&quot;", Target(ToUri("example.com/a b\xC3\xA9<\"")));
+}
+
+TEST(LinkTarget, CharactersInLinkAreas) {
+    std::vector<PageLink> links{ToUri("a.example"), ToUri("b.example")};
+    links[0].area = qm::IntBox{10, 10, 20, 20};
+    links[1].area = qm::IntBox{0, 0, 100, 100};
+    EXPECT_EQ(&links[0], qm::FindLinkForChar(links, qm::IntBox{12, 12, 15, 15}));   // inside
+    EXPECT_EQ(&links[0], qm::FindLinkForChar(links, qm::IntBox{5, 5, 30, 30}));     // around
+    EXPECT_EQ(&links[0], qm::FindLinkForChar(links, qm::IntBox{18, 18, 25, 25}));   // 2 units of overlap
+    // One unit of overlap is not enough; the first link does not take it, the second does.
+    EXPECT_EQ(&links[1], qm::FindLinkForChar(links, qm::IntBox{19, 12, 25, 15}));
+    links.pop_back();
+    EXPECT_EQ(nullptr, qm::FindLinkForChar(links, qm::IntBox{19, 12, 25, 15}));
+    EXPECT_EQ(nullptr, qm::FindLinkForChar(links, qm::IntBox{12, 19, 15, 25}));
+}
+
+TEST(LinkTarget, EachLinkedCharacterGetsItsOwnAnchor) {
+    qmtest::SyntheticText t(10);
+    t.Word("xabx", 0, 100);
+    qm::PageItem item = t.Item();
+    // The area covers the glyphs "a" and "b" (x from about 5.6 to 16.7 at size 10).
+    const auto &g = t.command.text->glyphs;
+    std::vector<PageLink> links{ToPage(17)};
+    links[0].area = qm::IntBox{static_cast<int>(g[1].x), 90, static_cast<int>(g[3].x), 115};
+    std::string out;
+    qm::RunTextOutput output;
+    output.file = &out;
+    output.links = &links;
+    output.pageCount = 20;
+    qm::WriteRunText(output, item, 0, false);
+    EXPECT_EQ("x<a href=\"page-16.html#page-17\">a</a><a href=\"page-16.html#page-17\">b</a>x", out);
+
+    // Links switched off: plain text.
+    out.clear();
+    output.links = nullptr;
+    qm::WriteRunText(output, item, 0, false);
+    EXPECT_EQ("xabx", out);
+}
+
+TEST(LinkTarget, LinksReadFromAPage) {
+    qmtest::TempDir dir;
+    qmtest::PdfBuilder pdf;
+    pdf.AddPage();
+    pdf.AddPage();
+    pdf.LinkToPage(0, 72, 700, 200, 720, 1);
+    pdf.LinkToUri(0, 72, 600, 200, 620, "https://example.com/");
+    ASSERT_TRUE(pdf.Save(dir.File("links.pdf")));
+
+    fz_context *ctx = qm::EngineContext();
+    fz_document *doc = fz_open_document(ctx, dir.File("links.pdf").c_str());
+    fz_page *page = fz_load_page(ctx, doc, 0);
+    std::vector<PageLink> links;
+    ASSERT_EQ(2, qm::LoadPageLinks(ctx, doc, page, links));
+    int pageLinks = 0, uriLinks = 0;
+    for (const PageLink &l : links) {
+        if (l.kind == PageLink::InDocument) {
+            ++pageLinks;
+            EXPECT_EQ(2, l.page);
+            // Page space runs downwards from the top of the 792-point page.
+            EXPECT_EQ((qm::IntBox{72, 72, 200, 92}), l.area);
+        } else if (l.kind == PageLink::Uri) {
+            ++uriLinks;
+            EXPECT_EQ("https://example.com/", l.uri);
+        }
+    }
+    EXPECT_EQ(1, pageLinks);
+    EXPECT_EQ(1, uriLinks);
+    fz_drop_page(ctx, page);
+    fz_drop_document(ctx, doc);
+}
