@@ -53,6 +53,7 @@ struct DocumentState {
     int fitToView = 0;
     int panX = 0, panY = 0;
     std::string path;                  // the file the document was opened from
+    bool pageTreeLoaded = false;       // the engine's page map was built and must be dropped
 };
 
 class PdfDocument {
@@ -74,6 +75,21 @@ public:
     void PreviousPage(int k);
     void NextPage(int k);
 
+    // Page capture: with load = 1 loads and records the current page (State().pageNumber), then
+    // gives every command its output-space box (resolution renderDpi) and view-space box (FitZoom
+    // of the view size when both are non-zero, else the current resolution) and builds the page's
+    // items. 0, or -1 when the page cannot be loaded or interpreted. Rasters are painted lazily.
+    int DrawPage(int load, int viewWidth, int viewHeight);
+    // Page space to device pixels at `resolution` dpi, with the document's extra rotation.
+    fz_matrix ViewTransform(int resolution);
+    // Resolution at which the loaded page fits into viewWidth x viewHeight, never above 72 dpi.
+    int FitZoom(int viewWidth, int viewHeight);
+    // The current capture's rasters, painted from the recording on first use (RGB with alpha at
+    // the output resolution; BGR with alpha at the view zoom), white background. Owned by the
+    // document; null when nothing is captured or painting failed.
+    fz_pixmap *OutputRaster();
+    fz_pixmap *ViewRaster();
+
     // The engine's handles. Use them only while holding Lock(), each thread with EngineContext().
     DocumentState &State() { return state_; }
     const std::optional<std::string> &Title() const { return state_.title; }
@@ -85,21 +101,6 @@ public:
     void SetPrompt(UserPrompt *prompt);
     UserPrompt &Prompt() const;
 
-    PageModel pageModel;
-    int renderDpi = 72;
-    int currentPage = 1;
-    int pagesSinceFlush = 0;
-    int navCounters[2] = {0, 0};
-    ConversionJob *job = nullptr;
-
-private:
-    DocumentState state_;
-    std::recursive_mutex lock_;
-    UserPrompt *prompt_ = nullptr;
-};
-
-// Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;
-// nothing happens when the list cannot be opened.
     // ---- content files of a book (xhtml/page_driver.cpp) ----
     // Converts every page into the job's work folder: 0 done, 2 cancelled, -1 no job, -2 unknown
     // parse mode.
@@ -123,6 +124,21 @@ private:
     int WriteNavPointsFile(ConversionJob &job);
     void WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter);
 
+    PageModel pageModel;
+    int renderDpi = 72;
+    int currentPage = 1;
+    int pagesSinceFlush = 0;
+    int navCounters[2] = {0, 0};
+    ConversionJob *job = nullptr;
+
+private:
+    DocumentState state_;
+    std::recursive_mutex lock_;
+    UserPrompt *prompt_ = nullptr;
+};
+
+// Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;
+// nothing happens when the list cannot be opened.
 void ListProducedFile(const ConversionJob &job, const std::string &text);
 // The same with the work folder given directly.
 void ListProducedFileIn(const std::string &workFolder, const std::string &text);
