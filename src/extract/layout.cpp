@@ -15,6 +15,21 @@ namespace {
 
 bool WellFormed(const IntBox &b) { return b.x0 <= b.x1 && b.y0 <= b.y1; }
 
+inline int Relate(const IntBox &a, const IntBox &b, int tolX, int tolY) {
+    int ox = std::min(a.x1, b.x1) - std::max(a.x0, b.x0);
+    int oy = std::min(a.y1, b.y1) - std::max(a.y0, b.y0);
+    bool cols = ox >= tolX, rows = oy >= tolY;
+    if (cols && rows) {
+        if (a.x0 <= b.x0 && a.x1 >= b.x1 && a.y0 <= b.y0 && a.y1 >= b.y1) return 4;
+        if (b.x0 <= a.x0 && b.x1 >= a.x1 && b.y0 <= a.y0 && b.y1 >= a.y1) return 6;
+        return 5;
+    }
+    if (cols) return a.y0 >= b.y0 ? 1 : 9;
+    if (rows) return a.x0 >= b.x0 ? 3 : 7;
+    if (a.x0 >= b.x0) return a.y0 >= b.y0 ? 0 : 8;
+    return a.y0 >= b.y0 ? 2 : 10;
+}
+
 long long Area(const IntBox &b) { return static_cast<long long>(b.x1 - b.x0) * (b.y1 - b.y0); }
 
 const IntBox &MemberBox(const BlockMember &m) { return m.isGroup ? m.group->viewBox : m.item->viewBox; }
@@ -44,20 +59,7 @@ struct RunFacts {
 // ---------------------------------------------------------------------------------------------
 // Boxes
 
-int RelateBoxes(const IntBox &a, const IntBox &b, int tolX, int tolY) {
-    int ox = std::min(a.x1, b.x1) - std::max(a.x0, b.x0);
-    int oy = std::min(a.y1, b.y1) - std::max(a.y0, b.y0);
-    bool cols = ox >= tolX, rows = oy >= tolY;
-    if (cols && rows) {
-        if (a.x0 <= b.x0 && a.x1 >= b.x1 && a.y0 <= b.y0 && a.y1 >= b.y1) return 4;
-        if (b.x0 <= a.x0 && b.x1 >= a.x1 && b.y0 <= a.y0 && b.y1 >= a.y1) return 6;
-        return 5;
-    }
-    if (cols) return a.y0 >= b.y0 ? 1 : 9;
-    if (rows) return a.x0 >= b.x0 ? 3 : 7;
-    if (a.x0 >= b.x0) return a.y0 >= b.y0 ? 0 : 8;
-    return a.y0 >= b.y0 ? 2 : 10;
-}
+int RelateBoxes(const IntBox &a, const IntBox &b, int tolX, int tolY) { return Relate(a, b, tolX, tolY); }
 
 IntBox IntersectBoxes(const IntBox &a, const IntBox &b) {
     if (a.x0 > a.x1) return b;
@@ -157,13 +159,13 @@ bool IsLayoutCandidate(const LayoutPage &page, const ItemGroup &group) {
 namespace {
 
 bool SameLineFacts(const RunFacts &a, const RunFacts &b, float tolX) {
-    int r = RelateBoxes(a.box, b.box, 0, 0);
+    int r = Relate(a.box, b.box, 0, 0);
     if (r < 4 || r > 7) return false;
     return static_cast<float>(std::abs(b.box.x0 - a.box.x1)) < tolX * static_cast<float>(std::max(a.em, b.em));
 }
 
 bool NextLineFacts(const RunFacts &a, const RunFacts &b, float tolY) {
-    if (RelateBoxes(a.box, b.box, 0, 0) != 9) return false;
+    if (Relate(a.box, b.box, 0, 0) != 9) return false;
     return static_cast<float>(b.box.y0 - a.box.y1) < tolY * static_cast<float>(std::min(a.height, b.height));
 }
 
@@ -442,7 +444,7 @@ void AbsorbPlain(std::vector<TextBlock> &blocks, int a) {
         if (static_cast<int>(b) == a) continue;
         TextBlock &B = blocks[b];
         if (!AbsorbTarget(B)) continue;
-        int r = RelateBoxes(A.box, B.box, 0, 0);
+        int r = Relate(A.box, B.box, 0, 0);
         if (r == 4 || r == 5 || r == 6) MergeBlocks(A, B);
     }
 }
@@ -496,7 +498,7 @@ void ContainmentPlain(std::vector<TextBlock> &blocks, int count) {
             if (l == i) continue;
             TextBlock &L = blocks[static_cast<size_t>(l)];
             if (L.consumed || !FirstIsText(L)) continue;
-            int r = RelateBoxes(I.box, L.box, -1, -1);
+            int r = Relate(I.box, L.box, -1, -1);
             if (r == 5) {
                 if (Area(I.box) < Area(L.box)) {
                     MergeBlocks(L, I);
@@ -533,7 +535,7 @@ void ContainmentIndexed(std::vector<TextBlock> &blocks, int count) {
             [&](int l) { return Touches(I.box, blocks[static_cast<size_t>(l)].box, -1); },
             [&](int l) {
                 TextBlock &L = blocks[static_cast<size_t>(l)];
-                int r = RelateBoxes(I.box, L.box, -1, -1);
+                int r = Relate(I.box, L.box, -1, -1);
                 if (r == 5) {
                     if (Area(I.box) < Area(L.box)) {
                         IntBox old = L.box;
@@ -660,93 +662,33 @@ int BuildBlocks(const LayoutPage &page, BlockList &out, const std::vector<std::u
 
 namespace {
 
-// Finds, for the column tie-break, whether some other live block crosses the band and whether one
-// of those lies in the lower block's column. Built once per ordering over the (fixed) live boxes.
-struct BandIndex {
-    std::unique_ptr<BoxGrid> grid;
-    std::vector<IntBox> boxes;  // by creation index
-};
-
-thread_local BandIndex *g_band = nullptr;
-
-struct BandScope {
-    BandIndex index;
-    BandIndex *saved;
-    explicit BandScope(const std::vector<TextBlock> &blocks, int n) : saved(g_band) {
-        int typical = 1;
-        IntBox bounds;
-        bool any = false;
-        long long extent = 0;
-        int maxIndex = 0;
-        for (int i = 0; i < n; ++i) {
-            const TextBlock &b = blocks[static_cast<size_t>(i)];
-            bounds = any ? UnionBoxes(bounds, b.box) : b.box;
-            any = true;
-            extent += std::max(b.box.Width(), b.box.Height());
-            maxIndex = std::max(maxIndex, b.index);
-        }
-        if (n > 0) typical = static_cast<int>(extent / n);
-        index.boxes.assign(static_cast<size_t>(maxIndex) + 1, IntBox{});
-        index.grid = std::make_unique<BoxGrid>(bounds, maxIndex + 1, typical);
-        for (int i = 0; i < n; ++i) {
-            const TextBlock &b = blocks[static_cast<size_t>(i)];
-            index.boxes[static_cast<size_t>(b.index)] = b.box;
-            index.grid->Insert(b.index, b.box);
-        }
-        g_band = &index;
-    }
-    ~BandScope() { g_band = saved; }
-};
-
-} // namespace
-
-int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
-                   const TextBlock *p, int mode) {
+// The tie-break between X and Y with previous block P. `scan(band, upper, lower, crossed,
+// lowerColumn)` looks for other blocks crossing the band; it is called only when its answer
+// matters (the gap is taller than both blocks).
+template <typename B, typename Scan>
+int TieBreak(const B &x, const B &y, const B *p, int mode, Scan &&scan) {
     if (!p) return x.box.y0 > y.box.y0 ? 1 : -1;
     IntBox band{std::min(x.box.x0, y.box.x0), std::min({x.box.y1, y.box.y1, p->box.y1}),
                 std::max(x.box.x1, y.box.x1), std::max({x.box.y0, y.box.y0, p->box.y0})};
     int gap = band.y1 - band.y0;
     int hmax = std::max(x.box.Height(), y.box.Height());
-    const TextBlock &upper = x.box.y0 <= y.box.y0 ? x : y;
-    const TextBlock &lower = x.box.y0 >= y.box.y0 ? x : y;
-    bool crossed = false, upperColumn = false, lowerColumn = false;
-    // The scan only matters when the gap is tall enough; its outcome does not depend on the
-    // order in which blocks are visited.
-    if (gap > hmax && blocks) {
-        auto visit = [&](const IntBox &z) {
-            if (!BoxesIntersect(z, band)) return true;
-            crossed = true;
-            int ru = RelateBoxes(z, upper.box, 0, 0);
-            if (ru == 1 || ru == 9) upperColumn = true;
-            int rl = RelateBoxes(z, lower.box, 0, 0);
-            if (rl == 1 || rl == 9) lowerColumn = true;
-            return !(upperColumn && lowerColumn);
-        };
-        bool useIndex = g_band && WellFormed(band) && band.x0 != band.x1;
-        if (useIndex) {
-            g_band->grid->Query(band, [&](int id) {
-                if (id == x.index || id == y.index || id == p->index) return true;
-                return visit(g_band->boxes[static_cast<size_t>(id)]);
-            });
-        } else {
-            for (int i = from; i <= to; ++i) {
-                const TextBlock &z = (*blocks)[static_cast<size_t>(i)];
-                if (z.consumed || &z == &x || &z == &y || &z == p) continue;
-                if (!visit(z.box)) break;
-            }
-        }
+    if (gap > hmax) {
+        const B &upper = x.box.y0 <= y.box.y0 ? x : y;
+        const B &lower = x.box.y0 >= y.box.y0 ? x : y;
+        bool crossed = false, lowerColumn = false;
+        scan(band, upper, lower, crossed, lowerColumn);
+        if (!crossed || lowerColumn) return x.box.y0 > y.box.y0 ? 1 : -1;
     }
-    if ((!crossed || lowerColumn) && gap > hmax) return x.box.y0 > y.box.y0 ? 1 : -1;
     if (mode == 0) return x.box.x0 > y.box.x0 ? 1 : -1;
     if (mode == 1) return x.box.y0 > y.box.y0 ? 1 : -1;
     return 0;
 }
 
-int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
-                  const TextBlock *p, int mode) {
+template <typename B, typename Scan>
+int Compare(const B &x, const B &y, const B *p, int mode, Scan &&scan) {
     int tx = std::min(x.box.Width(), y.box.Width()) / 10;
     int ty = std::min(x.box.Height(), y.box.Height()) / 5;
-    int r = RelateBoxes(x.box, y.box, tx, ty);
+    int r = Relate(x.box, y.box, tx, ty);
     switch (r) {
     case 0:
     case 1:
@@ -766,25 +708,102 @@ int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const 
     default:
         break;
     }
-    // r is 2 (Y above-right of X) or 8 (Y below-left of X).
-    if (!p) return ColumnTieBreak(blocks, from, to, x, y, p, mode);
-    int h = RelateBoxes(p->box, x.box, 1, 1);
-    int v = RelateBoxes(p->box, y.box, 1, 1);
+    // r is 2 (Y above-right of X) or 8 (Y below-left of X): the column rule.
+    if (!p) return TieBreak(x, y, p, mode, scan);
+    int h = Relate(p->box, x.box, 1, 1);
+    int v = Relate(p->box, y.box, 1, 1);
     if (h < 3 || v < 3) {
         if (mode == 0) return r == 2 ? -1 : 1;
         if (mode == 1) return r == 2 ? 1 : -1;
-        return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+        return TieBreak(x, y, p, mode, scan);
     }
     if (h > 7 && v > 7) {
         auto aligned = [&](const IntBox &b) {
             return (b.x0 <= p->box.x0 && b.x1 >= p->box.x1) || (b.x0 >= p->box.x0 && b.x1 <= p->box.x1);
         };
         bool ax = aligned(x.box), ay = aligned(y.box);
-        if (ax == ay) return ColumnTieBreak(blocks, from, to, x, y, p, mode);
-        if (ax) return x.box.y0 > y.box.y0 ? ColumnTieBreak(blocks, from, to, x, y, p, mode) : -1;
-        return y.box.y0 > x.box.y0 ? ColumnTieBreak(blocks, from, to, x, y, p, mode) : 1;
+        if (ax == ay) return TieBreak(x, y, p, mode, scan);
+        if (ax) return x.box.y0 > y.box.y0 ? TieBreak(x, y, p, mode, scan) : -1;
+        return y.box.y0 > x.box.y0 ? TieBreak(x, y, p, mode, scan) : 1;
     }
-    return ColumnTieBreak(blocks, from, to, x, y, p, mode);
+    return TieBreak(x, y, p, mode, scan);
+}
+
+// Marks from one block Z met in the band.
+inline bool VisitBand(const IntBox &z, const IntBox &band, const IntBox &upper, const IntBox &lower, bool &crossed,
+                      bool &upperColumn, bool &lowerColumn) {
+    if (!BoxesIntersect(z, band)) return true;
+    crossed = true;
+    int ru = Relate(z, upper, 0, 0);
+    if (ru == 1 || ru == 9) upperColumn = true;
+    int rl = Relate(z, lower, 0, 0);
+    if (rl == 1 || rl == 9) lowerColumn = true;
+    return !(upperColumn && lowerColumn);
+}
+
+// The literal scan over array positions from .. to.
+struct ArrayScan {
+    const std::vector<TextBlock> *blocks;
+    int from, to;
+    const TextBlock *x, *y, *p;
+    void operator()(const IntBox &band, const TextBlock &upper, const TextBlock &lower, bool &crossed,
+                    bool &lowerColumn) const {
+        if (!blocks) return;
+        bool upperColumn = false;
+        for (int i = from; i <= to; ++i) {
+            const TextBlock &z = (*blocks)[static_cast<size_t>(i)];
+            if (z.consumed || &z == x || &z == y || &z == p) continue;
+            if (!VisitBand(z.box, band, upper.box, lower.box, crossed, upperColumn, lowerColumn)) break;
+        }
+    }
+};
+
+// Compact record the indexed ordering sorts.
+struct OrderBox {
+    IntBox box;
+    int id;  // position in the live prefix before sorting
+};
+
+// The same answer from a grid over all live blocks: the outcome only depends on whether a block in
+// the lower block's column crosses the band (a narrow query) and, failing that, whether any block
+// crosses it (the query stops at the first).
+struct GridScan {
+    BoxGrid *grid;
+    const std::vector<OrderBox> *boxes;  // by id
+    int xid, yid, pid;
+    void operator()(const IntBox &band, const OrderBox &, const OrderBox &lower, bool &crossed,
+                    bool &lowerColumn) const {
+        auto other = [&](int id) { return id != xid && id != yid && id != pid; };
+        IntBox column{std::max(band.x0, lower.box.x0), band.y0, std::min(band.x1, lower.box.x1), band.y1};
+        if (column.x0 <= column.x1) {
+            grid->Query(column, [&](int id) {
+                if (!other(id)) return true;
+                const IntBox &z = (*boxes)[static_cast<size_t>(id)].box;
+                if (!BoxesIntersect(z, band)) return true;
+                int rl = Relate(z, lower.box, 0, 0);
+                if (rl == 1 || rl == 9) crossed = lowerColumn = true;
+                return !lowerColumn;
+            });
+        }
+        if (!lowerColumn) {
+            grid->Query(band, [&](int id) {
+                if (other(id) && BoxesIntersect((*boxes)[static_cast<size_t>(id)].box, band)) crossed = true;
+                return !crossed;
+            });
+        }
+    }
+};
+
+} // namespace
+
+int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
+                   const TextBlock *p, int mode) {
+    return TieBreak(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
+}
+
+int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
+                  const TextBlock *p, int mode) {
+    return Compare(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
 }
 
 int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngine engine) {
@@ -802,31 +821,59 @@ int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngi
     list.count = n;
     if (n <= 1) return n;
     int mode = singleColumn ? 1 : 0;
-    std::unique_ptr<BandScope> scope;
-    BandIndex *saved = g_band;
-    if (engine == LayoutEngine::Indexed && AllWellFormed(blocks))
-        scope = std::make_unique<BandScope>(blocks, n);
-    else
-        g_band = nullptr;
-    for (int i = 0; i < n; ++i) {
-        for (int j = n - 1; j >= i + 1; --j) {
-            const TextBlock *prev = (usePrevious && i > 0) ? &blocks[static_cast<size_t>(i - 1)] : nullptr;
-            if (CompareBlocks(&blocks, 0, n - 1, blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)], prev,
-                              mode) < 0)
-                std::swap(blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)]);
+    bool wellFormed = true;
+    for (int i = 0; i < n; ++i) wellFormed = wellFormed && WellFormed(blocks[static_cast<size_t>(i)].box);
+    if (engine == LayoutEngine::Plain || !wellFormed) {
+        for (int i = 0; i < n; ++i) {
+            for (int j = n - 1; j >= i + 1; --j) {
+                const TextBlock *prev = (usePrevious && i > 0) ? &blocks[static_cast<size_t>(i - 1)] : nullptr;
+                if (CompareBlocks(&blocks, 0, n - 1, blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)],
+                                  prev, mode) < 0)
+                    std::swap(blocks[static_cast<size_t>(j)], blocks[static_cast<size_t>(j - 1)]);
+            }
         }
+        return n;
     }
-    scope.reset();
-    g_band = saved;
+    // Indexed: the same exchanges on compact records. The scanned set of the tie-break is every
+    // live block but X, Y and P wherever they stand, so a grid built once answers it.
+    std::vector<OrderBox> byId(static_cast<size_t>(n));
+    IntBox bounds = blocks[0].box;
+    long long extent = 0;
+    for (int i = 0; i < n; ++i) {
+        byId[static_cast<size_t>(i)] = OrderBox{blocks[static_cast<size_t>(i)].box, i};
+        bounds = UnionBoxes(bounds, blocks[static_cast<size_t>(i)].box);
+        extent += std::max(blocks[static_cast<size_t>(i)].box.Width(), blocks[static_cast<size_t>(i)].box.Height());
+    }
+    BoxGrid grid(bounds, n, static_cast<int>(extent / n));
+    for (int i = 0; i < n; ++i) grid.Insert(i, byId[static_cast<size_t>(i)].box);
+    std::vector<OrderBox> a = byId;
+    for (int i = 0; i < n; ++i) {
+        const OrderBox *prev = (usePrevious && i > 0) ? &a[static_cast<size_t>(i - 1)] : nullptr;
+        // One pass carries the winner of each comparison down to position i.
+        OrderBox cur = a[static_cast<size_t>(n - 1)];
+        for (int j = n - 1; j >= i + 1; --j) {
+            const OrderBox &y = a[static_cast<size_t>(j - 1)];
+            GridScan scan{&grid, &byId, cur.id, y.id, prev ? prev->id : -1};
+            if (Compare(cur, y, prev, mode, scan) < 0) {
+                a[static_cast<size_t>(j)] = y;
+            } else {
+                a[static_cast<size_t>(j)] = cur;
+                cur = y;
+            }
+        }
+        a[static_cast<size_t>(i)] = cur;
+    }
+    std::vector<TextBlock> live(blocks.begin(), blocks.begin() + n);
+    for (int i = 0; i < n; ++i) blocks[static_cast<size_t>(i)] = live[static_cast<size_t>(a[static_cast<size_t>(i)].id)];
     return n;
 }
 
 int CompareMembers(const IntBox &x, const IntBox &y, const IntBox *p) {
-    int a = p ? RelateBoxes(*p, x, 1, 1) : 0;
-    int b = p ? RelateBoxes(*p, y, 1, 1) : 0;
+    int a = p ? Relate(*p, x, 1, 1) : 0;
+    int b = p ? Relate(*p, y, 1, 1) : 0;
     if (p && a == 7 && std::abs(x.x0 - p->x1) <= 2 && b >= 8) return -1;
     if (p && b == 7 && std::abs(y.x0 - p->x1) <= 2 && a >= 8) return 1;
-    int rel = RelateBoxes(x, y, 0, 0);
+    int rel = Relate(x, y, 0, 0);
     if (rel >= 8) return -1;
     if (rel >= 4 && rel <= 7 && x.x0 <= y.x0) return -1;
     return 1;
@@ -838,12 +885,21 @@ void OrderMembers(TextBlock &block) {
     std::vector<BlockMember *> m;
     for (BlockMember *x = block.first; x; x = x->next) m.push_back(x);
     int n = static_cast<int>(m.size());
+    // Adjacent exchange from the end down to position i; each pass carries the winner of every
+    // comparison down, which is the same sequence of exchanges with fewer moves.
     for (int i = 0; i < n; ++i) {
+        const IntBox *prev = i > 0 ? &MemberBox(*m[static_cast<size_t>(i - 1)]) : nullptr;
+        BlockMember *cur = m[static_cast<size_t>(n - 1)];
         for (int j = n - 1; j >= i + 1; --j) {
-            const IntBox *prev = i > 0 ? &MemberBox(*m[static_cast<size_t>(i - 1)]) : nullptr;
-            if (CompareMembers(MemberBox(*m[static_cast<size_t>(j)]), MemberBox(*m[static_cast<size_t>(j - 1)]), prev) == -1)
-                std::swap(m[static_cast<size_t>(j)], m[static_cast<size_t>(j - 1)]);
+            BlockMember *y = m[static_cast<size_t>(j - 1)];
+            if (CompareMembers(MemberBox(*cur), MemberBox(*y), prev) == -1) {
+                m[static_cast<size_t>(j)] = y;
+            } else {
+                m[static_cast<size_t>(j)] = cur;
+                cur = y;
+            }
         }
+        m[static_cast<size_t>(i)] = cur;
     }
     for (int i = 0; i + 1 < n; ++i) m[static_cast<size_t>(i)]->next = m[static_cast<size_t>(i + 1)];
     m.back()->next = nullptr;
@@ -865,7 +921,7 @@ int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks,
     for (int k = index + 1; k < count && k < static_cast<int>(blocks.size()); ++k) {
         const TextBlock &z = blocks[static_cast<size_t>(k)];
         if (z.consumed) continue;
-        int r = RelateBoxes(z.box, area, 0, 0);
+        int r = Relate(z.box, area, 0, 0);
         if (r < 3 || r > 7) break;
         area = UnionBoxes(area, z.box);
     }
