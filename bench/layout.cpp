@@ -1,0 +1,95 @@
+// Layout analysis time on generated heavy pages, for the indexed searches the program uses and
+// for the plain reference implementation.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include "extract/layout_support.h"
+
+using qm::IntBox;
+using qmtest::SyntheticPage;
+
+namespace {
+
+void ManyPaths(SyntheticPage &p, bool overlapping) {
+    std::mt19937 rng(1);
+    auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int i = 0; i < 5000; ++i) {
+        if (overlapping) {
+            // A chart: strokes that chain into each other.
+            int x = 100 + uni(0, 500), y = 300 + uni(0, 400);
+            p.Path(IntBox{x, y, x + uni(2, 30), y + uni(2, 30)});
+        } else {
+            // A map of separate dots on a 100 x 50 lattice.
+            int x = 20 + (i % 100) * 7, y = 200 + (i / 100) * 14;
+            p.Path(IntBox{x, y, x + 4, y + 4});
+        }
+    }
+    for (int l = 0; l < 12; ++l) p.Text(IntBox{40, 20 + l * 14, 700, 31 + l * 14}, 10, std::string(90, 'a'));
+}
+
+void SingleGlyphs(SyntheticPage &p, bool scattered) {
+    std::mt19937 rng(2);
+    auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int i = 0; i < 3000; ++i) {
+        if (scattered) {
+            int x = uni(0, 780), y = uni(0, 980);
+            p.Text(IntBox{x, y, x + 6, y + 9}, 8, std::string(1, static_cast<char>('a' + i % 26)));
+        } else {
+            int line = i / 50, col = i % 50;
+            int x = 40 + col * 14, y = 20 + line * 16;
+            p.Text(IntBox{x, y, x + 8, y + 11}, 10, std::string(1, static_cast<char>('a' + i % 26)));
+        }
+    }
+}
+
+void TwoColumns(SyntheticPage &p) {
+    for (int c = 0; c < 2; ++c) {
+        for (int l = 0; l < 200; ++l) {
+            int x = 30 + c * 390, y = 10 + l * 5 * 49 / 50;
+            for (int r = 0; r < 5; ++r) p.Text(IntBox{x + r * 70, y, x + r * 70 + 62, y + 5}, 5, std::string(20, 'e'));
+        }
+    }
+}
+
+double Analyse(SyntheticPage &p, qm::LayoutEngine engine, int *blocks) {
+    auto t0 = std::chrono::steady_clock::now();
+    qm::BlockList list;
+    *blocks = p.Analyse(list, engine);
+    auto t1 = std::chrono::steady_clock::now();
+    return std::chrono::duration<double, std::milli>(t1 - t0).count();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    bool skipPlain = argc > 1 && std::strcmp(argv[1], "--no-plain") == 0;
+    struct Case {
+        const char *name;
+        std::function<void(SyntheticPage &)> make;
+    };
+    const Case cases[] = {
+        {"5,000 separate small filled paths + 12 text lines", [](SyntheticPage &p) { ManyPaths(p, false); }},
+        {"5,000 overlapping paths (one chart) + 12 text lines", [](SyntheticPage &p) { ManyPaths(p, true); }},
+        {"3,000 single-glyph runs in 60 lines", [](SyntheticPage &p) { SingleGlyphs(p, false); }},
+        {"3,000 single-glyph runs scattered", [](SyntheticPage &p) { SingleGlyphs(p, true); }},
+        {"two columns of 200 dense lines (2,000 runs)", [](SyntheticPage &p) { TwoColumns(p); }},
+    };
+    std::printf("%-55s %6s %12s %12s\n", "page", "mode", "indexed ms", "plain ms");
+    for (const Case &c : cases) {
+        for (int single = 0; single < 2; ++single) {
+            SyntheticPage page;
+            c.make(page);
+            page.page.options.columnMode = single ? 1 : 0;
+            int nb = 0, np = 0;
+            double fast = Analyse(page, qm::LayoutEngine::Indexed, &nb);
+            double plain = skipPlain ? -1 : Analyse(page, qm::LayoutEngine::Plain, &np);
+            std::printf("%-55s %6s %12.1f %12.1f  (%d blocks%s)\n", c.name, single ? "single" : "column", fast, plain,
+                        nb, (!skipPlain && np != nb) ? ", PLAIN DIFFERS" : "");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
