@@ -11,5 +11,6 @@ namespace qmcli {
 using Runner = std::function<int()>;
 
 void RegisterInfoCommand(CLI::App &app, Runner &run);
+void RegisterInspectCommand(CLI::App &app, Runner &run);
 
 } // namespace qmcli

@@ -68,6 +68,12 @@ inline bool IsDisplayableKind(CommandKind k) {
 }
 const char *CommandKindName(CommandKind k);
 
+// The process-wide toggle of the alternating margin rounding: every zoom change flips it, then
+// rounds scaled margins up when it is set and truncates them when it is clear. Starts set.
+bool MarginRoundingToggle();
+// The number the next automatically named picture will get ("image-<n>.png"), process-wide.
+int PeekPictureNumber();
+
 struct GlyphRecord {
     float x = 0, y = 0;   // origin in the command's own coordinates (before its transform)
     int glyphId = 0;      // negative: no glyph of its own (further characters of a ligature)
@@ -204,6 +210,21 @@ public:
     fz_matrix outputTransform = fz_identity;
     IntBox outputDeviceBox;
     std::unique_ptr<CommandList> commands;  // recording of the loaded page
+    int capturedPage = 0;                // page number the recording belongs to (0 = none)
+    int viewResolution = 72;             // view zoom of the last capture (dpi)
+    // Crop rectangle handles of the current page, view space: 6 x 6 squares centred on the
+    // corners top-left, top-right, bottom-left, bottom-right.
+    std::array<IntBox, 4> cropHandles{};
+    void RebuildCropHandles();
+    // Clears the command references of the current page's items (before its recording is
+    // released); BuildPageItems re-attaches them.
+    void DetachItems();
+
+    // Writes a picture cut from the output raster (whole raster when rect is null; rect in output
+    // space). With autoName the file is "image-<n>.png" in `folder` (default: the job's work or
+    // scratch folder) and nameOut receives that relative name; otherwise nameOut is the full path.
+    // 0, -1 name too long, or the error of WritePng.
+    int SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder = nullptr);
 
 private:
     std::map<int, std::unique_ptr<PageLayout>> layouts_;

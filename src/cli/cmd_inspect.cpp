@@ -1,0 +1,149 @@
+// "inspect": captures one page and prints its items in order - what the converter saw on it.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "pdf/pdf_document.h"
+#include "platform/prompt.h"
+
+namespace qmcli {
+namespace {
+
+struct InspectArgs {
+    std::string file;
+    std::string password;
+    int page = 1;
+    int dpi = 72;
+    bool json = false;
+};
+
+void AppendUtf8(std::string &out, int cp) {
+    if (cp < 0 || cp > 0x10FFFF) return;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string RunText(const qm::PageItem &item) {
+    std::string s;
+    if (!item.command || !item.command->text) return s;
+    const auto &g = item.command->text->glyphs;
+    for (int k = item.firstGlyph; k < item.firstGlyph + item.glyphCount && k < static_cast<int>(g.size()); ++k)
+        if (g[k].unicode >= 32) AppendUtf8(s, g[k].unicode);
+    return s;
+}
+
+std::string JsonString(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string BoxText(const qm::IntBox &b, bool json) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, json ? "[%d, %d, %d, %d]" : "%d,%d,%d,%d", b.x0, b.y0, b.x1, b.y1);
+    return buf;
+}
+
+int RunInspect(const InspectArgs &args) {
+    qm::ConsolePrompt prompt;
+    qm::PdfDocument doc;
+    doc.SetPrompt(&prompt);
+    doc.Reset();
+    if (doc.Open(args.file, args.password, "") != 0) {
+        std::fprintf(stderr, "%s: Can't open the pdf file.\n", args.file.c_str());
+        return 1;
+    }
+    if (args.page < 1 || args.page > doc.PageCount()) {
+        std::fprintf(stderr, "%s: no page %d (the document has %d).\n", args.file.c_str(), args.page,
+                     doc.PageCount());
+        return 1;
+    }
+    doc.renderDpi = args.dpi;
+    doc.GoToPage(args.page);
+    auto lock = doc.Lock();
+    if (doc.DrawPage(1, 800, 600) != 0) {
+        std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
+        return 1;
+    }
+    const qm::PageModel &model = doc.pageModel;
+    const qm::PageLayout *page = model.Current();
+    if (args.json) {
+        std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "
+                    "\"viewBox\": %s, \"commands\": %zu, \"items\": [\n",
+                    JsonString(args.file).c_str(), args.page, model.outputResolution, model.viewResolution,
+                    BoxText(model.outputDeviceBox, true).c_str(), BoxText(model.viewDeviceBox, true).c_str(),
+                    model.commands ? model.commands->commands.size() : size_t(0));
+    } else {
+        std::printf("Page %d of %s: output %d dpi box %s, view %d dpi box %s, %zu commands\n", args.page,
+                    args.file.c_str(), model.outputResolution, BoxText(model.outputDeviceBox, false).c_str(),
+                    model.viewResolution, BoxText(model.viewDeviceBox, false).c_str(),
+                    model.commands ? model.commands->commands.size() : size_t(0));
+        std::printf("%5s %-18s %5s %-20s %-20s %s\n", "seq", "kind", "cmd", "view", "output", "run");
+    }
+    bool first = true;
+    for (const auto &itemPtr : page->items) {
+        const qm::PageItem &item = *itemPtr;
+        qm::CommandKind kind = item.command ? item.command->kind : qm::CommandKind::FillPath;
+        bool text = item.command && qm::IsTextKind(kind);
+        const char *name = item.command ? qm::CommandKindName(kind) : "Detached";
+        if (args.json) {
+            std::printf("%s  {\"seq\": %d, \"kind\": \"%s\", \"command\": %d, \"view\": %s, \"output\": %s", first ? "" : ",\n",
+                        item.seq, name, item.commandIndex, BoxText(item.viewBox, true).c_str(),
+                        BoxText(item.outputBox, true).c_str());
+            if (text)
+                std::printf(", \"firstGlyph\": %d, \"glyphCount\": %d, \"text\": %s, \"blank\": %s", item.firstGlyph,
+                            item.glyphCount, JsonString(RunText(item)).c_str(),
+                            model.IsBlankRun(item) ? "true" : "false");
+            std::printf("}");
+        } else {
+            std::printf("%5d %-18s %5d %-20s %-20s", item.seq, name, item.commandIndex,
+                        BoxText(item.viewBox, false).c_str(), BoxText(item.outputBox, false).c_str());
+            if (text)
+                std::printf(" glyphs %d+%d%s \"%s\"", item.firstGlyph, item.glyphCount,
+                            model.IsBlankRun(item) ? " blank" : "", RunText(item).c_str());
+            std::printf("\n");
+        }
+        first = false;
+    }
+    if (args.json) std::printf("\n]}\n");
+    return 0;
+}
+
+} // namespace
+
+void RegisterInspectCommand(CLI::App &app, Runner &run) {
+    auto args = std::make_shared<InspectArgs>();
+    CLI::App *cmd = app.add_subcommand("inspect", "Capture one page and print its items in order");
+    cmd->add_option("file", args->file, "PDF file")->required();
+    cmd->add_option("--page", args->page, "Page number (from 1)")->default_val(1);
+    cmd->add_option("--dpi", args->dpi, "Output resolution in dpi")->default_val(72)->check(CLI::Range(20, 1200));
+    cmd->add_flag("--json", args->json, "Print JSON");
+    cmd->add_option("--password", args->password, "Password of an encrypted PDF");
+    cmd->callback([args, &run] { run = [args] { return RunInspect(*args); }; });
+}
+
+} // namespace qmcli

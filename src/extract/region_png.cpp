@@ -1,0 +1,57 @@
+// Pictures of the book: rectangles of the page's output raster saved as numbered PNG files.
+#include <atomic>
+#include <cstdio>
+
+#include "extract/page_model.h"
+#include "extract/png_writer.h"
+#include "options/conversion_job.h"
+#include "pdf/engine.h"
+#include "pdf/pdf_document.h"
+
+namespace qm {
+namespace {
+
+// Numbers of automatically named pictures: from 1 at program start, never reset, so files of
+// later pages and documents of one run never collide.
+std::atomic<int> g_pictureNumber{1};
+
+constexpr size_t kPathLimit = 512;
+
+} // namespace
+
+int PeekPictureNumber() { return g_pictureNumber.load(); }
+
+int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder) {
+    IntBox area;
+    if (rect) {
+        area = IntBox{rect->x0 - outputDeviceBox.x0, rect->y0 - outputDeviceBox.y0, rect->x1 - outputDeviceBox.x0,
+                      rect->y1 - outputDeviceBox.y0};
+    }
+    std::string path;
+    if (autoName) {
+        std::string dir;
+        if (folder)
+            dir = *folder;
+        else if (job)
+            dir = job->runKind == 1 ? job->workFolder : job->scratchFolder;
+        if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
+        char name[32];
+        std::snprintf(name, sizeof name, "image-%d.png", g_pictureNumber.fetch_add(1));
+        if (std::char_traits<char>::length(name) + dir.size() >= kPathLimit) return -1;
+        path = dir.empty() ? std::string(name) : (dir.back() == '/' ? dir : dir + "/") + name;
+        nameOut = name;
+    } else {
+        path = nameOut.substr(0, kPathLimit - 1);
+    }
+
+    if (!document) return -3;
+    auto lock = document->Lock();
+    fz_pixmap *raster = document->OutputRaster();
+    if (!raster) return -3;
+    int rc = WritePng(RasterOf(EngineContext(), raster), path, false, rect ? &area : nullptr);
+    if (rc != 0) return rc;
+    if (job && job->runKind == 1) ListProducedFile(*job, path);
+    return 0;
+}
+
+} // namespace qm

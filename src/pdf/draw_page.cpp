@@ -1,0 +1,148 @@
+// Capturing the current page: load, record, boxes for both device spaces, items; and the lazily
+// painted rasters of the capture.
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "extract/capture.h"
+#include "pdf/engine.h"
+#include "pdf/pdf_document.h"
+
+namespace qm {
+namespace {
+
+constexpr int kLoadsPerFlush = 10;
+
+IntBox ToBox(fz_irect r) { return IntBox{r.x0, r.y0, r.x1, r.y1}; }
+fz_irect ToIrect(const IntBox &b) { return fz_make_irect(b.x0, b.y0, b.x1, b.y1); }
+
+} // namespace
+
+fz_matrix PdfDocument::ViewTransform(int resolution) {
+    float scale = static_cast<float>(resolution) / 72.0f;
+    return fz_pre_rotate(fz_scale(scale, scale), static_cast<float>(state_.rotation));
+}
+
+int PdfDocument::FitZoom(int viewWidth, int viewHeight) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!state_.page) return 72;
+    fz_context *ctx = EngineContext();
+    fz_rect box = fz_empty_rect;
+    fz_try(ctx) box = fz_bound_page(ctx, state_.page);
+    fz_catch(ctx) return 72;
+    int w = std::abs(static_cast<int>(box.x0 - box.x1));
+    int h = std::abs(static_cast<int>(box.y0 - box.y1));
+    if (w <= 0 || h <= 0 || viewWidth <= 0 || viewHeight <= 0) return 72;
+    // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi.
+    if (static_cast<double>(h) / viewHeight >= static_cast<double>(w) / viewWidth)
+        return h < viewHeight ? 72 : static_cast<int>(static_cast<long long>(viewHeight) * 72 / h);
+    return w < viewWidth ? 72 : static_cast<int>(static_cast<long long>(viewWidth) * 72 / w);
+}
+
+int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    fz_context *ctx = EngineContext();
+    if (!state_.document || state_.pageCount <= 0) return -1;
+    pageModel.document = this;
+    pageModel.job = job;
+
+    // Each capture replaces both rasters.
+    fz_drop_pixmap(ctx, state_.raster);
+    state_.raster = nullptr;
+    fz_drop_pixmap(ctx, state_.viewRaster);
+    state_.viewRaster = nullptr;
+
+    if (load) {
+        // The previous recording goes first: it holds fonts and images the flush below could
+        // otherwise not free.
+        pageModel.DetachItems();
+        pageModel.commands.reset();
+        pageModel.capturedPage = 0;
+        fz_drop_page(ctx, state_.page);
+        state_.page = nullptr;
+
+        // Bound the engine's caches on long documents.
+        if (pagesSinceFlush >= kLoadsPerFlush) {
+            fz_purge_glyph_cache(ctx);
+            fz_empty_store(ctx);
+            pagesSinceFlush = 0;
+        }
+        ++pagesSinceFlush;
+
+        if (state_.pageNumber < 1) state_.pageNumber = 1;
+        if (state_.pageNumber > state_.pageCount) state_.pageNumber = state_.pageCount;
+        fz_page *page = nullptr;
+        fz_var(page);
+        fz_try(ctx) page = fz_load_page(ctx, state_.document, state_.pageNumber - 1);
+        fz_catch(ctx) page = nullptr;
+        if (!page) return -1;
+        state_.page = page;
+
+        auto list = std::make_unique<CommandList>();
+        if (RecordPage(ctx, page, *list) != 0) {
+            char msg[64];
+            std::snprintf(msg, sizeof msg, "cannot draw page %d in '", state_.pageNumber);
+            EngineErrorTrace(msg + state_.path + "'");
+            return -1;
+        }
+        pageModel.commands = std::move(list);
+        pageModel.capturedPage = state_.pageNumber;
+    }
+    if (!state_.page || !pageModel.commands) return -1;
+
+    // Output space: the job's image resolution.
+    pageModel.outputResolution = renderDpi;
+    fz_matrix outT = ViewTransform(renderDpi);
+    fz_irect outBox = DeviceBoxFor(ctx, state_.page, outT);
+    pageModel.outputTransform = outT;
+    pageModel.outputDeviceBox = ToBox(outBox);
+    ComputeBoxes(ctx, *pageModel.commands, outT, outBox, true);
+
+    // View space: the zoom that fits the window, or the current resolution.
+    if (viewWidth > 0 && viewHeight > 0) {
+        state_.resolution = FitZoom(viewWidth, viewHeight);
+        state_.viewWidth = viewWidth;
+        state_.viewHeight = viewHeight;
+    }
+    fz_matrix viewT = ViewTransform(state_.resolution);
+    fz_irect viewBox = DeviceBoxFor(ctx, state_.page, viewT);
+    pageModel.viewTransform = viewT;
+    pageModel.viewDeviceBox = ToBox(viewBox);
+    pageModel.viewResolution = state_.resolution;
+    state_.pageTransform = viewT;
+    state_.pageBox = viewBox;
+    ComputeBoxes(ctx, *pageModel.commands, viewT, viewBox, false);
+
+    // Scroll offset of the page view: centred when the raster is smaller than the window, else
+    // kept so that the raster still covers the window.
+    int rw = viewBox.x1 - viewBox.x0, rh = viewBox.y1 - viewBox.y0;
+    auto clamp = [](int pan, int window, int raster) {
+        if (raster <= window) return (window - raster) / 2;
+        if (pan > 0) return 0;
+        if (pan < window - raster) return window - raster;
+        return pan;
+    };
+    state_.panX = clamp(state_.panX, state_.viewWidth, rw);
+    state_.panY = clamp(state_.panY, state_.viewHeight, rh);
+
+    pageModel.BuildPageItems();
+    return 0;
+}
+
+fz_pixmap *PdfDocument::OutputRaster() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!state_.raster && pageModel.commands)
+        state_.raster = RenderCommands(EngineContext(), *pageModel.commands, pageModel.outputTransform,
+                                       ToIrect(pageModel.outputDeviceBox), false);
+    return state_.raster;
+}
+
+fz_pixmap *PdfDocument::ViewRaster() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!state_.viewRaster && pageModel.commands)
+        state_.viewRaster = RenderCommands(EngineContext(), *pageModel.commands, pageModel.viewTransform,
+                                           ToIrect(pageModel.viewDeviceBox), true);
+    return state_.viewRaster;
+}
+
+} // namespace qm
