@@ -1,0 +1,128 @@
+#include "xhtml/style_registry.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "extract/page_model.h"
+#include "options/conversion_job.h"
+#include "pdf/engine.h"
+#include "platform/log.h"
+
+namespace qm {
+
+namespace {
+
+const char *const kFixedRules =
+    "p{margin: 0.25em 0; padding: 0.25em; text-align: justify; text-indent: 0.75em;}\n"
+    ".imgdiv{width:100%;text-align:center;}\n"
+    ".imgbase{max-width:100%;height:auto;}\n"
+    "p.txtcenter{text-align:center;}\n"
+    "p.txtright{text-align:right;}\n"
+    "td{vertical-align:top;}\n"
+    "span.italic{font-style: italic;}\n"
+    "span.bold{font-weight: bold;}\n";
+
+bool WriteToSheet(const std::string &path, const std::string &text) {
+    std::FILE *f = std::fopen(path.c_str(), "ab+");
+    if (!f) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) LogWarning("could not write to style sheet '" + path + "'");
+    return true;  // the sheet was opened; a short write is only logged
+}
+
+// Fill colour as DeviceRGB bytes; black when there is no colour space or the conversion fails.
+void ColourBytes(const DrawCommand &cmd, int rgbOut[3]) {
+    rgbOut[0] = rgbOut[1] = rgbOut[2] = 0;
+    if (!cmd.colorspace) return;
+    fz_context *ctx = EngineContext();
+    float rgb[3] = {0, 0, 0};
+    int failed = 0;
+    fz_try(ctx) {
+        fz_convert_color(ctx, cmd.colorspace, cmd.color.data(), fz_device_rgb(ctx), rgb, nullptr, cmd.colorParams);
+    }
+    fz_catch(ctx) {
+        failed = 1;
+    }
+    if (failed) {
+        LogWarning("cannot convert text colour: " + EngineCaughtMessage(ctx));
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        double v = std::trunc(static_cast<double>(rgb[i]) * 255.0);
+        if (!(v >= 0)) v = 0;  // also NaN
+        if (v > 255) v = 255;
+        rgbOut[i] = static_cast<int>(v);
+    }
+}
+
+} // namespace
+
+int StyleRegistry::BeginStyleSheet(const std::string &path) {
+    emitted_.clear();
+    path_ = path;
+    return WriteToSheet(path_, kFixedRules) ? 0 : -1;
+}
+
+bool StyleRegistry::AppendRule(const std::string &rule) const { return WriteToSheet(path_, rule); }
+
+int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, const ConversionJob *job) {
+    return GetSpanClasses(cmd, classes, job ? job->fontScale : 1.0);
+}
+
+int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, double fontScale) {
+    if (!cmd.text || !cmd.text->font) return -1;
+    fz_font *font = cmd.text->font;
+
+    // Bold and italic from the font name only.
+    std::string name;
+    if (resolver_) name = resolver_(font);
+    if (name.empty()) {
+        const char *engineName = fz_font_name(EngineContext(), font);
+        if (engineName) name = engineName;
+    }
+    if (name.size() > 49) name.resize(49);
+    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool bold = name.find("BOLD") != std::string::npos;
+    bool italic = name.find("ITALIC") != std::string::npos || name.find("OBLIQUE") != std::string::npos;
+
+    // Size in points of the page's space, truncated, then scaled and truncated again.
+    fz_matrix m = fz_concat(cmd.text->matrix, cmd.transform);
+    double expansion = std::sqrt(std::fabs(static_cast<double>(m.a) * m.d - static_cast<double>(m.b) * m.c));
+    if (!(expansion < 1e6)) expansion = 0;
+    int size = static_cast<int>(expansion);
+    double scaled = static_cast<double>(size) * fontScale;
+    if (!(scaled >= 0 && scaled < 1e6)) scaled = 0;
+    int n = static_cast<int>(scaled);
+
+    int rgb[3];
+    ColourBytes(cmd, rgb);
+
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "font%d", n);
+    std::string sizeClass = buf;
+    if (!emitted_.count(sizeClass)) {
+        std::snprintf(buf, sizeof buf, "span.font%d{font-size:%d.%dem;}\n", n, n / 10, n % 10);
+        if (!AppendRule(buf)) return -2;
+        emitted_.insert(sizeClass);
+    }
+    classes += sizeClass;
+
+    if (rgb[0] != 0 || rgb[1] != 0 || rgb[2] != 0) {
+        std::snprintf(buf, sizeof buf, "C%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+        std::string colourClass = buf;
+        if (!emitted_.count(colourClass)) {
+            std::snprintf(buf, sizeof buf, "span.C%02x%02x%02x{color:#%02x%02x%02x;}\n", rgb[0], rgb[1], rgb[2], rgb[0],
+                          rgb[1], rgb[2]);
+            if (!AppendRule(buf)) return -2;
+            emitted_.insert(colourClass);
+        }
+        classes += " " + colourClass;
+    }
+    if (bold) classes += " bold";
+    if (italic) classes += " italic";
+    return 0;
+}
+
+} // namespace qm
