@@ -11,6 +11,8 @@ namespace qmcli {
 using Runner = std::function<int()>;
 
 void RegisterInfoCommand(CLI::App &app, Runner &run);
+void RegisterConvertCommand(CLI::App &app, Runner &run);
+void RegisterBuildCommand(CLI::App &app, Runner &run);
 void RegisterInspectCommand(CLI::App &app, Runner &run);
 
 } // namespace qmcli

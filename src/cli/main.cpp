@@ -8,6 +8,8 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     qmcli::Runner run;
     qmcli::RegisterInfoCommand(app, run);
+    qmcli::RegisterConvertCommand(app, run);
+    qmcli::RegisterBuildCommand(app, run);
     qmcli::RegisterInspectCommand(app, run);
     try {
         app.parse(argc, argv);
