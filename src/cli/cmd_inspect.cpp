@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "extract/layout.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
 
@@ -15,6 +16,8 @@ struct InspectArgs {
     int page = 1;
     int dpi = 72;
     bool json = false;
+    bool blocks = false;
+    int columns = -1;  // page option columnMode for --blocks; -1 keeps the page's own
 };
 
 void AppendUtf8(std::string &out, int cp) {
@@ -68,6 +71,41 @@ std::string BoxText(const qm::IntBox &b, bool json) {
     return buf;
 }
 
+// The page's blocks in reading order, as the page body would hand them to the writer.
+int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
+    qm::PageLayout *page = model.Current();
+    if (args.columns >= 0) page->options.columnMode = args.columns;
+    qm::LayoutPage layout = qm::MakeLayoutPage(model);
+    qm::BlockList list;
+    int n = qm::AnalysePageBody(layout, page->items, page->groups, list);
+    if (!args.json) std::printf("Page %d of %s: %d blocks in reading order\n", args.page, args.file.c_str(), n < 0 ? 0 : n);
+    if (args.json) std::printf("{\"file\": %s, \"page\": %d, \"blocks\": [\n", JsonString(args.file).c_str(), args.page);
+    for (int i = 0; i < n; ++i) {
+        const qm::TextBlock &b = list.blocks[static_cast<size_t>(i)];
+        int members = 0;
+        std::string text;
+        for (const qm::BlockMember *m = b.first; m; m = m->next) {
+            ++members;
+            std::string part;
+            if (m->isGroup)
+                part = "[group]";
+            else if (m->item->command && qm::IsTextKind(m->item->command->kind))
+                part = RunText(*m->item);
+            else
+                part = std::string("[") + qm::CommandKindName(m->item->command->kind) + "]";
+            if (!text.empty()) text += " | ";
+            text += part;
+        }
+        if (args.json)
+            std::printf("%s  {\"box\": %s, \"members\": %d, \"text\": %s}", i ? ",\n" : "", BoxText(b.box, true).c_str(),
+                        members, JsonString(text).c_str());
+        else
+            std::printf("%3d %-20s %4d  %s\n", i, BoxText(b.box, false).c_str(), members, text.c_str());
+    }
+    if (args.json) std::printf("\n]}\n");
+    return 0;
+}
+
 int RunInspect(const InspectArgs &args) {
     qm::ConsolePrompt prompt;
     qm::PdfDocument doc;
@@ -89,6 +127,7 @@ int RunInspect(const InspectArgs &args) {
         std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
         return 1;
     }
+    if (args.blocks) return PrintBlocks(args, doc.pageModel);
     const qm::PageModel &model = doc.pageModel;
     const qm::PageLayout *page = model.Current();
     if (args.json) {
@@ -142,6 +181,9 @@ void RegisterInspectCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--page", args->page, "Page number (from 1)")->default_val(1);
     cmd->add_option("--dpi", args->dpi, "Output resolution in dpi")->default_val(72)->check(CLI::Range(20, 1200));
     cmd->add_flag("--json", args->json, "Print JSON");
+    cmd->add_flag("--blocks", args->blocks, "Print the page's blocks in reading order instead of its items");
+    cmd->add_option("--columns", args->columns, "With --blocks: 0 auto check column, 1 single column, 2 multi columns")
+        ->check(CLI::Range(0, 2));
     cmd->add_option("--password", args->password, "Password of an encrypted PDF");
     cmd->callback([args, &run] { run = [args] { return RunInspect(*args); }; });
 }

@@ -964,6 +964,20 @@ float PageBodySameLineFactor(const PageParseOptions &options) {
     return options.columnMode == static_cast<int32_t>(ColumnMode::Single) ? 2.0f : 1.0f;
 }
 
+int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
+                    const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockList &list, LayoutEngine engine) {
+    bool single = page.options.columnMode == static_cast<int32_t>(ColumnMode::Single);
+    int created = BuildBlocks(page, list, &items, &groups, nullptr, nullptr,
+                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(page.options),
+                              kPageBodyNextLineFactor, engine);
+    if (created <= 0) return -1;
+    int n = OrderBlocks(list, true, single, engine);
+    if (n < 0) return -2;
+    for (int i = 0; i < n; ++i)
+        if (!list.blocks[static_cast<size_t>(i)].consumed) OrderMembers(list.blocks[static_cast<size_t>(i)]);
+    return n;
+}
+
 int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
                   const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
                   LayoutEngine engine) {
@@ -982,23 +996,13 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
         sink.EndPage();
         return 0;
     }
-    bool single = page.options.columnMode == static_cast<int32_t>(ColumnMode::Single);
     BlockList list;
-    int created = BuildBlocks(page, list, &items, &groups, nullptr, nullptr,
-                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(page.options),
-                              kPageBodyNextLineFactor, engine);
-    if (created <= 0) {
-        sink.EndPage();
-        return -1;
-    }
-    int n = OrderBlocks(list, true, single, engine);
+    int n = AnalysePageBody(page, items, groups, list, engine);
     if (n < 0) {
         sink.EndPage();
-        return -2;
+        return n;
     }
     std::vector<TextBlock> &blocks = list.blocks;
-    for (int i = 0; i < n; ++i)
-        if (!blocks[static_cast<size_t>(i)].consumed) OrderMembers(blocks[static_cast<size_t>(i)]);
     const TextBlock *previous = nullptr;
     for (int i = 0; i < n; ++i) {
         TextBlock &current = blocks[static_cast<size_t>(i)];

@@ -157,6 +157,13 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
                   const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
                   LayoutEngine engine = LayoutEngine::Indexed);
 
+// The page body's analysis without writing: blocks built with the page body's factors, put in
+// reading order, members ordered. Returns the live count (blocks 0 .. n-1 of out), -1 when there
+// is no block, -2 when ordering failed.
+int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
+                    const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockList &out,
+                    LayoutEngine engine = LayoutEngine::Indexed);
+
 // Layout factors of the page body: same-line factor 2.0 with "Single Column", else 1.0.
 float PageBodySameLineFactor(const PageParseOptions &options);
 constexpr float kPageBodyNextLineFactor = 0.5f;
