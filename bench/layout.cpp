@@ -7,6 +7,9 @@
 #include <random>
 
 #include "extract/layout_support.h"
+#include "pdf/pdf_document.h"
+#include "support/pdf_fixture.h"
+#include "support/temp_dir.h"
 
 using qm::IntBox;
 using qmtest::SyntheticPage;
@@ -62,6 +65,63 @@ double Analyse(SyntheticPage &p, qm::LayoutEngine engine, int *blocks) {
     return std::chrono::duration<double, std::milli>(t1 - t0).count();
 }
 
+// The same kinds of page as real PDFs, captured through DrawPage: analysis time of the captured
+// item list (capture itself not counted).
+void RealPages(bool skipPlain) {
+    struct Pdf {
+        const char *name;
+        std::function<void(qmtest::PdfBuilder &, int)> make;
+    };
+    const Pdf pdfs[] = {
+        {"PDF: 5,000 filled squares + text",
+         [](qmtest::PdfBuilder &b, int p) {
+             for (int i = 0; i < 5000; ++i) b.FillRect(p, 40 + (i % 100) * 5.3, 100 + (i / 100) * 10, 3, 3);
+             for (int l = 0; l < 5; ++l) b.Text(p, 40, 740 - l * 14, "Some text above the map of dots, line " + std::to_string(l), 10);
+         }},
+        {"PDF: 3,000 glyphs set one by one",
+         [](qmtest::PdfBuilder &b, int p) {
+             for (int l = 0; l < 50; ++l)
+                 b.GlyphByGlyph(p, 40, 760 - l * 14, std::string(60, static_cast<char>('a' + l % 26)), 8.5, 10);
+         }},
+        {"PDF: two columns of 200 lines",
+         [](qmtest::PdfBuilder &b, int p) {
+             for (int c = 0; c < 2; ++c)
+                 for (int l = 0; l < 200; ++l)
+                     b.Text(p, 36 + c * 280, 780 - l * 3.8, "dense column text of a small size for the bench " + std::to_string(l), 3.5);
+         }},
+    };
+    qmtest::TempDir dir;
+    for (const Pdf &pdf : pdfs) {
+        qmtest::PdfBuilder b;
+        pdf.make(b, b.AddPage());
+        std::string path = dir.File("bench.pdf");
+        if (!b.Save(path)) continue;
+        qm::PdfDocument doc;
+        doc.Reset();
+        if (doc.Open(path, "", "") != 0) continue;
+        doc.GoToPage(1);
+        auto lock = doc.Lock();
+        if (doc.DrawPage(1, 800, 600) != 0) continue;
+        qm::PageLayout *page = doc.pageModel.Current();
+        for (int single = 0; single < 2; ++single) {
+            page->options.columnMode = single;
+            qm::LayoutPage lp = qm::MakeLayoutPage(doc.pageModel);
+            double ms[2] = {-1, -1};
+            int n[2] = {0, 0};
+            for (int e = 0; e < (skipPlain ? 1 : 2); ++e) {
+                qm::BlockList list;
+                auto t0 = std::chrono::steady_clock::now();
+                n[e] = qm::AnalysePageBody(lp, page->items, page->groups, list,
+                                           e == 0 ? qm::LayoutEngine::Indexed : qm::LayoutEngine::Plain);
+                ms[e] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            }
+            std::printf("%-55s %6s %12.1f %12.1f  (%zu items, %d blocks)\n", pdf.name, single ? "single" : "column",
+                        ms[0], ms[1], page->items.size(), n[0]);
+            std::fflush(stdout);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -91,5 +151,6 @@ int main(int argc, char **argv) {
             std::fflush(stdout);
         }
     }
+    RealPages(skipPlain);
     return 0;
 }
