@@ -74,7 +74,7 @@ const std::unordered_map<std::string, std::set<std::string>> kOwnAttributes = {
     {"q", {"cite"}},
     {"bdo", {"dir"}},
 };
-const std::set<std::string> kCommonAttributes = {"id", "class", "title", "style", "dir"};
+const std::set<std::string> kCommonAttributes = {"id", "class", "title", "style", "dir", "lang"};
 
 std::string Name(const xmlNode *n) { return n->name ? reinterpret_cast<const char *>(n->name) : std::string(); }
 
@@ -395,6 +395,7 @@ std::string HtmlToXhtml(const std::string &html, const std::string &title,
             Sanitizer s;
             s.resolve = &resolveLink;
             s.Clean(src);
+            s.Attributes(src);
             s.Nest(src);
             // Serialise with XML rules: the cleaned body is copied into an XML document.
             xmlDoc *out = xmlNewDoc(BAD_CAST "1.0");
