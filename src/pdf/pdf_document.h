@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ namespace qm {
 
 struct ConversionJob;
 class UserPrompt;
+class StyleRegistry;
 
 // Header of a rendered thumbnail: a top-down 32-bit device-independent bitmap.
 struct ThumbnailHeader {
@@ -123,6 +125,8 @@ public:
     int WriteOutlineTarget(FILE *file, fz_outline *entry);
     int WriteNavPointsFile(ConversionJob &job);
     void WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter);
+    // The book's style sheet while the document is converted or previewed.
+    std::shared_ptr<StyleRegistry> styleRegistry;
 
     PageModel pageModel;
     int renderDpi = 72;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "extract/page_model.h"
@@ -20,6 +21,7 @@
 #include "platform/prompt.h"
 #include "worker/conversion_worker.h"
 #include "xhtml/outline_writer.h"
+#include "xhtml/style_registry.h"
 
 namespace qm {
 namespace {
@@ -33,12 +35,10 @@ void Put(FILE *file, const char *text) { std::fputs(text, file); }
 
 std::string WorkPath(const ConversionJob &job, const std::string &name) { return WithTrailingSlash(job.workFolder) + name; }
 
-// Starts the book's style sheet. The style registry fills it while pages are written.
-// TODO(layout): StyleRegistry::BeginStyleSheet is not in the tree yet; until it is, the sheet
-// starts empty so that the listed file exists.
-void StartStyleSheet(const std::string &path) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (f) std::fclose(f);
+// Starts the book's style sheet; the registry fills it while pages are written.
+void StartStyleSheet(PdfDocument &doc, const std::string &path) {
+    if (!doc.styleRegistry) doc.styleRegistry = std::make_shared<StyleRegistry>();
+    if (doc.styleRegistry->BeginStyleSheet(path) != 0) LogError("cannot write '" + path + "'");
 }
 
 // The analysed content of the current (drawn) page as XHTML.
@@ -81,7 +81,7 @@ bool CommonStart(PdfDocument &doc, ConversionJob &job) {
 
     const std::string styles = WorkPath(job, "styles.css");
     ListProducedFile(job, styles);
-    StartStyleSheet(styles);
+    StartStyleSheet(doc, styles);
 
     if (!job.createCover) return true;
     doc.GoToPage(1);

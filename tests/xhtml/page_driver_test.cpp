@@ -1,0 +1,270 @@
+// The page conversion driver: page files and their frame, the file list and its order, outline
+// positions, cancel, clamping, messages, the preview page and thumbnails.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "options/conversion_job.h"
+#include "pdf/pdf_document.h"
+#include "platform/paths.h"
+#include "platform/prompt.h"
+#include "support/pdf_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct RecordingPrompt : qm::UserPrompt {
+    std::vector<std::string> messages;
+    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
+    bool AskYesNo(const std::string &, const std::string &) override { return false; }
+};
+
+std::vector<std::string> ListedNames(const std::string &workFolder) {
+    std::string list;
+    std::vector<std::string> names;
+    if (!qm::ReadFile(workFolder + "textlist.txt", list)) return names;
+    size_t pos = 0;
+    while (pos < list.size()) {
+        size_t end = list.find('\n', pos);
+        if (end == std::string::npos) break;
+        std::string line = list.substr(pos, end - pos);
+        EXPECT_EQ(line.rfind(workFolder, 0), 0u) << line;  // full paths
+        names.push_back(qm::FileNamePart(line));
+        pos = end + 1;
+    }
+    return names;
+}
+
+bool ParsesAsXml(const std::string &path) {
+    xmlDoc *doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) return false;
+    xmlFreeDoc(doc);
+    return true;
+}
+
+class PageDriverTest : public ::testing::Test {
+protected:
+    qmtest::TempDir dir;
+    RecordingPrompt prompt;
+    qm::PdfDocument doc;
+    qm::ConversionJob job;
+    std::atomic<unsigned char> cancel{0};
+    std::atomic<int> percent{0};
+    std::string work;
+
+    void SetUp() override {
+        work = dir.File("work/");
+        qm::CreateFolder(work);
+        job.workFolder = work;
+        job.scratchFolder = dir.File("scratch/");
+        job.cancelRequested = &cancel;
+        job.progressPercent = &percent;
+    }
+    void Open(const std::string &path) {
+        doc.SetPrompt(&prompt);
+        doc.Reset();
+        ASSERT_EQ(doc.Open(path, "", ""), 0);
+    }
+    std::string OutlinedPdf(int pages) {
+        qmtest::PdfBuilder b;
+        for (int i = 0; i < pages; ++i) b.Text(b.AddPage(), 72, 700, "Page " + std::to_string(i + 1));
+        b.SetInfo("Title", "Author", "Subject");
+        b.AddOutline("Twenty", pages >= 20 ? 19 : 0);
+        EXPECT_TRUE(b.Save(dir.File("doc.pdf")));
+        return dir.File("doc.pdf");
+    }
+    std::string Read(const std::string &name) {
+        std::string text;
+        qm::ReadFile(work + name, text);
+        return text;
+    }
+};
+
+TEST_F(PageDriverTest, FifteenPagesPerFileInTextModeOnePerPageInImaging) {
+    Open(OutlinedPdf(31));
+    job.outputOutline = true;
+    job.outlinePosition = 2;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css", "page-1.html", "page-16.html", "page-31.html"}));
+    EXPECT_EQ(percent.load(), 100);
+    EXPECT_EQ(job.runKind, 1);
+    EXPECT_EQ(doc.job, nullptr);
+    EXPECT_EQ(job.title, "Title");
+    EXPECT_EQ(job.author, "Author");
+    EXPECT_EQ(job.subject, "Subject");
+    std::string first = Read("page-1.html");
+    EXPECT_EQ(first.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html  PUBLIC", 0), 0u);
+    EXPECT_NE(first.find("<p><a id=\"page-1\"></a></p>"), std::string::npos);
+    EXPECT_NE(first.find("<p><a id=\"page-15\"></a></p>"), std::string::npos);
+    EXPECT_EQ(first.find("<p><a id=\"page-16\"></a></p>"), std::string::npos);
+    EXPECT_EQ(first.find("override_css"), std::string::npos);
+    EXPECT_EQ(first.substr(first.size() - 16), "</body>\n</html>\n");
+    // The outline page at the last position, in the last file, pointing into page-16.html.
+    std::string last = Read("page-31.html");
+    EXPECT_NE(last.find("<h1>Document Outline</h1>"), std::string::npos);
+    EXPECT_NE(last.find("href=\"page-16.html#page-20\""), std::string::npos);
+    EXPECT_EQ(first.find("Document Outline"), std::string::npos);
+    for (const char *name : {"page-1.html", "page-16.html", "page-31.html"}) EXPECT_TRUE(ParsesAsXml(work + name)) << name;
+
+    // Imaging: one file per page, each preceded in the list by its picture.
+    qm::DeleteFolderTree(work);
+    qm::CreateFolder(work);
+    job.parseMode = 2;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    std::vector<std::string> names = ListedNames(work);
+    ASSERT_EQ(names.size(), 1u + 2 * 31);
+    EXPECT_EQ(names[0], "styles.css");
+    for (int p = 1; p <= 31; ++p) {
+        EXPECT_EQ(names[2 * p - 1].rfind("image-", 0), 0u);
+        EXPECT_EQ(names[2 * p], "page-" + std::to_string(p) + ".html");
+    }
+    std::string twenty = Read("page-20.html");
+    EXPECT_NE(twenty.find("<img title=\"img\" alt=\"img\" style=\"width:100%;height:100%;\" src=\"" + names[39] + "\" />"),
+              std::string::npos)
+        << twenty;
+    EXPECT_NE(Read("page-31.html").find("href=\"page-20.html#page-20\""), std::string::npos);
+    EXPECT_TRUE(ParsesAsXml(work + "page-31.html"));
+}
+
+TEST_F(PageDriverTest, CancelStillClosesListsAndFillsInfo) {
+    Open(OutlinedPdf(20));
+    cancel = 1;  // seen after the first page
+    EXPECT_EQ(doc.ConvertDocument(&job), 2);
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css", "page-1.html"}));
+    EXPECT_EQ(Read("page-1.html").find("page-2\""), std::string::npos);
+    EXPECT_TRUE(ParsesAsXml(work + "page-1.html"));
+    EXPECT_EQ(job.title, "Title");
+    EXPECT_EQ(job.author, "Author");
+    EXPECT_EQ(percent.load(), 5);
+}
+
+TEST_F(PageDriverTest, OutlinePositionsAndTheCover) {
+    Open(OutlinedPdf(3));
+    job.outputOutline = true;
+    for (int position : {0, 1}) {
+        qm::DeleteFolderTree(work);
+        qm::CreateFolder(work);
+        job.outlinePosition = position;
+        job.createCover = false;
+        ASSERT_EQ(doc.ConvertDocument(&job), 0);
+        std::string page = Read("page-1.html");
+        size_t outline = page.find("<h1>Document Outline</h1>");
+        size_t anchor2 = page.find("<a id=\"page-2\">");
+        ASSERT_NE(outline, std::string::npos);
+        EXPECT_LT(outline, anchor2);
+        EXPECT_EQ(outline < page.find("<a id=\"page-1\">"), false);  // after the first anchor either way
+
+        qm::DeleteFolderTree(work);
+        qm::CreateFolder(work);
+        job.createCover = true;
+        ASSERT_EQ(doc.ConvertDocument(&job), 0);
+        EXPECT_EQ(Read("page-1.html").find("Document Outline"), std::string::npos) << position;
+        EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css", "cover.png", "title_page.html", "page-1.html"}));
+        std::string title = Read("title_page.html");
+        EXPECT_NE(title.find("override_css"), std::string::npos);
+        EXPECT_NE(title.find("src=\"cover.png\""), std::string::npos);
+        EXPECT_TRUE(ParsesAsXml(work + "title_page.html"));
+    }
+}
+
+TEST_F(PageDriverTest, ClampsFontScaleAndTruncatesImageDpi) {
+    Open(OutlinedPdf(1));
+    job.fontScale = 4.0;
+    job.imageDpi = 96.7;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(job.fontScale, 3.0);
+    EXPECT_EQ(doc.renderDpi, 96);
+    EXPECT_EQ(doc.pageModel.outputResolution, 96);
+    job.fontScale = 0.2;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(job.fontScale, 0.5);
+    job.fontScale = std::nan("");
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(job.fontScale, 0.5);
+    job.parseMode = 7;
+    EXPECT_EQ(doc.ConvertDocument(&job), -2);
+    EXPECT_EQ(doc.ConvertDocument(nullptr), -1);
+}
+
+TEST_F(PageDriverTest, ZeroPagesWritesOnlyTheStyleSheet) {
+    qmtest::PdfBuilder b;
+    b.SetInfo("Empty", "Nobody");
+    if (!b.Save(dir.File("zero.pdf"))) GTEST_SKIP() << "the engine cannot write a PDF without pages";
+    doc.SetPrompt(&prompt);
+    doc.Reset();
+    if (doc.Open(dir.File("zero.pdf"), "", "") != 0) GTEST_SKIP() << "the engine cannot open a PDF without pages";
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css"}));
+    EXPECT_EQ(job.title, "Empty");
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(PageDriverTest, FailuresAreReportedAndEndTheConversion) {
+    Open(OutlinedPdf(2));
+    job.workFolder = dir.File("missing/");
+    EXPECT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Couldn't create html file!"}));
+    EXPECT_TRUE(job.title.empty());  // the conversion ended before the Info entries
+    prompt.messages.clear();
+    job.createCover = true;
+    EXPECT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Couldn't create cover image file!"}));
+}
+
+TEST_F(PageDriverTest, InfoStringsAreCutAtACharacterBoundary) {
+    qmtest::PdfBuilder b;
+    b.Text(b.AddPage(), 72, 700, "x");
+    std::string longTitle;
+    for (int i = 0; i < 300; ++i) longTitle += "é";  // 600 bytes
+    b.SetInfo(longTitle, "Au");
+    ASSERT_TRUE(b.Save(dir.File("long.pdf")));
+    Open(dir.File("long.pdf"));
+    std::string title = "untouched";
+    doc.ReadInfoString("Title", title, 512);
+    EXPECT_EQ(title.size(), 510u);
+    EXPECT_EQ(title, longTitle.substr(0, 510));
+    std::string none = "kept";
+    doc.ReadInfoString("Keywords", none, 512);
+    EXPECT_EQ(none, "kept");
+}
+
+TEST_F(PageDriverTest, PreviewPageAndThumbnail) {
+    Open(OutlinedPdf(2));
+    char *buf = nullptr;
+    size_t size = 0;
+    FILE *mem = open_memstream(&buf, &size);
+    doc.GoToPage(1);
+    ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+    doc.WritePreviewPage(mem, &job);
+    std::fclose(mem);
+    std::string preview(buf, size);
+    std::free(buf);
+    EXPECT_EQ(preview.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(preview.substr(preview.size() - 16), "</body>\n</html>\n");
+    EXPECT_EQ(doc.job, nullptr);
+
+    qm::ThumbnailHeader header;
+    unsigned char *pixels = doc.RenderThumbnail(&header, 2, 100, 100);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(header.size, 40u);
+    EXPECT_EQ(header.bitCount, 32);
+    EXPECT_LT(header.height, 0);
+    EXPECT_LE(header.width, 100);
+    EXPECT_LE(-header.height, 100);
+    EXPECT_GT(header.width, 50);  // a letter page fits by its height: about 77 x 100
+    EXPECT_EQ(pixels[0], 255);    // white corner, opaque
+    EXPECT_EQ(pixels[3], 255);
+    std::free(pixels);
+    EXPECT_EQ(doc.RenderThumbnail(&header, 9, 0, 0), nullptr);
+    unsigned char *full = doc.RenderThumbnail(&header, 1, 0, 0);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(header.width, 612);  // 72 dpi
+    std::free(full);
+}
+
+} // namespace
