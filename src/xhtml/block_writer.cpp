@@ -1,0 +1,528 @@
+#include "xhtml/block_writer.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "extract/text_extract.h"
+#include "options/conversion_job.h"
+#include "platform/prompt.h"
+
+namespace qm {
+namespace {
+
+// The only reading of the box relation the writer needs: B is on the same line as A.
+bool SameLine(const IntBox &a, const IntBox &b) {
+    int r = RelateBoxes(a, b, 0, 0);
+    return r >= 3 && r <= 7;
+}
+
+bool IsTextCommand(const DrawCommand *c) { return c && IsTextKind(c->kind) && c->text; }
+
+const PageItem *MemberItem(const BlockMember *m) { return (m && !m->isGroup) ? m->item : nullptr; }
+
+// Unicode of the last / first glyph of a text run (0 when there is none).
+int LastUnicode(const PageItem &item) {
+    if (!IsTextCommand(item.command) || item.glyphCount <= 0) return 0;
+    const auto &g = item.command->text->glyphs;
+    size_t i = static_cast<size_t>(item.firstGlyph + item.glyphCount - 1);
+    return i < g.size() ? g[i].unicode : 0;
+}
+
+int FirstUnicode(const PageItem &item) {
+    if (!IsTextCommand(item.command) || item.glyphCount <= 0) return 0;
+    const auto &g = item.command->text->glyphs;
+    size_t i = static_cast<size_t>(item.firstGlyph);
+    return i < g.size() ? g[i].unicode : 0;
+}
+
+bool HasArea(const IntBox &b) { return b.x1 > b.x0 && b.y1 > b.y0; }
+
+IntBox Union(bool &any, const IntBox &acc, const IntBox &b) {
+    if (!any) {
+        any = true;
+        return b;
+    }
+    return IntBox{std::min(acc.x0, b.x0), std::min(acc.y0, b.y0), std::max(acc.x1, b.x1), std::max(acc.y1, b.y1)};
+}
+
+const char *ParagraphTag(int align) {
+    switch (align) {
+    case 1: return "<p style=\"text-align:center;\">";
+    case 2: return "<p style=\"text-align:right;\">";
+    default: return "<p>";
+    }
+}
+
+const char *DivTag(int align) {
+    switch (align) {
+    case 0: return "<div style=\"text-align:left;\">";
+    case 2: return "<div style=\"text-align:right;\">";
+    default: return "<div style=\"text-align:center;\">";
+    }
+}
+
+// Fill between runs. The character reference is the same no-break space as the named entity,
+// but it needs no DTD, so the page is well-formed for every XML reader, not only validating ones.
+constexpr const char *kFillSpace = "&#160;";
+
+} // namespace
+
+BlockWriter::BlockWriter(std::string &file, BlockWriterSetup setup) : file_(file), setup_(std::move(setup)) {}
+
+BlockWriter::~BlockWriter() { EndWriterState(); }
+
+// ---- states ---------------------------------------------------------------------------------
+
+void BlockWriter::BeginWriterState() {
+    stack_.clear();
+    classCache_.clear();
+    auto state = std::make_unique<BlockWriterState>();
+    state->viewPageBox = page_.viewPageBox;
+    state->job = setup_.job;
+    state->file = &file_;
+    stack_.push_back(std::move(state));
+}
+
+void BlockWriter::EndWriterState() {
+    while (!stack_.empty()) PopState();
+}
+
+void BlockWriter::PushNestedState() {
+    BlockWriterState *top = State();
+    auto state = std::make_unique<BlockWriterState>();
+    state->viewPageBox = top ? top->viewPageBox : page_.viewPageBox;
+    state->job = setup_.job;
+    state->file = &file_;
+    state->outer = top;
+    stack_.push_back(std::move(state));
+}
+
+void BlockWriter::PopState() {
+    if (stack_.empty()) return;
+    CloseOpenMarkup(*stack_.back());
+    stack_.pop_back();
+}
+
+void BlockWriter::CloseOpenMarkup(BlockWriterState &state) {
+    if (state.spanOpen) file_ += "</span>";
+    if (state.paragraphOpen) file_ += "</p>\n";
+    state.spanOpen = false;
+    state.paragraphOpen = false;
+}
+
+void BlockWriter::OpenParagraph(int align) {
+    BlockWriterState &s = *State();
+    file_ += ParagraphTag(align);
+    s.paragraphOpen = true;
+    s.paragraphAlign = align;
+}
+
+// ---- dispatch -------------------------------------------------------------------------------
+
+void BlockWriter::WriteBlock(const LayoutPage &page, std::vector<TextBlock> &blocks, int index, int count,
+                             const TextBlock *previous, const TextBlock *next) {
+    page_ = page;
+    if (stack_.empty()) BeginWriterState();
+    BlockWriterState &s = *State();
+    s.viewPageBox = page.viewPageBox;
+    s.prevBlock = previous;
+    s.block = &blocks[static_cast<size_t>(index)];
+    s.nextBlock = next;
+    WriteBlock(blocks, index, count);
+}
+
+int BlockWriter::WriteBlock(std::vector<TextBlock> &blocks, int index, int count) {
+    BlockWriterState *s = State();
+    if (!s || !s->block || !s->block->first) return 0;
+    const TextBlock &block = *s->block;
+    const BlockMember *first = block.first;
+    if (first->isGroup) {
+        if (!first->group) return 0;
+        const ItemGroup &group = *first->group;
+        if (group.mark == 2) {
+            WriteCentredPicture(GroupOutputBox(group));
+            return 0;
+        }
+        // "to Table" groups are written as plain groups until tables are built: their text is
+        // kept, in reading order, instead of being lost.
+        PushNestedState();
+        WriteTextGroup(group);
+        PopState();
+        return 0;
+    }
+    const PageItem *item = first->item;
+    if (!item || !item->command) return 0;
+    CommandKind kind = item->command->kind;
+    if (IsTextKind(kind)) {
+        WriteTextBlock(blocks, index, count);
+    } else if (IsPictureKind(kind) || IsGraphicPathKind(kind)) {
+        WritePictureBlock(block, IsPictureKind(kind));
+    }
+    return 0;
+}
+
+void BlockWriter::WriteCentredPicture(const IntBox &outputBox) {
+    if (!setup_.savePicture) return;
+    std::string name;
+    if (setup_.savePicture(&outputBox, name) != 0) return;
+    // A div cannot stand inside a paragraph: close it around the picture and reopen it after, so
+    // the picture keeps its place in the text.
+    BlockWriterState &s = *State();
+    bool reopen = s.paragraphOpen;
+    int align = s.paragraphAlign;
+    CloseOpenMarkup(s);
+    file_ += "<div style=\"text-align:center;\"><img title=\"img\" alt=\"img\" src=\"" + name + "\" /></div>\n";
+    if (reopen) OpenParagraph(align);
+}
+
+void BlockWriter::WritePictureBlock(const TextBlock &block, bool picture) {
+    (void)picture;  // pictures and drawings are written alike
+    if (!setup_.savePicture) return;
+    int align = PictureAlignment(page_, block);
+    IntBox box = BlockOutputBox(block);
+    std::string name;
+    if (setup_.savePicture(&box, name) != 0) return;
+    BlockWriterState &s = *State();
+    bool reopen = s.paragraphOpen;
+    int paragraphAlign = s.paragraphAlign;
+    CloseOpenMarkup(s);
+    file_ += DivTag(align);
+    file_ += "<img title=\"img\" alt=\"img\" src=\"" + name + "\" /></div>";
+    if (reopen) OpenParagraph(paragraphAlign);
+}
+
+// ---- text blocks ----------------------------------------------------------------------------
+
+int BlockWriter::EmWidth(const PageItem &item) const {
+    return std::max(1, FirstGlyphBox(item, page_.viewTransform).box.Width());
+}
+
+void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int count) {
+    BlockStatistics();
+    BlockWriterState &s = *State();
+    int align = 0;
+    if (page_.options.alignCheck)
+        align = BlockAlignment(page_, blocks, index, count, s.lineCount, s.leftAligned, s.rightAligned);
+
+    RunTextOutput output;
+    output.file = &file_;
+    output.links = setup_.links;
+    output.pageCount = setup_.pageCount;
+    output.pagesPerFile = PagesPerFile(setup_.job);
+    output.prompt = setup_.prompt;
+    if (setup_.job && setup_.job->ignoreLinks) output.links = nullptr;
+
+    for (const BlockMember *m = s.block->first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || !IsTextCommand(it->command)) continue;
+        int cw = EmWidth(*it);
+
+        if (s.itemCount == 0) {
+            s.lineFirstBox = it->viewBox;
+            s.item = it;
+        } else if (!SameLine(s.lineFirstBox, it->viewBox)) {
+            s.lineStartBox = s.lineFirstBox;
+            s.prevItem = s.item;
+            s.lineFirstBox = it->viewBox;
+        } else {
+            s.prevItem = s.item;
+        }
+        s.item = it;
+        s.nextItem = nullptr;
+        for (const BlockMember *n = m->next; n; n = n->next) {
+            // The next member's item; a group member (never part of a text block) ends the run.
+            s.nextItem = MemberItem(n);
+            break;
+        }
+
+        if (it->mark == 2) {
+            WriteCentredPicture(it->outputBox);
+            ++s.itemCount;
+            continue;
+        }
+        int n = 0;
+        bool dropHyphen = false;
+        bool end = EndOfLine(n, dropHyphen);
+        if (!s.paragraphOpen) OpenParagraph(align);
+        if (!s.spanOpen) {
+            OpenSpan();
+            s.spanOpen = true;
+        }
+        WriteRunText(output, *it, cw, dropHyphen);
+        if (!s.nextItem || s.nextItem->mark || !SameStyle(it->command, s.nextItem->command)) {
+            file_ += "</span>";
+            s.spanOpen = false;
+        }
+        if (end) {
+            if (s.spanOpen) file_ += "</span>";
+            s.spanOpen = false;
+            file_ += "</p>\n";
+            s.paragraphOpen = false;
+            if (n > 0)
+                file_ += "<div style=\"height:" + std::to_string(static_cast<long long>(n) * cw) +
+                         "px;width:1px;\"></div>\n";
+        } else {
+            for (int k = 0; k < n; ++k) file_ += kFillSpace;
+        }
+        ++s.itemCount;
+    }
+}
+
+void BlockWriter::BlockStatistics() {
+    BlockWriterState &s = *State();
+    s.itemCount = 0;
+    s.lineCount = 0;
+    s.leftAligned = s.rightAligned = s.firstLineIndented = s.startsWithCapital = false;
+    if (!s.block) return;
+    const TextBlock &block = *s.block;
+
+    struct Line {
+        IntBox start;               // first item of the line
+        int end = 0;                // view x1 of its last item
+        const PageItem *first = nullptr;
+    };
+    std::vector<Line> lines;
+    int cw = 1;
+    int flush = 0;
+    const PageItem *last = nullptr;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it) continue;
+        if (!last) {
+            FirstGlyph fg = FirstGlyphBox(*it, page_.viewTransform);
+            cw = std::max(1, fg.box.Width());
+            s.firstLineIndented = static_cast<long long>(it->viewBox.x0) - block.box.x0 >= 2LL * cw;
+            s.startsWithCapital = fg.capital;
+            lines.push_back(Line{it->viewBox, 0, it});
+        } else if (!SameLine(lines.back().start, it->viewBox)) {
+            lines.back().end = last->viewBox.x1;
+            if (std::llabs(static_cast<long long>(block.box.x1) - last->viewBox.x1) < cw / 2) ++flush;
+            lines.push_back(Line{it->viewBox, 0, it});
+        }
+        last = it;
+    }
+    if (!last) return;
+    lines.back().end = last->viewBox.x1;
+    const long long count = static_cast<long long>(lines.size());
+    s.lineCount = static_cast<int>(count);
+    if (count <= 1) {
+        s.leftAligned = s.rightAligned = true;
+        return;
+    }
+    long long sumLeft = 0, sumRight = 0;
+    for (const Line &l : lines) {
+        sumLeft += l.start.x0;
+        sumRight += l.end;
+    }
+    const long long meanLeft = sumLeft / count, meanRight = sumRight / count;
+    long long devLeft = 0, devRight = 0;
+    for (const Line &l : lines) {
+        devLeft += std::llabs(l.start.x0 - meanLeft);
+        devRight += std::llabs(l.end - meanRight);
+    }
+    devLeft /= count;
+    devRight /= count;
+    if (count == 2) {
+        s.leftAligned = devLeft <= cw / 5;
+        s.rightAligned = devRight <= cw / 5;
+        return;
+    }
+    s.leftAligned = devLeft <= 2LL * cw;
+    s.rightAligned = devRight <= cw;
+    if (!s.rightAligned) {
+        // Justified text leaves no room at a line's end that the next line's first word would
+        // have fitted into.
+        bool ragged = false;
+        for (size_t k = 1; k < lines.size() && !ragged; ++k) {
+            long long room = static_cast<long long>(block.box.x1) - lines[k - 1].end;
+            if (room > FirstWordBox(*lines[k].first).Width()) ragged = true;
+        }
+        if (!ragged) s.rightAligned = true;
+    }
+    if (!s.rightAligned && flush >= 2) s.rightAligned = true;
+}
+
+bool BlockWriter::EndOfLine(int &count, bool &dropHyphen) {
+    count = 0;
+    dropHyphen = false;
+    BlockWriterState &s = *State();
+    if (!s.item) return true;
+    const PageItem &item = *s.item;
+    FirstGlyph fg = FirstGlyphBox(item, page_.viewTransform);
+    const int cw = std::max(1, fg.box.Width());
+    const int lineHeight = std::max(1, fg.box.Height());
+    auto gapSpaces = [&](const PageItem &next) {
+        int gap = next.viewBox.x0 - item.viewBox.x1;
+        return gap > 0 ? gap / cw + 1 : 0;
+    };
+
+    if (!s.nextItem) {
+        const TextBlock *nb = s.nextBlock;
+        if (!nb || !nb->first || nb->first->isGroup || !nb->first->item) return true;
+        const PageItem &next = *nb->first->item;
+        if (IsTextCommand(next.command) && SameLine(s.lineFirstBox, next.viewBox)) {
+            count = gapSpaces(next);
+            return false;
+        }
+        count = std::max(0, (next.viewBox.y0 - s.lineFirstBox.y1) / lineHeight - 1);
+        return true;
+    }
+    const PageItem &next = *s.nextItem;
+    if (next.mark || !IsTextCommand(next.command)) return true;
+    if (SameLine(s.lineFirstBox, next.viewBox)) {
+        count = gapSpaces(next);
+        return false;
+    }
+    if (!page_.options.paragraphCheck) return true;
+    if (!s.leftAligned && !s.rightAligned) return true;
+    const IntBox &box = s.block->box;
+    if (s.firstLineIndented && static_cast<long long>(next.viewBox.x0) - box.x0 >= 2LL * cw) return true;
+    const int last = LastUnicode(item);
+    const int first = FirstUnicode(next);
+    if (s.startsWithCapital && first >= 'a' && first <= 'z') {
+        // The next line continues the sentence. It is joined with one space, like every other
+        // joined line, so the last word of this line and the first of the next stay two words;
+        // a final hyphen is dropped instead and a final blank needs nothing more.
+        if (last == '-')
+            dropHyphen = true;
+        else if (last != ' ')
+            count = 1;
+        return false;
+    }
+    const bool bothEdges = s.leftAligned && s.rightAligned;
+    const bool startsAtLeft = std::abs(box.x0 - next.viewBox.x0) <= 2;
+    if (bothEdges && std::abs(box.x1 - item.viewBox.x1) <= 2 && startsAtLeft) {
+        if (last == '-')
+            dropHyphen = true;
+        else
+            count = 1;
+        return false;
+    }
+    if (startsAtLeft && static_cast<long long>(box.x1) - item.viewBox.x1 <= FirstWordBox(next).Width() && bothEdges) {
+        count = 1;
+        return false;
+    }
+    if (last == '-') {
+        dropHyphen = true;
+        return false;
+    }
+    return true;
+}
+
+IntBox BlockWriter::FirstWordBox(const PageItem &item) const {
+    IntBox box;
+    if (!IsTextCommand(item.command)) return box;
+    const auto &glyphs = item.command->text->glyphs;
+    bool any = false;
+    for (int i = item.firstGlyph; i < item.firstGlyph + item.glyphCount; ++i) {
+        if (i < 0 || static_cast<size_t>(i) >= glyphs.size()) break;
+        const GlyphRecord &g = glyphs[static_cast<size_t>(i)];
+        if (g.IsBlank()) {
+            if (any) break;
+            continue;
+        }
+        if (HasArea(g.viewBox)) box = Union(any, box, g.viewBox);
+    }
+    return box;
+}
+
+// ---- spans ----------------------------------------------------------------------------------
+
+int BlockWriter::SpanClasses(const DrawCommand &command, std::string &classes) {
+    auto it = classCache_.find(&command);
+    if (it != classCache_.end()) {
+        classes = it->second;
+        return 0;
+    }
+    if (!setup_.spanClasses) return -1;
+    std::string list;
+    int rc = setup_.spanClasses(command, list);
+    if (rc != 0) return rc;
+    classCache_.emplace(&command, list);
+    classes = std::move(list);
+    return 0;
+}
+
+void BlockWriter::OpenSpan() {
+    const BlockWriterState &s = *State();
+    std::string classes;
+    if (s.item && s.item->command && SpanClasses(*s.item->command, classes) == 0)
+        file_ += "<span class=\"" + classes + "\">";
+    else
+        file_ += "<span>";
+}
+
+bool BlockWriter::SameStyle(const DrawCommand *a, const DrawCommand *b) {
+    if (!IsTextCommand(a) || !IsTextCommand(b)) return false;
+    std::string ca, cb;
+    if (a == b) return SpanClasses(*a, ca) == 0;
+    if (SpanClasses(*a, ca) != 0 || SpanClasses(*b, cb) != 0) return false;
+    return ca == cb;
+}
+
+// ---- boxes ----------------------------------------------------------------------------------
+
+IntBox BlockWriter::GroupOutputBox(const ItemGroup &group) const {
+    IntBox box;
+    bool any = false;
+    for (const PageItem *m : group.members)
+        if (m) box = Union(any, box, m->outputBox);
+    return box;
+}
+
+IntBox BlockWriter::BlockOutputBox(const TextBlock &block) const {
+    IntBox box;
+    bool any = false;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        if (m->isGroup) {
+            if (m->group) box = Union(any, box, GroupOutputBox(*m->group));
+        } else if (m->item) {
+            box = Union(any, box, m->item->outputBox);
+        }
+    }
+    return box;
+}
+
+// ---- groups and cells -----------------------------------------------------------------------
+
+int BlockWriter::WriteTextGroup(const ItemGroup &group) {
+    BlockList list;
+    int created = BuildBlocks(page_, list, nullptr, nullptr, &group, nullptr,
+                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, 1.0f, 1.0f);
+    if (created <= 0) return -1;
+    const bool single = page_.options.columnMode == static_cast<int32_t>(ColumnMode::Single);
+    int n = OrderBlocks(list, true, single);
+    if (n < 0) return -2;
+    std::vector<TextBlock> &blocks = list.blocks;
+    for (int i = 0; i < n; ++i)
+        if (!blocks[static_cast<size_t>(i)].consumed) OrderMembers(blocks[static_cast<size_t>(i)]);
+    BlockWriterState &s = *State();
+    for (int i = 0; i < n; ++i) {
+        TextBlock &current = blocks[static_cast<size_t>(i)];
+        s.prevBlock = s.block;
+        s.block = &current;
+        s.nextBlock = (i + 1 < n && !blocks[static_cast<size_t>(i + 1)].consumed) ? &blocks[static_cast<size_t>(i + 1)]
+                                                                                   : nullptr;
+        if (!current.consumed) WriteBlock(blocks, i, n);
+    }
+    // The blocks die with the list; nothing may point at them afterwards.
+    s.prevBlock = s.block = s.nextBlock = nullptr;
+    return 0;
+}
+
+void BlockWriter::WriteCell(TextBlock &cell) {
+    std::vector<TextBlock> blocks{cell};
+    PushNestedState();
+    BlockWriterState &s = *State();
+    s.block = &blocks[0];
+    s.nextBlock = nullptr;
+    WriteBlock(blocks, 0, 1);
+    PopState();
+}
+
+int BlockWriter::SaveWholePagePicture(std::string &fileName) {
+    if (!setup_.savePicture) return -1;
+    return setup_.savePicture(nullptr, fileName) == 0 ? 0 : -1;
+}
+
+} // namespace qm
