@@ -54,8 +54,9 @@ public:
         name_ = name;
         active_ = true;
     }
-    void DocumentFinished(int) override {
+    void DocumentFinished(int, bool bookMade) override {
         std::lock_guard<std::mutex> g(m_);
+        if (!bookMade && pending_.empty()) pending_ = "no book was made (--verbose shows why)";
         FlushLocked();
         active_ = false;
     }
@@ -70,8 +71,7 @@ public:
     }
     bool AskYesNo(const std::string &text, const std::string &) override {
         std::lock_guard<std::mutex> g(m_);
-        ClearProgressLocked();
-        std::fprintf(stderr, "%s No: not replaced (--overwrite replaces existing books).\n", text.c_str());
+        pending_ += (pending_.empty() ? "" : " ") + text + "No: not replaced (--overwrite replaces existing books).";
         return false;
     }
     // Redraws the progress line (called every 100 ms while the run goes on).

@@ -155,6 +155,10 @@ bool ConversionRun::Package(const ConversionJob &job, const std::string &destina
         pkg.items.push_back(ManifestItem{line, StemToLastDot(name)});
     }
     list.close();
+    if (!seenDocument) {  // nothing to read: a book without pages is no book
+        LogError("'" + job.sourcePath + "' gave no pages for a book");
+        return false;
+    }
 
     BookMetadata metadata;
     if (options_.useSourceMetadata)
@@ -214,19 +218,18 @@ void ConversionRun::Worker() {
             if (!s.singleDocumentMode) DeleteFolderTree(workFolder);
         };
 
+        observer_.DocumentStarted(i, count, name);
         const std::string destination = s.singleDocumentMode
                                             ? BuilderDestination(options_, s.sourcePaths[0], s.sourceNames[0])
                                             : BatchDestination(options_, path, name);
         if (!options_.overwriteExisting && FileExists(destination)) {
             if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) {
                 dropWorkFolder();
-                observer_.DocumentFinished(i);
+                observer_.DocumentFinished(i, false);
                 continue;
             }
             std::remove(destination.c_str());
         }
-
-        observer_.DocumentStarted(i, count, name);
 
         PdfDocument doc;
         doc.SetPrompt(&prompt_);
@@ -238,7 +241,7 @@ void ConversionRun::Worker() {
             prompt_.Message("Can't open the pdf file.");
             doc.Close();
             dropWorkFolder();
-            observer_.DocumentFinished(i);
+            observer_.DocumentFinished(i, false);
             continue;
         }
 
@@ -253,7 +256,7 @@ void ConversionRun::Worker() {
             doc.Close();
             dropWorkFolder();
             s.cancelled = true;
-            observer_.DocumentFinished(i);
+            observer_.DocumentFinished(i, false);
             break;
         }
 
@@ -265,6 +268,7 @@ void ConversionRun::Worker() {
         if (s.singleDocumentMode) {
             doc.Close();
             s.documentResults[i] = 1;
+            observer_.DocumentFinished(i, true);
             continue;
         }
 
@@ -280,7 +284,7 @@ void ConversionRun::Worker() {
             std::remove(job.navPointsFile.c_str());
             std::erase(navPointsFiles_, job.navPointsFile);
         }
-        observer_.DocumentFinished(i);
+        observer_.DocumentFinished(i, s.documentResults[i] == 1);
     }
     if (runCancel_) s.cancelled = true;
     observer_.ConversionDone(!s.singleDocumentMode);

@@ -24,11 +24,12 @@ public:
     // Before a run in Automatic mode: the front end may let the user adjust the layout options.
     // Called on the caller's thread, inside StartConversion.
     virtual void OfferOptions(ConversionOptions &) {}
-    // Document `index` (from 0) of `count` starts: its listed name for the file label, and
-    // "index+1/count" for the count label.
+    // Document `index` (from 0) of `count` starts (before the overwrite question): its listed
+    // name for the file label, and "index+1/count" for the count label.
     virtual void DocumentStarted(int /*index*/, int /*count*/, const std::string & /*name*/) {}
     // A document has been dealt with (packaged, skipped or failed): the status label is cleared.
-    virtual void DocumentFinished(int /*index*/) {}
+    // `bookMade`: its book was built and copied (in single-document mode: its content files).
+    virtual void DocumentFinished(int /*index*/, bool /*bookMade*/) {}
     // Strict mode: the user works on the open document before it is converted (modal on the
     // worker thread).
     virtual void RunInteractiveConverter(PdfDocument &, ConversionJob &) {}
