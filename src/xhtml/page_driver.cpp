@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "worker/conversion_worker.h"
+#include "xhtml/block_writer.h"
 #include "xhtml/outline_writer.h"
 #include "xhtml/style_registry.h"
 
@@ -41,10 +42,18 @@ void StartStyleSheet(PdfDocument &doc, const std::string &path) {
     if (doc.styleRegistry->BeginStyleSheet(path) != 0) LogError("cannot write '" + path + "'");
 }
 
-// The analysed content of the current (drawn) page as XHTML.
-// TODO(writer): PageModel::WritePageBody is not in the tree yet; until it is, pages carry their
-// anchors only.
-int WriteBody(PdfDocument &, FILE *, ConversionJob &) { return 0; }
+// The analysed content of the current (drawn) page as XHTML, with span classes from the
+// document's style registry.
+int WriteBody(PdfDocument &doc, FILE *file, ConversionJob &job) {
+    auto guard = doc.Lock();
+    std::shared_ptr<StyleRegistry> styles = doc.styleRegistry;
+    SpanClassesFn classes;
+    if (styles)
+        classes = [styles, &job](const DrawCommand &command, std::string &out) {
+            return styles->GetSpanClasses(command, out, &job);
+        };
+    return WritePageXhtml(doc, file, job, classes);
+}
 
 // Closes a page file; lists it when everything reached the disk.
 void FinishPageFile(PdfDocument &doc, FILE *&file, const std::string &path, ConversionJob &job) {
