@@ -25,9 +25,15 @@ fz_irect DeviceBoxFor(fz_context *ctx, fz_page *page, fz_matrix transform);
 // `deviceBox`) by the last-painted-box rules, and every glyph of the text kinds its glyph box.
 // Writes viewBox always and outputBox too when `outputBoxes` is set. When `target` is given,
 // every command is also replayed into it (the eager form of the same pass, used by tests to
-// check that boxes taken while painting equal the geometric ones).
+// check that boxes taken while painting equal the geometric ones). FillText/StrokeText commands
+// get their page-space bounds here.
 void ComputeBoxes(fz_context *ctx, CommandList &list, fz_matrix transform, fz_irect deviceBox, bool outputBoxes,
                   fz_device *target = nullptr);
+
+// Both passes of a capture in one walk: output boxes in the space of `outputTransform`, view
+// boxes in that of `viewTransform`. Also sets the page-space bounds of the text commands.
+void ComputeOutputAndViewBoxes(fz_context *ctx, CommandList &list, fz_matrix outputTransform, fz_irect outputBox,
+                               fz_matrix viewTransform, fz_irect viewBox);
 
 // Replays every command into `dev` (commands carry page-space transforms; the device applies its
 // own). Throws engine errors (call inside fz_try). `skip` (optional) is a command index that is

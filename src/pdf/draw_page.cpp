@@ -96,7 +96,6 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
     fz_irect outBox = DeviceBoxFor(ctx, state_.page, outT);
     pageModel.outputTransform = outT;
     pageModel.outputDeviceBox = ToBox(outBox);
-    ComputeBoxes(ctx, *pageModel.commands, outT, outBox, true);
 
     // View space: the zoom that fits the window, or the current resolution.
     if (viewWidth > 0 && viewHeight > 0) {
@@ -111,7 +110,10 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
     pageModel.viewResolution = state_.resolution;
     state_.pageTransform = viewT;
     state_.pageBox = viewBox;
-    ComputeBoxes(ctx, *pageModel.commands, viewT, viewBox, false);
+
+    // Boxes of both spaces in one walk over the recording; nothing is painted until a raster is
+    // asked for.
+    ComputeOutputAndViewBoxes(ctx, *pageModel.commands, outT, outBox, viewT, viewBox);
 
     // Scroll offset of the page view: centred when the raster is smaller than the window, else
     // kept so that the raster still covers the window.
