@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <mupdf/fitz.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "extract/capture.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/varied_pages.h"
 #include "support/temp_dir.h"
@@ -69,6 +71,34 @@ bool SamePixels(fz_context *ctx, fz_pixmap *a, fz_pixmap *b) {
                    fz_pixmap_samples(ctx, b) + y * fz_pixmap_stride(ctx, b), rowBytes) != 0)
             return false;
     return true;
+}
+
+// Renders the page once without each painting command in turn: every pixel that changes must lie
+// inside that command's output box.
+void ExpectBoxesCoverPaint(const qm::CommandList &list, fz_matrix t, fz_irect box, fz_pixmap *full) {
+    fz_context *ctx = qm::EngineContext();
+    int w = fz_pixmap_width(ctx, full), h = fz_pixmap_height(ctx, full), n = fz_pixmap_components(ctx, full);
+    for (size_t i = 0; i < list.commands.size(); ++i) {
+        CommandKind k = list.commands[i].kind;
+        if (k != CommandKind::FillPath && k != CommandKind::StrokePath && k != CommandKind::FillText &&
+            k != CommandKind::StrokeText && k != CommandKind::FillImage)
+            continue;
+        fz_pixmap *without = qm::RenderCommands(ctx, list, t, box, false, static_cast<int>(i));
+        ASSERT_NE(without, nullptr);
+        IntBox cb = list.commands[i].outputBox;
+        int outside = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                size_t off = static_cast<size_t>(y) * fz_pixmap_stride(ctx, full) + static_cast<size_t>(x) * n;
+                if (memcmp(fz_pixmap_samples(ctx, full) + off, fz_pixmap_samples(ctx, without) + off, n) == 0)
+                    continue;
+                int dx = x + box.x0, dy = y + box.y0;
+                if (dx < cb.x0 || dx >= cb.x1 || dy < cb.y0 || dy >= cb.y1) ++outside;
+            }
+        EXPECT_EQ(outside, 0) << "command " << i << " (" << qm::CommandKindName(k) << ") box " << cb.x0 << ","
+                              << cb.y0 << "," << cb.x1 << "," << cb.y1;
+        fz_drop_pixmap(ctx, without);
+    }
 }
 
 class CaptureTest : public ::testing::Test {
@@ -217,28 +247,7 @@ TEST_F(CaptureTest, GeometricBoxesMatchARenderAndCoverEveryPaintedPixel) {
             EXPECT_TRUE(SamePixels(ctx, lazy, engine));
 
             // Pixels of each painting command: render without it and compare.
-            int w = fz_pixmap_width(ctx, lazy), h = fz_pixmap_height(ctx, lazy), n = fz_pixmap_components(ctx, lazy);
-            for (size_t i = 0; i < list.commands.size(); ++i) {
-                CommandKind k = list.commands[i].kind;
-                if (k != CommandKind::FillPath && k != CommandKind::StrokePath && k != CommandKind::FillText &&
-                    k != CommandKind::StrokeText && k != CommandKind::FillImage)
-                    continue;
-                fz_pixmap *without = qm::RenderCommands(ctx, list, t, box, false, static_cast<int>(i));
-                ASSERT_NE(without, nullptr);
-                IntBox cb = list.commands[i].outputBox;
-                int outside = 0;
-                for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < w; ++x) {
-                        size_t off = static_cast<size_t>(y) * fz_pixmap_stride(ctx, lazy) + static_cast<size_t>(x) * n;
-                        if (memcmp(fz_pixmap_samples(ctx, lazy) + off, fz_pixmap_samples(ctx, without) + off, n) == 0)
-                            continue;
-                        int dx = x + ob.x0, dy = y + ob.y0;
-                        if (dx < cb.x0 || dx >= cb.x1 || dy < cb.y0 || dy >= cb.y1) ++outside;
-                    }
-                EXPECT_EQ(outside, 0) << "command " << i << " (" << qm::CommandKindName(k) << ") box " << cb.x0
-                                      << "," << cb.y0 << "," << cb.x1 << "," << cb.y1;
-                fz_drop_pixmap(ctx, without);
-            }
+            ExpectBoxesCoverPaint(list, t, box, lazy);
             fz_drop_pixmap(ctx, engine);
             fz_drop_pixmap(ctx, painted);
         }
@@ -272,6 +281,59 @@ TEST_F(CaptureTest, RastersAreWhiteAndInTheirChannelOrder) {
     ASSERT_EQ(c.doc.DrawPage(1, 800, 600), 0);
     EXPECT_EQ(c.doc.State().raster, nullptr);
     EXPECT_EQ(c.doc.State().viewRaster, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Real documents, when the machine has some: the bundled samples and a few PDFs of the system's
+// documentation. Rasters must equal the engine's own render, and boxes taken while painting must
+// equal the geometric ones.
+TEST(CaptureRealDocuments, RastersAndBoxesMatchTheEngine) {
+    std::vector<std::string> files;
+    for (const char *f : {"/usr/share/doc/libtasn1-doc/libtasn1.pdf",
+                          "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"})
+        if (qm::FileExists(f)) files.push_back(f);
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(QM_SOURCE_DIR) + "/samples", ec))
+        if (entry.path().extension() == ".pdf") files.push_back(entry.path().string());
+    if (files.empty()) GTEST_SKIP() << "no real PDF on this machine";
+    fz_context *ctx = qm::EngineContext();
+    for (const std::string &file : files) {
+        qm::PdfDocument doc;
+        doc.Reset();
+        ASSERT_EQ(doc.Open(file, "", ""), 0) << file;
+        int pages = std::min(doc.PageCount(), 6);
+        for (int page = 1; page <= pages; ++page) {
+            SCOPED_TRACE(file + " page " + std::to_string(page));
+            doc.renderDpi = page % 2 ? 72 : 150;
+            doc.GoToPage(page);
+            ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+            qm::CommandList &list = *doc.pageModel.commands;
+            const IntBox &ob = doc.pageModel.outputDeviceBox;
+            fz_irect box = fz_make_irect(ob.x0, ob.y0, ob.x1, ob.y1);
+            fz_matrix t = doc.pageModel.outputTransform;
+            std::vector<IntBox> geometric;
+            for (auto &cmd : list.commands) geometric.push_back(cmd.outputBox);
+            fz_pixmap *painted = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 1);
+            fz_clear_pixmap_with_value(ctx, painted, 255);
+            fz_device *dev = fz_new_draw_device(ctx, t, painted);
+            qm::ComputeBoxes(ctx, list, t, box, true, dev);
+            fz_close_device(ctx, dev);
+            fz_drop_device(ctx, dev);
+            int differing = 0;
+            for (size_t i = 0; i < list.commands.size(); ++i)
+                if (!(list.commands[i].outputBox == geometric[i])) ++differing;
+            EXPECT_EQ(differing, 0);
+            fz_pixmap *engine = EngineRender(ctx, doc.State().page, t, box);
+            EXPECT_TRUE(SamePixels(ctx, doc.OutputRaster(), engine));
+            EXPECT_TRUE(SamePixels(ctx, painted, engine));
+            if (page <= 3) ExpectBoxesCoverPaint(list, t, box, engine);
+            fz_drop_pixmap(ctx, engine);
+            fz_drop_pixmap(ctx, painted);
+        }
+    }
 }
 
 } // namespace
