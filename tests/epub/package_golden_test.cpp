@@ -234,6 +234,19 @@ TEST(PackageFiles, WithoutTitlePageNoDocumentIsTreatedAsOne) {
     EXPECT_EQ(tail, opf.substr(opf.size() - tail.size()));
 }
 
+TEST(PackageFiles, BookWithoutDocumentsGetsNoEmptyGuideReference) {
+    TempDir dir;
+    const qm::BookMetadata meta{"Two\r\nLines", "", ""};
+    PackageJob job = JobFor(dir, {"image-1.png"}, &meta);
+    job.titlePageFlag = 1;
+    BuiltBook book = Build(dir, job, false);
+    ASSERT_EQ(0, book.rc);
+    EXPECT_EQ(" <spine toc=\"ncx\">\n   </spine>\n</package>\n", book.opf.substr(book.opf.find(" <spine")));
+    // Package files hold line feeds only.
+    EXPECT_NE(std::string::npos, book.opf.find("<dc:title>Two\nLines</dc:title>"));
+    EXPECT_EQ(std::string::npos, book.ncx.find('\r'));
+}
+
 TEST(PackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     // An empty title and creator (no metadata at all), then "A & B" with markup characters.
     TempDir empty;
