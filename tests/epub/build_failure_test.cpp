@@ -37,7 +37,7 @@ struct FailureCase {
     bool createZip = true;
 };
 
-TEST(BuildFailures, EachCodeIsReachedAndLeavesNoBook) {
+TEST(EpubBuildFailures, EachCodeIsReachedAndLeavesNoBook) {
     const qm::BookMetadata meta{"T", "C", "S"};
     const std::vector<FailureCase> cases = {
         {"staging folder below a regular file", EpubBuilder::kMimetypeFailed,
@@ -97,7 +97,7 @@ TEST(BuildFailures, EachCodeIsReachedAndLeavesNoBook) {
     }
 }
 
-TEST(BuildFailures, NullJobAndNoZip) {
+TEST(EpubBuildFailures, NullJobAndNoZip) {
     RecordingPrompt prompt;
     EXPECT_EQ(0, EpubBuilder(prompt).Build(nullptr, true));
 
@@ -115,7 +115,7 @@ TEST(BuildFailures, NullJobAndNoZip) {
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST(BuildFailures, ExistingBookIsReplaced) {
+TEST(EpubBuildFailures, ExistingBookIsReplaced) {
     TempDir dir;
     qm::WriteFile(dir.File("Book.epub"), std::string(100000, 'x'));
     PackageJob job;

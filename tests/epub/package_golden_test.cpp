@@ -95,7 +95,7 @@ std::string NavPoint(int n, const std::string &label, const std::string &src) {
 
 const qm::BookMetadata kMoby{"Moby Dick", "Herman Melville", "Whales"};
 
-TEST(PackageFiles, PdfBookWithCover) {
+TEST(EpubPackageFiles, PdfBookWithCover) {
     TempDir dir;
     PackageJob job = JobFor(dir,
                             {"styles.css", "cover.png", "title_page.html", "image-1.png", "page-1.html", "image-2.png",
@@ -179,7 +179,7 @@ TEST(PackageFiles, PdfBookWithCover) {
     EXPECT_EQ(std::string::npos, book2.opf.find(uuid));
 }
 
-TEST(PackageFiles, PdfBookWithoutCoverMakesTheFirstPageTheTitlePage) {
+TEST(EpubPackageFiles, PdfBookWithoutCoverMakesTheFirstPageTheTitlePage) {
     TempDir dir;
     PackageJob job = JobFor(dir, {"styles.css", "image-1.png", "page-1.html", "page-16.html"}, &kMoby);
     job.titlePageFlag = 1;
@@ -211,7 +211,7 @@ TEST(PackageFiles, PdfBookWithoutCoverMakesTheFirstPageTheTitlePage) {
                                                " </navMap>\n"));
 }
 
-TEST(PackageFiles, WithoutTitlePageNoDocumentIsTreatedAsOne) {
+TEST(EpubPackageFiles, WithoutTitlePageNoDocumentIsTreatedAsOne) {
     TempDir dir;
     PackageJob job = JobFor(dir, {"styles.css", "chapter1.html", "chapter2.html"}, &kMoby);
     job.titlePageFlag = 0;
@@ -234,7 +234,7 @@ TEST(PackageFiles, WithoutTitlePageNoDocumentIsTreatedAsOne) {
     EXPECT_EQ(tail, opf.substr(opf.size() - tail.size()));
 }
 
-TEST(PackageFiles, BookWithoutDocumentsGetsNoEmptyGuideReference) {
+TEST(EpubPackageFiles, BookWithoutDocumentsGetsNoEmptyGuideReference) {
     TempDir dir;
     const qm::BookMetadata meta{"Two\r\nLines", "", ""};
     PackageJob job = JobFor(dir, {"image-1.png"}, &meta);
@@ -247,7 +247,7 @@ TEST(PackageFiles, BookWithoutDocumentsGetsNoEmptyGuideReference) {
     EXPECT_EQ(std::string::npos, book.ncx.find('\r'));
 }
 
-TEST(PackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
+TEST(EpubPackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     // An empty title and creator (no metadata at all), then "A & B" with markup characters.
     TempDir empty;
     PackageJob job = JobFor(empty, {"page-1.html"}, nullptr);
@@ -281,7 +281,7 @@ TEST(PackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     EXPECT_NE(std::string::npos, book2.ncx.find(NavPoint(2, "Tom &amp; Jerry", "page-16.html")));
 }
 
-TEST(PackageFiles, XmlEscapeKeepsTextWellFormed) {
+TEST(EpubPackageFiles, XmlEscapeKeepsTextWellFormed) {
     EXPECT_EQ("A &amp;amp; &lt;b&gt; &quot;q&quot; '", EpubBuilder::XmlEscape("A &amp; <b> \"q\" '"));
     // Control characters XML cannot hold are dropped; bytes that are not UTF-8 become U+FFFD.
     EXPECT_EQ("a\tb\nc", EpubBuilder::XmlEscape(std::string("a\tb\n\x01\x1F") + "c"));
@@ -290,7 +290,7 @@ TEST(PackageFiles, XmlEscapeKeepsTextWellFormed) {
     EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", EpubBuilder::XmlEscape("\xED\xA0\x80")); // a surrogate
 }
 
-TEST(PackageFiles, NavigationPointsFile) {
+TEST(EpubPackageFiles, NavigationPointsFile) {
     TempDir dir;
     const std::string points = Tabs(
         "\\t\\t<navPoint id=\"navPoint-1\" playOrder=\"1\">\n\\t\\t\\t<navLabel>\n\\t\\t\\t\\t<text>Chapter &amp; "
@@ -334,7 +334,7 @@ TEST(PackageFiles, NavigationPointsFile) {
     }
 }
 
-TEST(PackageFiles, IdsMediaTypesAndOddNames) {
+TEST(EpubPackageFiles, IdsMediaTypesAndOddNames) {
     TempDir dir;
     const std::vector<std::string> names = {
         "title_page.html", "chapter.final.html", "a.html",    "a.png",       "a-1.html",   "1page.html",
@@ -399,7 +399,7 @@ TEST(PackageFiles, IdsMediaTypesAndOddNames) {
         EXPECT_EQ(e.name == "OPS/\xC3\xA9t\xC3\xA9.html", (e.flags & 0x0800) != 0) << e.name;
 }
 
-TEST(PackageFiles, CoverMetaNamesTheCoverPicturesFinalId) {
+TEST(EpubPackageFiles, CoverMetaNamesTheCoverPicturesFinalId) {
     TempDir dir;
     // A page named cover.html comes first and takes the id "cover"; the picture gets another one.
     PackageJob job = JobFor(dir, {"cover.html", "styles.css", "cover.png", "page-1.html"}, &kMoby);
@@ -411,7 +411,7 @@ TEST(PackageFiles, CoverMetaNamesTheCoverPicturesFinalId) {
     EXPECT_NE(std::string::npos, book.opf.find("<item id=\"cover-1\" href=\"cover.png\" media-type=\"image/png\" />"));
 }
 
-TEST(PackageFiles, HrefsArePercentEncodedWhereAUriNeedsIt) {
+TEST(EpubPackageFiles, HrefsArePercentEncodedWhereAUriNeedsIt) {
     TempDir dir;
     PackageJob job = JobFor(dir, {"my page#1.html", "100%.png"}, &kMoby);
     job.titlePageFlag = 1;
@@ -428,7 +428,7 @@ TEST(PackageFiles, HrefsArePercentEncodedWhereAUriNeedsIt) {
     EXPECT_FALSE(EpubBuilder::IsDocument("x.css"));
 }
 
-TEST(PackageFiles, RepeatedAndInPlaceSourcesAreKeptSafe) {
+TEST(EpubPackageFiles, RepeatedAndInPlaceSourcesAreKeptSafe) {
     // The produced-file list may name a file twice, and a source may already be the copy in OPS:
     // neither may lose the file or repeat a manifest entry.
     TempDir dir;
@@ -452,7 +452,7 @@ TEST(PackageFiles, RepeatedAndInPlaceSourcesAreKeptSafe) {
     EXPECT_EQ(XhtmlPage(), book.Entry("OPS/page-1.html"));
 }
 
-TEST(PackageFiles, IdentifierIsARandomVersion4Uuid) {
+TEST(EpubPackageFiles, IdentifierIsARandomVersion4Uuid) {
     std::set<std::string> seen;
     for (int i = 0; i < 50; ++i) {
         const std::string id = EpubBuilder::NewIdentifier();

@@ -54,7 +54,7 @@ void SetMTime(const std::string &path, int year, int mon, int day, int h, int m,
 
 // The layout the book needs plus content that crosses the 64 KiB read blocks and the writer's
 // 1 MiB output buffer, an incompressible file and an empty one.
-TEST(ZipWriter, EntriesRoundTripWithExactHeaders) {
+TEST(EpubZipWriter, EntriesRoundTripWithExactHeaders) {
     TempDir dir;
     ASSERT_TRUE(qm::CreateFolders(dir.File("OPS")));
     ASSERT_TRUE(qm::WriteFile(dir.File("mimetype"), "application/epub+zip"));
@@ -146,7 +146,7 @@ TEST(ZipWriter, EntriesRoundTripWithExactHeaders) {
     EXPECT_EQ((std::vector<std::string>{"OPS", "book.epub", "mimetype"}), left);
 }
 
-TEST(ZipWriter, LevelsGiveTheirFlagsAndMethods) {
+TEST(EpubZipWriter, LevelsGiveTheirFlagsAndMethods) {
     TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("a.txt"), std::string(5000, 'a') + "b"));
     ZipWriter zip;
@@ -168,7 +168,7 @@ TEST(ZipWriter, LevelsGiveTheirFlagsAndMethods) {
     EXPECT_EQ(dir.File("a.txt").substr(1), info.entries[0].name);
 }
 
-TEST(ZipWriter, ExistingArchiveIsReplacedAndMissingFileLeftOut) {
+TEST(EpubZipWriter, ExistingArchiveIsReplacedAndMissingFileLeftOut) {
     TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("book.epub"), RandomBytes(200000, 3)));
     ASSERT_TRUE(qm::WriteFile(dir.File("one.txt"), "one"));
@@ -192,7 +192,7 @@ TEST(ZipWriter, ExistingArchiveIsReplacedAndMissingFileLeftOut) {
     EXPECT_EQ(0, qmtest::RunCommand("unzip -t " + ShellQuote(dir.File("book.epub")), &out)) << out;
 }
 
-TEST(ZipWriter, NonAsciiNamesCarryTheUtf8Flag) {
+TEST(EpubZipWriter, NonAsciiNamesCarryTheUtf8Flag) {
     TempDir dir;
     const std::string name = "Caf\xC3\xA9 \xE7\xAB\xA0.html"; // "Café 章.html"
     ASSERT_TRUE(qm::WriteFile(dir.File(name), "x"));
@@ -218,7 +218,7 @@ TEST(ZipWriter, NonAsciiNamesCarryTheUtf8Flag) {
     EXPECT_EQ(name, out);
 }
 
-TEST(ZipWriter, FailuresLeaveNoArchiveBehind) {
+TEST(EpubZipWriter, FailuresLeaveNoArchiveBehind) {
     TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("a.txt"), "a"));
     ZipWriter zip;
@@ -244,7 +244,7 @@ TEST(ZipWriter, FailuresLeaveNoArchiveBehind) {
     EXPECT_EQ((std::vector<std::string>{"a.txt", "old.epub", "taken.epub"}), left);
 }
 
-TEST(ZipWriter, EntryLimitIsAnErrorNotACorruptArchive) {
+TEST(EpubZipWriter, EntryLimitIsAnErrorNotACorruptArchive) {
     TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("e"), ""));
     ZipWriter zip;
@@ -256,7 +256,7 @@ TEST(ZipWriter, EntryLimitIsAnErrorNotACorruptArchive) {
     EXPECT_FALSE(qm::FileExists(dir.File("many.zip")));
 }
 
-TEST(ZipWriter, FullLimitOfEntriesCloses) {
+TEST(EpubZipWriter, FullLimitOfEntriesCloses) {
     TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("e"), "x"));
     ZipWriter zip;
@@ -268,7 +268,7 @@ TEST(ZipWriter, FullLimitOfEntriesCloses) {
     EXPECT_EQ(ZipWriter::kMaxEntries, info.entries.size());
 }
 
-TEST(ZipWriter, DosDateTimeClampsToTheFormat) {
+TEST(EpubZipWriter, DosDateTimeClampsToTheFormat) {
     uint16_t t, d;
     ZipWriter::DosDateTime(0, t, d); // 1970 is before the format begins
     EXPECT_EQ(0, t);
