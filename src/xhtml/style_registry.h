@@ -6,7 +6,7 @@
 // in order of first use. The file is opened and closed per rule: it is complete after every call.
 //
 // Not thread-safe: one registry per document converter.
-#include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -30,11 +30,20 @@ public:
     // The font scale read from the job (1.0 without one).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, const ConversionJob *job);
 
-    // The engine keeps at most 31 bytes of a font's name, which can cut "Bold" or "Italic" off a
-    // long subset name. A resolver that knows the full names (from the page's font resources)
-    // may be installed; an empty answer falls back to the engine's name.
-    using FontNameResolver = std::function<std::string(fz_font *)>;
-    void SetFontNameResolver(FontNameResolver resolver) { resolver_ = std::move(resolver); }
+    // The engine keeps at most 31 bytes of a font's name, which cuts "Bold" or "Italic" off long
+    // subset names ("ABCDEF+TimesNewRomanPS-BoldItalicMT"). After a page is captured, the page
+    // driver (holding the document lock) loads the full names of the page's fonts from its
+    // resources; the registry keeps those fonts referenced so the pointers stay valid, and falls
+    // back to the engine's name for fonts it does not know. Returns the number of names found.
+    int LoadPageFontNames(fz_document *doc, int pageIndex);
+    void ClearPageFontNames();
+    // Installs names directly (tests, other sources). Takes references to the fonts.
+    void SetFontName(fz_font *font, const std::string &name);
+
+    StyleRegistry() = default;
+    ~StyleRegistry();
+    StyleRegistry(const StyleRegistry &) = delete;
+    StyleRegistry &operator=(const StyleRegistry &) = delete;
 
     const std::string &StyleSheetPath() const { return path_; }
 
@@ -44,7 +53,7 @@ private:
 
     std::set<std::string> emitted_;
     std::string path_;
-    FontNameResolver resolver_;
+    std::map<fz_font *, std::string> fullNames_;  // each font referenced while listed
 };
 
 } // namespace qm

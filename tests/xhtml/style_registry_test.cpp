@@ -1,11 +1,13 @@
 // Span classes and the style sheet they extend.
 #include <gtest/gtest.h>
+#include <mupdf/pdf.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "extract/page_model.h"
 #include "pdf/engine.h"
+#include "pdf/pdf_document.h"
 #include "support/temp_dir.h"
 #include "xhtml/style_registry.h"
 
@@ -103,13 +105,58 @@ TEST(StyleRegistry, BoldAndItalicComeFromTheFontName) {
     EXPECT_EQ(Classes(reg, TextCommand("Times-Roman").cmd), "font12");
     EXPECT_EQ(Classes(reg, TextCommand("ABCDEF+Minion-bold").cmd), "font12 bold");
 
-    // The engine keeps 31 bytes of a name; a resolver supplies the full one.
-    TextCommand longName("ABCDEF+VeryLongFamilyNameForTests-BoldItalic");
-    EXPECT_EQ(Classes(reg, longName.cmd), "font12");
-    reg.SetFontNameResolver([&](fz_font *f) {
-        return f == longName.cmd.text->font ? std::string("ABCDEF+VeryLongFamilyNameForTests-BoldItalic") : std::string();
-    });
-    EXPECT_EQ(Classes(reg, longName.cmd), "font12 bold italic");
+}
+
+// The engine keeps 31 bytes of a font name; the full /BaseFont names of the page's fonts (also
+// those of form XObjects) restore "Italic" cut off the end of a long subset name.
+TEST(StyleRegistry, FullFontNamesComeFromThePageResources) {
+    qmtest::TempDir dir;
+    std::string path = dir.File("long-name.pdf");
+    const char *longName = "ABCDEF+TimesNewRomanPS-BoldItalicMT";
+    fz_context *ctx = qm::EngineContext();
+    {
+        pdf_document *doc = pdf_create_document(ctx);
+        pdf_obj *font = pdf_add_new_dict(ctx, doc, 4);
+        pdf_dict_put(ctx, font, PDF_NAME(Type), PDF_NAME(Font));
+        pdf_dict_put(ctx, font, PDF_NAME(Subtype), PDF_NAME(Type1));
+        pdf_dict_put_name(ctx, font, PDF_NAME(BaseFont), longName);
+        pdf_dict_put(ctx, font, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+        pdf_obj *res = pdf_new_dict(ctx, doc, 1);
+        pdf_obj *fonts = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 1);
+        pdf_dict_puts(ctx, fonts, "F1", font);
+        fz_buffer *content = fz_new_buffer_from_copied_data(
+            ctx, reinterpret_cast<const unsigned char *>("BT /F1 12 Tf 72 720 Td (Hello) Tj ET"), 36);
+        pdf_obj *page = pdf_add_page(ctx, doc, fz_make_rect(0, 0, 612, 792), 0, res, content);
+        pdf_insert_page(ctx, doc, -1, page);
+        pdf_write_options opts = pdf_default_write_options;
+        pdf_save_document(ctx, doc, path.c_str(), &opts);
+        pdf_drop_obj(ctx, page);
+        fz_drop_buffer(ctx, content);
+        pdf_drop_obj(ctx, res);
+        pdf_drop_obj(ctx, font);
+        pdf_drop_document(ctx, doc);
+    }
+    qm::PdfDocument pdf;
+    pdf.Reset();
+    ASSERT_EQ(pdf.Open(path, "", ""), 0);
+    pdf.GoToPage(1);
+    auto lock = pdf.Lock();
+    ASSERT_EQ(pdf.DrawPage(1, 800, 600), 0);
+    const qm::DrawCommand *text = nullptr;
+    for (const qm::DrawCommand &c : pdf.pageModel.commands->commands)
+        if (c.kind == qm::CommandKind::FillText) text = &c;
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(std::string(fz_font_name(ctx, text->text->font)).size(), 31u);
+
+    qm::StyleRegistry reg;
+    ASSERT_EQ(reg.BeginStyleSheet(dir.File("styles.css")), 0);
+    EXPECT_EQ(Classes(reg, *text), "font12 bold");  // "...BoldItal" as the engine has it
+    EXPECT_EQ(reg.LoadPageFontNames(pdf.Document(), 0), 1);
+    EXPECT_EQ(Classes(reg, *text), "font12 bold italic");
+    reg.ClearPageFontNames();
+    EXPECT_EQ(Classes(reg, *text), "font12 bold");
+    reg.SetFontName(text->text->font, "Plain-Roman");
+    EXPECT_EQ(Classes(reg, *text), "font12");
 }
 
 TEST(StyleRegistry, SizeIsTruncatedBeforeAndAfterScaling) {
