@@ -128,28 +128,45 @@ bool MakeCapturedText(DrawCommand *c, const fz_text_span *span, bool allSpans) n
     }
 }
 
+// A new engine text holding span `index` of `text` alone.
+fz_text *SpanText(fz_context *ctx, const fz_text *text, int index) {
+    const fz_text_span *span = text->head;
+    for (int k = 0; span && k < index; ++k) span = span->next;
+    fz_text *t = fz_new_text(ctx);
+    if (!span) return t;
+    fz_try(ctx) {
+        for (int i = 0; i < span->len; ++i) {
+            fz_matrix trm = span->trm;
+            trm.e = span->items[i].x;
+            trm.f = span->items[i].y;
+            fz_show_glyph(ctx, t, span->font, trm, span->items[i].gid, span->items[i].ucs, span->wmode,
+                          span->bidi_level, static_cast<fz_bidi_direction>(span->markup_dir),
+                          static_cast<fz_text_language>(span->language));
+        }
+    }
+    fz_catch(ctx) {
+        fz_drop_text(ctx, t);
+        fz_rethrow(ctx);
+    }
+    return t;
+}
+
 void RecordText(fz_context *ctx, fz_device *dev, CommandKind kind, const fz_text *text, const fz_stroke_state *stroke,
                 fz_matrix ctm, fz_colorspace *cs, const float *color, float alpha, fz_color_params cp,
                 fz_rect scissor, bool split) {
     if (!text || !text->head) return;
     bool single = !split || text->head == text->tail;
-    for (const fz_text_span *span = text->head; span; span = span->next) {
+    int index = 0;
+    for (const fz_text_span *span = text->head; span; span = span->next, ++index) {
         DrawCommand *c = AppendOrThrow(ctx, dev, kind);
         if (!MakeCapturedText(c, span, !split)) OutOfMemory(ctx);
         c->text->font = fz_keep_font(ctx, span->font);
         if (single) {
             c->text->text = fz_keep_text(ctx, text);
         } else {
-            fz_text *t = fz_new_text(ctx);
-            c->text->text = t;  // owned by the list from here on, also if a glyph below fails
-            for (int i = 0; i < span->len; ++i) {
-                fz_matrix trm = span->trm;
-                trm.e = span->items[i].x;
-                trm.f = span->items[i].y;
-                fz_show_glyph(ctx, t, span->font, trm, span->items[i].gid, span->items[i].ucs, span->wmode,
-                              span->bidi_level, static_cast<fz_bidi_direction>(span->markup_dir),
-                              static_cast<fz_text_language>(span->language));
-            }
+            c->text->source = fz_keep_text(ctx, text);
+            c->text->spanIndex = index;
+            if (kind == CommandKind::IgnoreText) c->text->text = SpanText(ctx, text, index);
         }
         if (stroke) c->stroke = fz_keep_stroke_state(ctx, stroke);
         c->transform = ctm;
@@ -326,6 +343,13 @@ fz_device *NewRecordingDevice(fz_context *ctx, CommandList *list) {
 
 const float *ColourOf(const DrawCommand &c) { return (c.flags & kHasColor) ? c.color.data() : nullptr; }
 
+// The engine text of a text command, built from its source span on first use.
+fz_text *TextOf(fz_context *ctx, const DrawCommand &c) {
+    CapturedText &t = *c.text;
+    if (!t.text && t.source) t.text = SpanText(ctx, t.source, t.spanIndex);
+    return t.text;
+}
+
 // Replays one command. Returns 1 when a tile start was answered "cached" by the device (the
 // caller then skips to the matching tile end), else 0.
 int ReplayOne(fz_context *ctx, const DrawCommand &c, fz_device *dev) {
@@ -344,10 +368,10 @@ int ReplayOne(fz_context *ctx, const DrawCommand &c, fz_device *dev) {
         fz_clip_stroke_path(ctx, dev, c.path, c.stroke, c.transform, c.scissor);
         break;
     case CommandKind::FillText:
-        fz_fill_text(ctx, dev, c.text->text, c.transform, c.colorspace, ColourOf(c), c.alpha, c.colorParams);
+        fz_fill_text(ctx, dev, TextOf(ctx, c), c.transform, c.colorspace, ColourOf(c), c.alpha, c.colorParams);
         break;
     case CommandKind::StrokeText:
-        fz_stroke_text(ctx, dev, c.text->text, c.stroke, c.transform, c.colorspace, ColourOf(c), c.alpha,
+        fz_stroke_text(ctx, dev, TextOf(ctx, c), c.stroke, c.transform, c.colorspace, ColourOf(c), c.alpha,
                        c.colorParams);
         break;
     case CommandKind::ClipText:
@@ -357,7 +381,7 @@ int ReplayOne(fz_context *ctx, const DrawCommand &c, fz_device *dev) {
         fz_clip_stroke_text(ctx, dev, c.text->text, c.stroke, c.transform, c.scissor);
         break;
     case CommandKind::IgnoreText:
-        fz_ignore_text(ctx, dev, c.text->text, c.transform);
+        fz_ignore_text(ctx, dev, TextOf(ctx, c), c.transform);
         break;
     case CommandKind::FillShade:
         fz_fill_shade(ctx, dev, c.shade, c.transform, c.alpha, c.colorParams);

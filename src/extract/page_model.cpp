@@ -41,6 +41,7 @@ void CommandList::Release() {
         fz_drop_path(ctx, c.path);
         if (c.text) {
             fz_drop_text(ctx, c.text->text);
+            fz_drop_text(ctx, c.text->source);
             fz_drop_font(ctx, c.text->font);
         }
         fz_drop_shade(ctx, c.shade);

@@ -93,6 +93,10 @@ struct CapturedText {
     int language = 0;
     std::vector<GlyphRecord> glyphs;
     fz_text *text = nullptr;      // kept engine text holding exactly these glyphs, for replay
+    // A span of a several-span engine text: that text (kept) and the span's index in it. `text`
+    // is then built from it when the command is first replayed (most pages are never painted).
+    fz_text *source = nullptr;
+    int spanIndex = 0;
 };
 
 struct DrawCommand {

@@ -163,6 +163,8 @@ TEST_F(CaptureTest, TextIsOneCommandPerSpanWithGlyphBoxesInsideTheCommandBox) {
     Captured c;
     ASSERT_TRUE(c.Open(dir.File("varied.pdf"), 2, 144));
     // "Spans: Helvetica " / "then Times Italic " / "and big." are three commands of one font each.
+    // Painting builds the engine text of each span.
+    ASSERT_NE(c.doc.OutputRaster(), nullptr);
     std::vector<std::string> texts;
     for (auto &cmd : c.Commands()) {
         if (cmd.kind != CommandKind::FillText) continue;
