@@ -70,12 +70,7 @@ public:
     }
     // Page-body analysis: build with the page body's factors, order, and order members.
     int Analyse(qm::BlockList &out, qm::LayoutEngine engine = qm::LayoutEngine::Indexed) {
-        bool single = page.options.columnMode == static_cast<int32_t>(qm::ColumnMode::Single);
-        int created = Build(out, 7, qm::PageBodySameLineFactor(page.options), qm::kPageBodyNextLineFactor, engine);
-        if (created <= 0) return created;
-        int n = qm::OrderBlocks(out, true, single, engine);
-        for (int i = 0; i < n; ++i) qm::OrderMembers(out.blocks[static_cast<size_t>(i)]);
-        return n;
+        return qm::AnalysePageBody(page, items, groups, out, engine);
     }
 
     std::vector<std::unique_ptr<qm::DrawCommand>> commands;
