@@ -4,7 +4,6 @@
 
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
-#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 
@@ -100,21 +99,12 @@ int PdfDocument::Open(const std::string &path, const std::string &password, cons
     if (hasTitle) state_.title = std::string(titleText ? titleText : "");
 
     // Step 6: page tree.
-    // The page map makes every later page lookup direct; it is dropped again in Close.
+    // Counting walks the page tree. The engine's page map (pdf_load_page_tree) is not used: while
+    // it is loaded every page load leaves objects behind, even after it is dropped again.
     int count = -1;
-    bool treeLoaded = false;
     fz_var(count);
-    fz_var(treeLoaded);
-    fz_try(ctx) {
-        pdf_document *pdf = pdf_specifics(ctx, doc);
-        if (pdf) {
-            pdf_load_page_tree(ctx, pdf);
-            treeLoaded = true;
-        }
-        count = fz_count_pages(ctx, doc);
-    }
+    fz_try(ctx) count = fz_count_pages(ctx, doc);
     fz_catch(ctx) count = -1;
-    state_.pageTreeLoaded = treeLoaded;
     if (count < 0) {
         EngineErrorTrace("cannot load page tree");
         fz_drop_stream(ctx, stm);
@@ -153,11 +143,6 @@ void PdfDocument::Close() {
     state_.outline = nullptr;
     state_.title.reset();
     if (state_.document) {
-        if (state_.pageTreeLoaded) {
-            fz_try(ctx) pdf_drop_page_tree(ctx, pdf_specifics(ctx, state_.document));
-            fz_catch(ctx) LogWarning(EngineCaughtMessage(ctx));
-            state_.pageTreeLoaded = false;
-        }
         fz_drop_document(ctx, state_.document);
         state_.document = nullptr;
         fz_empty_store(ctx);

@@ -55,7 +55,6 @@ struct DocumentState {
     int fitToView = 0;
     int panX = 0, panY = 0;
     std::string path;                  // the file the document was opened from
-    bool pageTreeLoaded = false;       // the engine's page map was built and must be dropped
 };
 
 class PdfDocument {
