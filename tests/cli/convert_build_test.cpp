@@ -84,7 +84,9 @@ TEST_F(CliConvertTest, BadInputsGetOneLineEachAndTheBatchGoesOn) {
     EXPECT_EQ(lines[1], "zero.pdf: Can't open the pdf file.");
     EXPECT_EQ(lines[2], "missing.pdf: Can't open the pdf file.");
     EXPECT_EQ(lines[3], "text.pdf: Can't open the pdf file.");
-    if (!cutMadeBook) EXPECT_EQ(lines[4].rfind("cut.pdf: ", 0), 0u);
+    if (!cutMadeBook) {
+        EXPECT_EQ(lines[4].rfind("cut.pdf: ", 0), 0u);
+    }
     EXPECT_EQ(out, (cutMadeBook ? dir.File("books/cut.epub") + "\n" : std::string()) + dir.File("books/good.epub") + "\n");
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
 
