@@ -72,6 +72,11 @@ int LoadPageLinks(fz_context *ctx, fz_document *doc, fz_page *page, std::vector<
         if (external || (uri[0] != '#' && uri[0] != 0)) {
             link.kind = PageLink::Uri;
             link.uri = uri;
+            // The engine reads an address stored without a scheme ("www.example.org") as relative
+            // to the default base "file://". A file URI names a path from "/"; anything else after
+            // the prefix is the address as the PDF stored it, which gets its proper scheme later.
+            if (link.uri.rfind("file://", 0) == 0 && link.uri.size() > 7 && link.uri[7] != '/')
+                link.uri.erase(0, 7);
         } else if (uri[0] == '#') {
             link.kind = PageLink::InDocument;
             int number = -1;

@@ -8,6 +8,8 @@
 #include "support/temp_dir.h"
 #include "text_support.h"
 
+#include <fstream>
+
 using qm::PageLink;
 
 namespace {
@@ -134,6 +136,47 @@ TEST(LinkTarget, LinksReadFromAPage) {
     }
     EXPECT_EQ(1, pageLinks);
     EXPECT_EQ(1, uriLinks);
+    fz_drop_page(ctx, page);
+    fz_drop_document(ctx, doc);
+}
+
+TEST(LinkTarget, AddressesStoredWithoutSchemeReachTheTarget) {
+    // A hand-written page whose link actions hold a bare host and a bare mail address, as many
+    // producers write them.
+    const char *objs[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R 5 0 R 6 0 R] >>",
+        "<< /Type /Annot /Subtype /Link /Rect [72 700 200 720] /A << /S /URI /URI (www.example.org) >> >>",
+        "<< /Type /Annot /Subtype /Link /Rect [72 600 200 620] /A << /S /URI /URI (someone@example.org) >> >>",
+        "<< /Type /Annot /Subtype /Link /Rect [72 500 200 520] /A << /S /URI /URI (file:///tmp/x.pdf) >> >>"};
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < 6; ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+    }
+    size_t xref = pdf.size();
+    pdf += "xref\n0 7\n0000000000 65535 f \n";
+    for (size_t o : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    qmtest::TempDir dir;
+    std::ofstream(dir.File("bare.pdf"), std::ios::binary) << pdf;
+
+    fz_context *ctx = qm::EngineContext();
+    fz_document *doc = fz_open_document(ctx, dir.File("bare.pdf").c_str());
+    fz_page *page = fz_load_page(ctx, doc, 0);
+    std::vector<PageLink> links;
+    ASSERT_EQ(3, qm::LoadPageLinks(ctx, doc, page, links));
+    std::vector<std::string> targets;
+    for (const PageLink &l : links) targets.push_back(Target(l));
+    std::sort(targets.begin(), targets.end());
+    EXPECT_EQ((std::vector<std::string>{"file:///tmp/x.pdf", "http://www.example.org", "mailto:someone@example.org"}),
+              targets);
     fz_drop_page(ctx, page);
     fz_drop_document(ctx, doc);
 }
