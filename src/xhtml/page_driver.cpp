@@ -48,6 +48,9 @@ int WriteBody(PdfDocument &doc, FILE *file, ConversionJob &job) {
     auto guard = doc.Lock();
     std::shared_ptr<StyleRegistry> styles = doc.styleRegistry;
     SpanClassesFn classes;
+    // The engine keeps only 31 bytes of a font's name; the full names from the page's resources
+    // keep "Bold" and "Italic" at the end of long names.
+    if (styles) styles->LoadPageFontNames(doc.Document(), doc.State().pageNumber - 1);
     if (styles)
         classes = [styles, &job](const DrawCommand &command, std::string &out) {
             return styles->GetSpanClasses(command, out, &job);

@@ -268,3 +268,23 @@ TEST_F(PageDriverTest, PreviewPageAndThumbnail) {
 }
 
 } // namespace
+
+namespace {
+
+// The engine cuts font names at 31 bytes; the driver must still see "Bold" and "Italic" at the end
+// of a long subset name, or the book loses the text's faces.
+TEST_F(PageDriverTest, LongFontNamesKeepTheirFaces) {
+    qmtest::PdfBuilder b;
+    int p = b.AddPage();
+    b.Text(p, 72, 700, "Long named bold italic text", 12, "ABCDEF+LongFamilyNameForTestingPS-BoldItalicMT");
+    b.Text(p, 72, 600, "Plain text", 12, "Helvetica");
+    ASSERT_TRUE(b.Save(dir.File("long.pdf")));
+    Open(dir.File("long.pdf"));
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    std::string page = Read("page-1.html");
+    EXPECT_NE(page.find("<span class=\"font12 bold italic\">Long named bold italic text</span>"), std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<span class=\"font12\">Plain text</span>"), std::string::npos) << page;
+}
+
+} // namespace
