@@ -22,21 +22,8 @@ struct InspectArgs {
 
 void AppendUtf8(std::string &out, int cp) {
     if (cp < 0 || cp > 0x10FFFF) return;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    char buf[FZ_UTFMAX];
+    out.append(buf, static_cast<size_t>(fz_runetochar(buf, cp)));
 }
 
 std::string RunText(const qm::PageItem &item) {

@@ -210,19 +210,8 @@ void AppendXhtmlChar(std::string &out, int ch) {
     // Code points XML does not allow (surrogates, the two non-characters U+FFFE/U+FFFF, values
     // beyond Unicode) would make the page unreadable; they are dropped like controls.
     if ((ch >= 0xD800 && ch <= 0xDFFF) || ch == 0xFFFE || ch == 0xFFFF || ch > 0x10FFFF) return;
-    if (ch < 0x800) {
-        out += static_cast<char>(0xC0 | (ch >> 6));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    } else if (ch < 0x10000) {
-        out += static_cast<char>(0xE0 | (ch >> 12));
-        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (ch >> 18));
-        out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    }
+    char buf[FZ_UTFMAX];
+    out.append(buf, static_cast<size_t>(fz_runetochar(buf, ch)));
 }
 
 void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen) {

@@ -1,5 +1,7 @@
 #include "options/settings_file.h"
 
+#include <mupdf/fitz.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -65,21 +67,8 @@ std::u16string Utf8ToUtf16(const std::string &text) {
 }
 
 void AppendUtf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    char buf[FZ_UTFMAX];
+    out.append(buf, static_cast<size_t>(fz_runetochar(buf, static_cast<int>(cp))));
 }
 
 // Decodes `units` UTF-16LE code units at `p`; unpaired surrogates become U+FFFD.
