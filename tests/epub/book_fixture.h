@@ -7,18 +7,10 @@
 #include "epub/epub_builder.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "support/recording_prompt.h"
 
 namespace qmtest {
 
-class RecordingPrompt : public qm::UserPrompt {
-public:
-    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
-    bool AskYesNo(const std::string &text, const std::string &) override {
-        messages.push_back(text);
-        return false;
-    }
-    std::vector<std::string> messages;
-};
 
 // A minimal XHTML 1.1 page holding an element with id `anchor`.
 inline std::string XhtmlPage(const std::string &anchor = "top") {

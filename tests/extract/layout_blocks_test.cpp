@@ -3,6 +3,7 @@
 
 #include "layout_support.h"
 #include "platform/prompt.h"
+#include "support/recording_prompt.h"
 
 using qm::IntBox;
 using qmtest::BlockSeqs;
@@ -51,12 +52,7 @@ public:
     Seqs written;
 };
 
-class RecordingPrompt : public qm::UserPrompt {
-public:
-    void Message(const std::string &text, const std::string &caption) override { messages.push_back(text + "|" + caption); }
-    bool AskYesNo(const std::string &, const std::string &) override { return false; }
-    std::vector<std::string> messages;
-};
+using qmtest::RecordingPrompt;
 
 } // namespace
 
@@ -216,7 +212,8 @@ TEST(LayoutPageBody, ResultsAndTheBlocksHandedToTheWriter) {
         sink.raw.clear();
         EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), -1);
         EXPECT_EQ(sink.raw, "");
-        EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Couldn't create page image file!|"}));
+        EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Couldn't create page image file!"}));
+        EXPECT_EQ(prompt.messageCaptions, (std::vector<std::string>{""}));
     }
 }
 

@@ -10,18 +10,10 @@
 #include "extract/page_model.h"
 #include "pdf/engine.h"
 #include "platform/prompt.h"
+#include "support/recording_prompt.h"
 
 namespace qmtest {
 
-class RecordingPrompt : public qm::UserPrompt {
-public:
-    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
-    bool AskYesNo(const std::string &text, const std::string &) override {
-        messages.push_back(text);
-        return false;
-    }
-    std::vector<std::string> messages;
-};
 
 // One text command of `size` units in a standard-14 font, y up (identity transform).
 class SyntheticText {

@@ -13,17 +13,11 @@
 #include "platform/prompt.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
+#include "support/recording_prompt.h"
 
 namespace {
 
-struct RecordingPrompt : qm::UserPrompt {
-    std::vector<std::string> messages;
-    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
-    bool AskYesNo(const std::string &text, const std::string &) override {
-        messages.push_back(text);
-        return false;
-    }
-};
+using qmtest::RecordingPrompt;
 
 class PdfDocumentTest : public ::testing::Test {
 protected:

@@ -17,24 +17,11 @@
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 #include "worker/conversion_worker.h"
+#include "support/recording_prompt.h"
 
 namespace {
 
-struct ScriptedPrompt : qm::UserPrompt {
-    std::mutex m;
-    std::vector<std::string> messages;
-    std::vector<std::string> questions;
-    bool answer = false;
-    void Message(const std::string &text, const std::string &) override {
-        std::lock_guard<std::mutex> g(m);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string &text, const std::string &) override {
-        std::lock_guard<std::mutex> g(m);
-        questions.push_back(text);
-        return answer;
-    }
-};
+using ScriptedPrompt = qmtest::RecordingPrompt;
 
 struct RecordingObserver : qm::ConversionObserver {
     std::vector<std::string> started;

@@ -15,14 +15,11 @@
 #include "platform/prompt.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
+#include "support/recording_prompt.h"
 
 namespace {
 
-struct RecordingPrompt : qm::UserPrompt {
-    std::vector<std::string> messages;
-    void Message(const std::string &text, const std::string &) override { messages.push_back(text); }
-    bool AskYesNo(const std::string &, const std::string &) override { return false; }
-};
+using qmtest::RecordingPrompt;
 
 std::vector<std::string> ListedNames(const std::string &workFolder) {
     std::string list;
