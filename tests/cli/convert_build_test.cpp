@@ -17,16 +17,7 @@
 
 namespace {
 
-std::vector<std::string> ListFolder(const std::string &path) {
-    std::vector<std::string> names;
-    DIR *d = opendir(path.c_str());
-    if (!d) return names;
-    while (dirent *e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using qmtest::ListFolder;
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;

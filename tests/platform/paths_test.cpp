@@ -11,29 +11,7 @@
 
 namespace {
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const char *value) : name_(name) {
-        const char *old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_, old_;
-    bool had_ = false;
-};
+using qmtest::ScopedEnv;
 
 TEST(Paths, UniqueTempFilesAreDistinctPlaceholders) {
     qmtest::TempDir dir;

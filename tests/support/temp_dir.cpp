@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <dirent.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -18,6 +20,34 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() { qm::DeleteFolderTree(path_); }
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+    const char *old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+std::vector<std::string> ListFolder(const std::string &path) {
+    std::vector<std::string> names;
+    DIR *d = opendir(path.c_str());
+    if (!d) return names;
+    while (dirent *e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string ShellQuote(const std::string &text) {
     std::string out = "'";

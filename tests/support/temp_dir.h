@@ -2,6 +2,7 @@
 // A fresh folder under the temporary folder for one test, removed with everything in it when the
 // object goes out of scope.
 #include <string>
+#include <vector>
 
 namespace qmtest {
 
@@ -19,6 +20,22 @@ public:
 private:
     std::string path_;
 };
+
+// Sets (or, with a null value, removes) an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    std::string name_, old_;
+    bool had_ = false;
+};
+
+// Names in a folder ("." and ".." left out), sorted; empty when it cannot be read.
+std::vector<std::string> ListFolder(const std::string &path);
 
 // Runs a shell command and returns its exit status; its combined output goes to `output`.
 int RunCommand(const std::string &command, std::string *output = nullptr);

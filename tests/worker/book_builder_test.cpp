@@ -1,6 +1,8 @@
 // The book builder: reading order, naming, what happens to documents that are not XHTML, the
 // title page mark, and clean-up.
 #include <gtest/gtest.h>
+
+#include <optional>
 #include <libxml/parser.h>
 
 #include <algorithm>
@@ -22,16 +24,7 @@
 
 namespace {
 
-std::vector<std::string> ListFolder(const std::string &path) {
-    std::vector<std::string> names;
-    DIR *d = opendir(path.c_str());
-    if (!d) return names;
-    while (dirent *e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using qmtest::ListFolder;
 
 std::map<std::string, std::string> Entries(const std::string &epub) {
     std::map<std::string, std::string> out;
@@ -53,24 +46,15 @@ class BookBuilderTest : public ::testing::Test {
 protected:
     qmtest::TempDir dir;
     qmtest::TempDir temp;
-    std::string savedTmp;
-    bool hadTmp = false;
     qm::ConversionOptions options;
     qm::ConsolePrompt prompt{false, true};
 
+    std::optional<qmtest::ScopedEnv> tmpEnv;
+
     void SetUp() override {
-        const char *t = std::getenv("TMPDIR");
-        hadTmp = t != nullptr;
-        if (t) savedTmp = t;
-        setenv("TMPDIR", temp.Path().c_str(), 1);
+        tmpEnv.emplace("TMPDIR", temp.Path().c_str());
         options.outputFolder = dir.File("out/");
         qm::CreateFolder(dir.File("out"));
-    }
-    void TearDown() override {
-        if (hadTmp)
-            setenv("TMPDIR", savedTmp.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
     }
 };
 

@@ -2,6 +2,8 @@
 // what is counted as a book, and what is left in the temporary folder afterwards.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstdlib>
 #include <dirent.h>
 #include <mutex>
@@ -36,16 +38,7 @@ struct RecordingObserver : qm::ConversionObserver {
     }
 };
 
-std::vector<std::string> ListFolder(const std::string &path) {
-    std::vector<std::string> names;
-    DIR *d = opendir(path.c_str());
-    if (!d) return names;
-    while (dirent *e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using qmtest::ListFolder;
 
 std::string ZipEntry(const std::string &epub, const std::string &name) {
     std::string bytes;
@@ -60,25 +53,16 @@ class ConversionRunTest : public ::testing::Test {
 protected:
     qmtest::TempDir dir;     // inputs and books
     qmtest::TempDir temp;    // the run's temporary folder
-    std::string savedTmp;
-    bool hadTmp = false;
     qm::ConversionOptions options;
     ScriptedPrompt prompt;
     RecordingObserver observer;
 
+    std::optional<qmtest::ScopedEnv> tmpEnv;
+
     void SetUp() override {
-        const char *t = std::getenv("TMPDIR");
-        hadTmp = t != nullptr;
-        if (t) savedTmp = t;
-        setenv("TMPDIR", temp.Path().c_str(), 1);
+        tmpEnv.emplace("TMPDIR", temp.Path().c_str());
         options.outputFolder = dir.File("out/");
         qm::CreateFolder(dir.File("out"));
-    }
-    void TearDown() override {
-        if (hadTmp)
-            setenv("TMPDIR", savedTmp.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
     }
     std::string Pdf(const std::string &name, int pages = 3) {
         EXPECT_TRUE(qmtest::WriteSimplePdf(dir.File(name), pages));
