@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <mupdf/fitz.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -223,6 +224,46 @@ TEST_F(PdfDocumentTest, SecondThreadUsesSameDocumentUnderTheLock) {
     other.join();
     EXPECT_FALSE(failed);
     EXPECT_EQ(loaded, 60);
+}
+
+} // namespace
+
+namespace {
+
+// Links written by the fixture builder come back from the engine with their targets; a bare web
+// address is kept as an address (the engine reports it as a file link), not turned into page 1.
+TEST(PdfFixture, LinksKeepTheirTargets) {
+    qmtest::TempDir dir;
+    qmtest::PdfBuilder b;
+    int p = b.AddPage();
+    b.AddPage();
+    b.LinkToPage(p, 72, 700, 200, 720, 1);
+    b.LinkToUri(p, 72, 600, 200, 620, "https://example.org/a");
+    b.LinkToUri(p, 72, 500, 200, 520, "www.example.org");
+    ASSERT_TRUE(b.Save(dir.File("links.pdf")));
+
+    qm::PdfDocument doc;
+    doc.Reset();
+    ASSERT_EQ(doc.Open(dir.File("links.pdf"), "", ""), 0);
+    auto lock = doc.Lock();
+    fz_context *ctx = qm::EngineContext();
+    std::vector<std::string> uris;
+    fz_page *page = nullptr;
+    fz_link *links = nullptr;
+    fz_try(ctx) {
+        page = fz_load_page(ctx, doc.Document(), 0);
+        links = fz_load_links(ctx, page);
+    }
+    fz_catch(ctx) FAIL() << qm::EngineCaughtMessage(ctx);
+    for (fz_link *l = links; l; l = l->next) uris.push_back(l->uri ? l->uri : "");
+    fz_drop_link(ctx, links);
+    fz_drop_page(ctx, page);
+    ASSERT_EQ(uris.size(), 3u);
+    std::sort(uris.begin(), uris.end());
+    EXPECT_EQ(uris[0].rfind("#page=2", 0), 0u) << uris[0];
+    EXPECT_NE(uris[1].find("www.example.org"), std::string::npos) << uris[1];
+    EXPECT_EQ(uris[1].find("#page"), std::string::npos) << uris[1];
+    EXPECT_EQ(uris[2], "https://example.org/a");
 }
 
 } // namespace

@@ -79,6 +79,18 @@ std::string Num(double v) {
     return s;
 }
 
+// True for "scheme:..." addresses (letters, digits, "+", "-", "." before the colon).
+bool HasUriScheme(const std::string &uri) {
+    size_t colon = uri.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        char c = uri[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
 std::string Colour(Rgb c, bool fill) {
     return Num(c.r) + " " + Num(c.g) + " " + Num(c.b) + (fill ? " rg " : " RG ");
 }
@@ -340,6 +352,26 @@ bool PdfBuilder::Build() {
             fz_catch(ctx) fz_rethrow(ctx);
         }
         for (const Link &l : links_) {
+            if (l.target < 0 && !HasUriScheme(l.uri)) {
+                // The engine's link maker turns an address without scheme into a file link, so
+                // such an annotation is written by hand, as PDF producers store bare addresses.
+                pdf_obj *pageObj = pdf_lookup_page_obj(ctx, doc, l.page);
+                pdf_obj *annot = pdf_add_new_dict(ctx, doc, 5);
+                fz_try(ctx) {
+                    pdf_dict_put(ctx, annot, PDF_NAME(Type), PDF_NAME(Annot));
+                    pdf_dict_put(ctx, annot, PDF_NAME(Subtype), PDF_NAME(Link));
+                    pdf_dict_put_rect(ctx, annot, PDF_NAME(Rect), fz_make_rect(l.x0, l.y0, l.x1, l.y1));
+                    pdf_obj *action = pdf_dict_put_dict(ctx, annot, PDF_NAME(A), 2);
+                    pdf_dict_put(ctx, action, PDF_NAME(S), PDF_NAME(URI));
+                    pdf_dict_put_string(ctx, action, PDF_NAME(URI), l.uri.c_str(), l.uri.size());
+                    pdf_obj *annots = pdf_dict_get(ctx, pageObj, PDF_NAME(Annots));
+                    if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, pageObj, PDF_NAME(Annots), 1);
+                    pdf_array_push(ctx, annots, annot);
+                }
+                fz_always(ctx) pdf_drop_obj(ctx, annot);
+                fz_catch(ctx) fz_rethrow(ctx);
+                continue;
+            }
             pdf_page *page = pdf_load_page(ctx, doc, l.page);
             double h = pages_[l.page].height;
             fz_rect r = fz_make_rect(l.x0, h - l.y1, l.x1, h - l.y0);
