@@ -71,11 +71,20 @@ void FinishPageFile(PdfDocument &doc, FILE *&file, const std::string &path, Conv
         LogError("cannot write '" + path + "'");
 }
 
-FILE *OpenPageFile(const ConversionJob &job, int page, std::string &path) {
+// Finishes the open page file, if any, and starts "page-<page>.html" with its head. false (after
+// telling the user) when the new file cannot be created.
+bool StartPageFile(PdfDocument &doc, FILE *&file, std::string &path, ConversionJob &job, int page) {
+    FinishPageFile(doc, file, path, job);
     char name[32];
     std::snprintf(name, sizeof name, "page-%d.html", page);
     path = WorkPath(job, name);
-    return std::fopen(path.c_str(), "wb");
+    file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        doc.Prompt().Message("Couldn't create html file!");
+        return false;
+    }
+    doc.WritePageHead(file, &job, false);
+    return true;
 }
 
 void WriteAnchor(FILE *file, int page) { std::fprintf(file, "<p><a id=\"page-%d\"></a></p>", page); }
@@ -218,15 +227,8 @@ int PdfDocument::ConvertTextPages(ConversionJob &job) {
     std::string path;
     for (int i = 0; i < pageCount; ++i) {
         const int p = i + 1;
-        if (i % kPagesPerFile == 0) {
-            FinishPageFile(*this, file, path, job);
-            file = OpenPageFile(job, p, path);
-            if (!file) {
-                Prompt().Message("Couldn't create html file!");
-                return job.CancelRequested() ? 2 : 0;
-            }
-            WritePageHead(file, &job, false);
-        }
+        if (i % kPagesPerFile == 0 && !StartPageFile(*this, file, path, job, p))
+            return job.CancelRequested() ? 2 : 0;
         WriteAnchor(file, p);
         if (OutlineHere(job, i, 0)) WriteOutlinePage(file, &job);
         GoToPage(p);
@@ -248,13 +250,7 @@ int PdfDocument::ConvertImagePages(ConversionJob &job) {
     FILE *file = nullptr;
     std::string path;
     for (int p = 1; p <= pageCount; ++p) {
-        FinishPageFile(*this, file, path, job);
-        file = OpenPageFile(job, p, path);
-        if (!file) {
-            Prompt().Message("Couldn't create html file!");
-            return job.CancelRequested() ? 2 : 0;
-        }
-        WritePageHead(file, &job, false);
+        if (!StartPageFile(*this, file, path, job, p)) return job.CancelRequested() ? 2 : 0;
         WriteAnchor(file, p);
         if (OutlineHere(job, p - 1, 0)) WriteOutlinePage(file, &job);
         GoToPage(p);
