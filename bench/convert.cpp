@@ -17,6 +17,7 @@
 #include "pdf/pdf_document.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "support/corpus.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 #include "worker/conversion_worker.h"
@@ -61,19 +62,6 @@ bool Convert(const std::string &pdf, const std::string &outFolder, int parseMode
 
 bool Mutool(const std::string &args) { return std::system(("mutool draw -q " + args + " >/dev/null 2>&1").c_str()) == 0; }
 
-// A text document like a novel: a heading and about 40 lines of body text per page.
-bool WriteTextPdf(const std::string &path, int pages) {
-    qmtest::PdfBuilder b;
-    const std::string line = "The keeper climbed the tower at dusk and trimmed the wick before the ships came.";
-    for (int i = 0; i < pages; ++i) {
-        int p = b.AddPage();
-        b.Text(p, 72, 740, "Chapter " + std::to_string(i + 1), 18, "Helvetica-Bold");
-        for (int l = 0; l < 40; ++l) b.Text(p, 72, 710 - l * 15, line, 10, l % 7 == 0 ? "Times-Italic" : "Times-Roman");
-    }
-    b.SetInfo("Generated", "Bench");
-    return b.Save(path);
-}
-
 void Row(const char *what, int pages, const Figure &f) {
     std::printf("  %-28s %8.2f s %9.1f pages/s %8.1f MB peak%s\n", what, f.seconds, pages / f.seconds,
                 f.peakKb / 1024.0, f.ok ? "" : "  (FAILED)");
@@ -90,7 +78,7 @@ int main() {
     std::vector<Doc> docs = {{"sample", std::string(QM_SOURCE_DIR) + "/samples/sample.pdf", 4},
                              {"text-100", dir.File("text-100.pdf"), 100},
                              {"text-500", dir.File("text-500.pdf"), 500}};
-    if (!WriteTextPdf(docs[1].path, 100) || !WriteTextPdf(docs[2].path, 500)) {
+    if (!qmtest::WriteTextPdf(docs[1].path, 100) || !qmtest::WriteTextPdf(docs[2].path, 500)) {
         std::fprintf(stderr, "cannot write the generated documents\n");
         return 1;
     }
