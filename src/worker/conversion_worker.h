@@ -28,7 +28,7 @@ public:
     // name for the file label, and "index+1/count" for the count label.
     virtual void DocumentStarted(int /*index*/, int /*count*/, const std::string & /*name*/) {}
     // A document has been dealt with (packaged, skipped or failed): the status label is cleared.
-    // `bookMade`: its book was built and copied (in single-document mode: its content files).
+    // `bookMade`: its book was built and put in place (in single-document mode: its content files).
     virtual void DocumentFinished(int /*index*/, bool /*bookMade*/) {}
     // Strict mode: the user works on the open document before it is converted (modal on the
     // worker thread).
