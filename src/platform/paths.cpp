@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -163,6 +164,152 @@ bool WriteFile(const std::string &path, const std::string &contents) {
     return ok;
 }
 
+namespace {
+
+// Copies everything readable from `in` to `out`; 0, or the errno of the failing read or write.
+int CopyContents(int in, int out) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t n = read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = write(out, buf.data() + off, static_cast<size_t>(n - off));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) return errno;
+            if (w == 0) return EIO;
+            off += w;
+        }
+    }
+}
+
+// Creates a new, empty hidden file in `folder` ("" is the current folder) for writing, with the
+// permissions an ordinary new file gets. Returns its descriptor (and name in `path`), or -1 with
+// the errno in `error`.
+int CreateHiddenTemp(const std::string &folder, std::string &path, int &error) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = WithTrailingSlash(folder) + ".qmrk-" + std::to_string(getpid()) + "-" + std::to_string(counter++) +
+               ".part";
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    error = errno;
+    return -1;
+}
+
+// Flushes a file's data to the disk; 0 or the errno (file systems that cannot sync are fine).
+int SyncFile(const std::string &path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return rc == EINVAL || rc == EROFS ? 0 : rc;
+}
+
+enum class Claim { kDone, kTaken, kCrossDevice, kFailed };
+
+bool Unsupported(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP; }
+
+// Moves `from` to `to` within one file system. Without `replace` the name is claimed atomically:
+// renameat2(RENAME_NOREPLACE) where the file system takes it, else link(), which fails on a taken
+// name, followed by unlink() of the source.
+Claim MoveInto(const std::string &from, const std::string &to, bool replace, bool useRename2, int &error) {
+    if (replace) {
+        if (rename(from.c_str(), to.c_str()) == 0) return Claim::kDone;
+        error = errno;
+        return error == EXDEV ? Claim::kCrossDevice : Claim::kFailed;
+    }
+    if (useRename2) {
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Claim::kDone;
+        error = errno;
+        if (error == EEXIST) return Claim::kTaken;
+        if (error == EXDEV) return Claim::kCrossDevice;
+        if (!Unsupported(error)) return Claim::kFailed;
+    }
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return Claim::kDone;
+    }
+    error = errno;
+    if (error == EEXIST) return Claim::kTaken;
+    if (error == EXDEV) return Claim::kCrossDevice;
+    if (error != EPERM && !Unsupported(error)) return Claim::kFailed;
+    // A file system with neither (no hard links): the best that is left is to look, then move.
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) return Claim::kTaken;
+    if (rename(from.c_str(), to.c_str()) == 0) return Claim::kDone;
+    error = errno;
+    return error == EXDEV ? Claim::kCrossDevice : Claim::kFailed;
+}
+
+PlaceResult Place(const std::string &from, const std::string &to, bool replace, bool useRename2, int *error) {
+    int err = 0;
+    auto failed = [&](int e) {
+        if (error) *error = e;
+        return PlaceResult::kFailed;
+    };
+    struct stat st;
+    if (to.empty() || stat(from.c_str(), &st) != 0) return failed(to.empty() ? ENOENT : errno);
+    if (!S_ISREG(st.st_mode)) return failed(EINVAL);
+    if (int e = SyncFile(from)) return failed(e);
+
+    Claim claim = MoveInto(from, to, replace, useRename2, err);
+    if (claim == Claim::kCrossDevice) {
+        // Another file system: a complete, flushed copy next to the destination is what moves.
+        int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) return failed(errno);
+        std::string part;
+        int out = CreateHiddenTemp(FolderPart(to), part, err);
+        if (out < 0) {
+            close(in);
+            return failed(err);
+        }
+        err = CopyContents(in, out);
+        close(in);
+        if (err == 0 && fsync(out) != 0 && errno != EINVAL) err = errno;
+        if (close(out) != 0 && err == 0) err = errno;
+        if (err != 0) {
+            unlink(part.c_str());
+            return failed(err);
+        }
+        claim = MoveInto(part, to, replace, useRename2, err);
+        if (claim != Claim::kDone) unlink(part.c_str());
+        if (claim == Claim::kCrossDevice) claim = Claim::kFailed;
+    }
+    if (claim == Claim::kDone) return PlaceResult::kPlaced;
+    if (claim == Claim::kTaken) return PlaceResult::kNameTaken;
+    return failed(err);
+}
+
+} // namespace
+
+PlaceResult PlaceFile(const std::string &from, const std::string &to, bool replace, int *error) {
+    return Place(from, to, replace, true, error);
+}
+
+PlaceResult PlaceFileByLink(const std::string &from, const std::string &to, bool replace, int *error) {
+    return Place(from, to, replace, false, error);
+}
+
+int FolderWriteError(const std::string &folder, int64_t bytes) {
+    std::string probe;
+    int err = 0;
+    int fd = CreateHiddenTemp(folder, probe, err);
+    if (fd < 0) return err;
+    if (bytes > 0) err = posix_fallocate(fd, 0, static_cast<off_t>(bytes));
+    close(fd);
+    unlink(probe.c_str());
+    return err;
+}
+
+std::string SystemErrorText(int error) {
+    char buf[256];
+    return strerror_r(error, buf, sizeof buf);  // the GNU variant: returns the text
+}
+
 bool CopyFileReplacing(const std::string &from, const std::string &to) {
     int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
@@ -177,21 +324,7 @@ bool CopyFileReplacing(const std::string &from, const std::string &to) {
         close(in);
         return false;
     }
-    bool ok = true;
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-        ssize_t n = read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) { ok = false; break; }
-        if (n == 0) break;
-        for (ssize_t off = 0; off < n;) {
-            ssize_t w = write(out, buf.data() + off, static_cast<size_t>(n - off));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) { ok = false; break; }
-            off += w;
-        }
-        if (!ok) break;
-    }
+    bool ok = CopyContents(in, out) == 0;
     close(in);
     if (close(out) != 0) ok = false;
     if (ok && rename(tmp.c_str(), to.c_str()) != 0) ok = false;

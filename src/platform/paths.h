@@ -40,6 +40,29 @@ bool WriteFile(const std::string &path, const std::string &contents);
 // Copies a file, replacing the destination through a temporary name next to it, so that a failed
 // copy never leaves a half-written destination. false on failure.
 bool CopyFileReplacing(const std::string &from, const std::string &to);
+
+// How PlaceFile ended.
+enum class PlaceResult {
+    kPlaced,     // the file is at its destination
+    kNameTaken,  // without `replace`: something already has the name; it was left as it was
+    kFailed,     // nothing changed at the destination; the errno is given
+};
+// Puts the finished file `from` at `to` in one step, so that `to` never shows a half-written file.
+// Without `replace` the name is claimed only when nothing has it yet (no check-then-write race
+// with another program writing the same name); with `replace` an existing file is replaced
+// atomically. Within one file system `from` is moved; otherwise it is first copied (and flushed)
+// under a hidden temporary name next to `to`, which is removed again when placing fails.
+// On kFailed, `*error` receives the errno of the step that failed.
+PlaceResult PlaceFile(const std::string &from, const std::string &to, bool replace, int *error = nullptr);
+// The same without the renameat2(RENAME_NOREPLACE) call, as on file systems that refuse it: the
+// name is claimed with link() and the source unlinked. Exposed to test that way of claiming.
+PlaceResult PlaceFileByLink(const std::string &from, const std::string &to, bool replace, int *error = nullptr);
+// 0 when a file of `bytes` can be made in `folder` now, else the errno that prevents it (ENOSPC,
+// EACCES, EROFS, ...). The probe file is removed again.
+int FolderWriteError(const std::string &folder, int64_t bytes);
+// The system's text for an errno value ("No space left on device").
+std::string SystemErrorText(int error);
+
 // Size of a regular file, -1 when it does not exist.
 int64_t FileSize(const std::string &path);
 

@@ -3,7 +3,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sys/stat.h>
 
 #include "epub/epub_builder.h"
 #include "pdf/pdf_document.h"
@@ -34,10 +38,74 @@ void SleepMs(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// The folder as the system resolves it (links, "." and ".."), so that two spellings of one folder
+// compare equal; the text itself when it cannot be resolved.
+std::string ResolvedFolder(const std::string &folder) {
+    char *real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+    if (!real) return folder;
+    std::string resolved = WithTrailingSlash(real);
+    std::free(real);
+    return resolved;
+}
+
+// Identity of a source file: its device and inode, or its path when it cannot be looked at.
+std::string SourceIdentity(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return "path:" + path;
+}
+
+// A probe of this size that cannot be written shows a folder too full to hold a book's files.
+constexpr int64_t kTempProbeBytes = 64 * 1024;
+
 } // namespace
 
 std::string BatchDestination(const ConversionOptions &options, const std::string &path, const std::string &name) {
     return DestinationFolder(options, path) + StemToLastDot(name) + ".epub";
+}
+
+std::vector<std::string> BatchDestinations(const ConversionOptions &options, const std::vector<std::string> &paths,
+                                           const std::vector<std::string> &names, std::vector<int> *firstOwner) {
+    const size_t count = paths.size();
+    std::map<std::string, std::string> resolved;  // folder as written -> as resolved
+    auto key = [&](const std::string &destination) {
+        const std::string folder = FolderPart(destination);
+        auto it = resolved.find(folder);
+        if (it == resolved.end()) it = resolved.emplace(folder, ResolvedFolder(folder)).first;
+        return it->second + FileNamePart(destination);
+    };
+    std::vector<std::string> destinations(count);
+    std::set<std::string> listed;  // every name a document of the list has before renaming
+    for (size_t i = 0; i < count; ++i) {
+        destinations[i] = BatchDestination(options, paths[i], i < names.size() ? names[i] : FileNamePart(paths[i]));
+        listed.insert(key(destinations[i]));
+    }
+    if (firstOwner) firstOwner->assign(count, -1);
+    std::map<std::string, size_t> owner;          // name -> the document that has it
+    std::map<std::string, size_t> firstOfSource;  // source -> its first document
+    for (size_t i = 0; i < count; ++i) {
+        auto [same, isNew] = firstOfSource.emplace(SourceIdentity(paths[i]), i);
+        if (!isNew) {
+            destinations[i] = destinations[same->second];
+            continue;
+        }
+        auto taken = owner.find(key(destinations[i]));
+        if (taken == owner.end()) {
+            owner.emplace(key(destinations[i]), i);
+            continue;
+        }
+        if (firstOwner) (*firstOwner)[i] = static_cast<int>(taken->second);
+        const std::string stem = destinations[i].substr(0, destinations[i].size() - 5);  // without ".epub"
+        for (unsigned n = 2;; ++n) {
+            std::string candidate = stem + "-" + std::to_string(n) + ".epub";
+            std::string candidateKey = key(candidate);
+            if (owner.count(candidateKey) || listed.count(candidateKey)) continue;
+            destinations[i] = candidate;
+            owner.emplace(candidateKey, i);
+            break;
+        }
+    }
+    return destinations;
 }
 
 std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
@@ -132,10 +200,16 @@ void ConversionRun::Finish() {
     state_.placeholders.clear();
 }
 
-bool ConversionRun::Package(const ConversionJob &job, const std::string &destination) {
+void ConversionRun::ReportTempFolderProblem(const std::string &workFolder) {
+    if (int error = FolderWriteError(workFolder, kTempProbeBytes))
+        prompt_.Message("The temporary folder " + TempFolder() + " cannot be written: " + SystemErrorText(error) + ".");
+}
+
+bool ConversionRun::Package(const ConversionJob &job, const std::string &destination, bool replace) {
     std::ifstream list(WithTrailingSlash(job.workFolder) + "textlist.txt", std::ios::binary);
     if (!list) {
         prompt_.Message("cannt open textlist.txt!");
+        ReportTempFolderProblem(job.workFolder);
         return false;
     }
     PackageJob pkg;
@@ -157,6 +231,7 @@ bool ConversionRun::Package(const ConversionJob &job, const std::string &destina
     list.close();
     if (!seenDocument) {  // nothing to read: a book without pages is no book
         LogError("'" + job.sourcePath + "' gave no pages for a book");
+        ReportTempFolderProblem(job.workFolder);
         return false;
     }
 
@@ -176,14 +251,24 @@ bool ConversionRun::Package(const ConversionJob &job, const std::string &destina
 
     EpubBuilder builder(prompt_);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
-    std::remove(staged.c_str());  // only a book built now may be copied
+    std::remove(staged.c_str());  // only a book built now may be placed
     int rc = builder.Build(&pkg, true);
     if (rc != EpubBuilder::kOk || !FileExists(staged)) {
         LogError("the book for '" + job.sourcePath + "' could not be built (" + std::to_string(rc) + ")");
+        ReportTempFolderProblem(job.workFolder);
         return false;
     }
-    if (!CopyFileReplacing(staged, destination)) {
-        LogError("cannot copy the book to '" + destination + "'");
+
+    // The finished book takes its name in one step: never a half-written book under the name, and
+    // a book that appeared there meanwhile (another run) is replaced only when the user says so.
+    int error = 0;
+    PlaceResult placed = PlaceFile(staged, destination, replace, &error);
+    if (placed == PlaceResult::kNameTaken) {
+        if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) return false;
+        placed = PlaceFile(staged, destination, true, &error);
+    }
+    if (placed != PlaceResult::kPlaced) {
+        prompt_.Message("The book could not be written to " + destination + ": " + SystemErrorText(error) + ".");
         return false;
     }
     return true;
@@ -193,6 +278,10 @@ void ConversionRun::Worker() {
     RunState &s = state_;
     s.successCount = 0;
     const int count = static_cast<int>(s.sourcePaths.size());
+    std::vector<int> renamedFrom;
+    const std::vector<std::string> destinations =
+        s.singleDocumentMode ? std::vector<std::string>()
+                             : BatchDestinations(options_, s.sourcePaths, s.sourceNames, &renamedFrom);
     for (int i = 0; i < count; ++i) {
         if (runCancel_) {
             s.cancelled = true;
@@ -221,14 +310,20 @@ void ConversionRun::Worker() {
         observer_.DocumentStarted(i, count, name);
         const std::string destination = s.singleDocumentMode
                                             ? BuilderDestination(options_, s.sourcePaths[0], s.sourceNames[0])
-                                            : BatchDestination(options_, path, name);
-        if (!options_.overwriteExisting && FileExists(destination)) {
+                                            : destinations[i];
+        if (!s.singleDocumentMode && renamedFrom[i] >= 0)
+            prompt_.Message("Another document of this run (" + s.sourcePaths[renamedFrom[i]] + ") makes " +
+                            BatchDestination(options_, path, name) + "; this book is named " + destination + ".");
+        // A Yes lets the new book replace the old one once it is complete; the old book stays
+        // until then, so a conversion that fails loses nothing.
+        bool replace = options_.overwriteExisting != 0;
+        if (!replace && FileExists(destination)) {
             if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) {
                 dropWorkFolder();
                 observer_.DocumentFinished(i, false);
                 continue;
             }
-            std::remove(destination.c_str());
+            replace = true;
         }
 
         PdfDocument doc;
@@ -273,7 +368,7 @@ void ConversionRun::Worker() {
         }
 
         doc.Close();  // the engine's memory goes before packaging
-        if (Package(job, destination)) {
+        if (Package(job, destination, replace)) {
             s.producedBooks.push_back(destination);
             s.successCount += 1;
             s.lastOutputPath = destination;
@@ -286,7 +381,7 @@ void ConversionRun::Worker() {
         }
         observer_.DocumentFinished(i, s.documentResults[i] == 1);
     }
-    if (runCancel_) s.cancelled = true;
+    // A cancel that came after the last book was in place dropped nothing: the run is complete.
     observer_.ConversionDone(!s.singleDocumentMode);
 }
 

@@ -28,7 +28,7 @@ public:
     // name for the file label, and "index+1/count" for the count label.
     virtual void DocumentStarted(int /*index*/, int /*count*/, const std::string & /*name*/) {}
     // A document has been dealt with (packaged, skipped or failed): the status label is cleared.
-    // `bookMade`: its book was built and copied (in single-document mode: its content files).
+    // `bookMade`: its book was built and put in place (in single-document mode: its content files).
     virtual void DocumentFinished(int /*index*/, bool /*bookMade*/) {}
     // Strict mode: the user works on the open document before it is converted (modal on the
     // worker thread).
@@ -46,7 +46,7 @@ struct RunState {
     bool singleDocumentMode = false;
     std::vector<std::string> sourcePaths;
     std::vector<std::string> sourceNames;
-    int successCount = 0;        // books built and copied in this run
+    int successCount = 0;        // books built and put in place in this run
     std::string lastOutputPath;
     std::vector<std::string> producedBooks;
     std::string sourceTitle, sourceAuthor, sourceSubject;
@@ -55,13 +55,21 @@ struct RunState {
     std::atomic<int> percent{0};
     // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).
     std::vector<int> documentResults;
-    bool cancelled = false;      // the run ended on a cancel
+    bool cancelled = false;      // a cancel dropped a document or kept one from starting
     std::vector<std::string> placeholders;  // unique-name placeholder files of the run
 };
 
 // Destination of document `name` (listed file name) at `path` in a batch: the stem is the name up
 // to its last "." (the whole name without a dot).
 std::string BatchDestination(const ConversionOptions &options, const std::string &path, const std::string &name);
+// Destinations of a batch, one per document: BatchDestination, except that a document whose book
+// name an earlier, different source of the list already has (a/x.pdf and b/x.pdf written to one
+// folder, or x.pdf and x.PDF) gets the first free name "<stem>-2.epub", "<stem>-3.epub", ...
+// that no document of the list has. The same file listed twice keeps one name.
+// `firstOwner[i]` receives, for a renamed document, the index of the document that has its
+// original name; -1 otherwise.
+std::vector<std::string> BatchDestinations(const ConversionOptions &options, const std::vector<std::string> &paths,
+                                           const std::vector<std::string> &names, std::vector<int> *firstOwner = nullptr);
 // Destination the book builder writes for a list whose first entry is `firstName`/`firstPath`:
 // the stem is the name up to its first ".".
 std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
@@ -105,8 +113,12 @@ public:
 
 private:
     void Worker();
-    // Packages one converted document; true when the book was built and copied.
-    bool Package(const ConversionJob &job, const std::string &destination);
+    // Packages one converted document and puts the book at `destination` (replacing a book there
+    // only when `replace`); true when the book is in place.
+    bool Package(const ConversionJob &job, const std::string &destination, bool replace);
+    // After a document gave no book: tells the user when its work folder cannot be written to
+    // (a full or read-only temporary folder), which is then the likely reason.
+    void ReportTempFolderProblem(const std::string &workFolder);
 
     ConversionOptions &options_;
     UserPrompt &prompt_;

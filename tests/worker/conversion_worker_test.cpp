@@ -2,7 +2,9 @@
 // what is counted as a book, and what is left in the temporary folder afterwards.
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <optional>
+#include <random>
 
 #include <cstdlib>
 #include <dirent.h>
@@ -17,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "support/pdf_fixture.h"
+#include "support/scoped_tmpfs.h"
 #include "support/temp_dir.h"
 #include "worker/conversion_worker.h"
 #include "support/recording_prompt.h"
@@ -254,6 +257,159 @@ TEST_F(ConversionRunTest, SingleDocumentModeStopsBeforePackaging) {
     EXPECT_EQ(qm::BatchDestination(options, dir.File("my.book.pdf"), "my.book.pdf"), dir.File("out/my.book.epub"));
     run.Finish();
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+// Two runs (as two programs would) finish the same book at once, both having found the name
+// free: one book is placed, the other run is asked, and the placed book is never replaced.
+TEST_F(ConversionRunTest, TwoRunsRacingForOneBookMakeExactlyOne) {
+    const std::string pdf = Pdf("race.pdf");
+    qm::ConversionOptions optionsB = options;
+    options.useSourceMetadata = optionsB.useSourceMetadata = 0;
+    options.bookTitle = "Run A";
+    optionsB.bookTitle = "Run B";
+    ScriptedPrompt promptB;
+    RecordingObserver observerB;
+    qm::ConversionRun a(options, prompt, observer), b(optionsB, promptB, observerB);
+    std::latch converted(2);
+    auto meet = [&](qm::PdfDocument &doc, qm::ConversionJob &job) {
+        int rc = doc.ConvertDocument(&job);
+        converted.arrive_and_wait();
+        return rc;
+    };
+    a.SetConverter(meet);
+    b.SetConverter(meet);
+    a.retryDelayMs = b.retryDelayMs = 0;
+    ASSERT_EQ(a.StartConversion({pdf}, {"race.pdf"}, false), 0);
+    ASSERT_EQ(b.StartConversion({pdf}, {"race.pdf"}, false), 0);
+    a.Wait();
+    b.Wait();
+    ASSERT_EQ(a.State().documentResults[0] + b.State().documentResults[0], 1);
+    const bool aWon = a.State().documentResults[0] == 1;
+    const std::string book = dir.File("out/race.epub");
+    EXPECT_TRUE((aWon ? prompt : promptB).questions.empty());
+    EXPECT_EQ((aWon ? promptB : prompt).questions,
+              (std::vector<std::string>{"The file: " + book + " have exist. writeover it? "}));
+    EXPECT_NE(ZipEntry(book, "OPS/content.opf").find(aWon ? "Run A" : "Run B"), std::string::npos);
+    EXPECT_EQ(ListFolder(dir.File("out")), (std::vector<std::string>{"race.epub"}));
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(book, &report)) << report;
+    a.Finish();
+    b.Finish();
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+// a/x.pdf and b/x.pdf into one folder: the second book gets its own name, even with overwrite on,
+// which replaces only the book an earlier run left.
+TEST_F(ConversionRunTest, SameBookNameFromTwoSourcesGivesDistinctBooks) {
+    for (const char *folder : {"a", "b"}) {
+        qm::CreateFolder(dir.File(folder));
+        qmtest::PdfBuilder pdf;
+        pdf.Text(pdf.AddPage(), 72, 700, "Text");
+        pdf.SetInfo(std::string("Book ") + folder);
+        ASSERT_TRUE(pdf.Save(dir.File(std::string(folder) + "/x.pdf")));
+    }
+    ASSERT_TRUE(qm::WriteFile(dir.File("out/x.epub"), "book of an earlier run"));
+    options.overwriteExisting = 1;
+    qm::ConversionRun run(options, prompt, observer);
+    Run(run, {dir.File("a/x.pdf"), dir.File("b/x.pdf")});
+    EXPECT_EQ(run.State().documentResults, (std::vector<int>{1, 1}));
+    EXPECT_EQ(run.State().producedBooks, (std::vector<std::string>{dir.File("out/x.epub"), dir.File("out/x-2.epub")}));
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Another document of this run (" + dir.File("a/x.pdf") +
+                                                         ") makes " + dir.File("out/x.epub") + "; this book is named " +
+                                                         dir.File("out/x-2.epub") + "."}));
+    EXPECT_NE(ZipEntry(dir.File("out/x.epub"), "OPS/content.opf").find("Book a"), std::string::npos);
+    EXPECT_NE(ZipEntry(dir.File("out/x-2.epub"), "OPS/content.opf").find("Book b"), std::string::npos);
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File("out/x-2.epub"), &report)) << report;
+}
+
+TEST(BatchDestinationsTest, RenamedBooksSkipNamesOtherDocumentsHave) {
+    qm::ConversionOptions options;
+    options.outputFolder = "/books/";
+    std::vector<int> owner;
+    // The same file listed again keeps its name (and the overwrite question); x-2 is c's own name.
+    const std::vector<std::string> paths = {"/a/x.pdf", "/b/x.pdf", "/c/x-2.pdf", "/a/x.pdf", "/d/x.PDF"};
+    const std::vector<std::string> names = {"x.pdf", "x.pdf", "x-2.pdf", "x.pdf", "x.PDF"};
+    EXPECT_EQ(qm::BatchDestinations(options, paths, names, &owner),
+              (std::vector<std::string>{"/books/x.epub", "/books/x-3.epub", "/books/x-2.epub", "/books/x.epub",
+                                        "/books/x-4.epub"}));
+    EXPECT_EQ(owner, (std::vector<int>{-1, 0, -1, -1, 0}));
+
+    // Next to the sources: one folder written two ways is still one folder.
+    qmtest::TempDir dir;
+    ASSERT_TRUE(qm::WriteFile(dir.File("r.pdf"), "1"));
+    ASSERT_TRUE(qm::WriteFile(dir.File("r.PDF"), "2"));
+    options.sameAsSource = 1;
+    EXPECT_EQ(qm::BatchDestinations(options, {dir.File("r.pdf"), dir.File("./r.PDF")}, {"r.pdf", "r.PDF"}),
+              (std::vector<std::string>{dir.File("r.epub"), dir.File("./r-2.epub")}));
+}
+
+TEST_F(ConversionRunTest, ACancelAfterTheBookIsInPlaceCountsTheBookAsMade) {
+    struct CancelOnBook : RecordingObserver {
+        qm::ConversionRun *run = nullptr;
+        void DocumentFinished(int, bool bookMade) override {
+            if (bookMade) run->Cancel();
+        }
+    };
+    for (int documents : {1, 2}) {
+        CancelOnBook cancelling;
+        qm::ConversionRun run(options, prompt, cancelling);
+        cancelling.run = &run;
+        std::vector<std::string> pdfs = {Pdf("first.pdf")};
+        if (documents == 2) pdfs.push_back(Pdf("second.pdf"));
+        options.overwriteExisting = 1;
+        Run(run, pdfs);
+        // With one document the run is complete; with two the second was never started.
+        EXPECT_EQ(run.State().cancelled, documents == 2);
+        EXPECT_EQ(run.State().documentResults[0], 1);
+        EXPECT_EQ(run.State().successCount, 1);
+        EXPECT_TRUE(qm::FileExists(dir.File("out/first.epub")));
+        EXPECT_FALSE(qm::FileExists(dir.File("out/second.epub")));
+    }
+}
+
+// Saying Yes to the question, or converting with overwrite on, keeps the old book until the new
+// one is complete and in place: a conversion or a copy that fails loses nothing.
+TEST_F(ConversionRunTest, AnOldBookStaysUntilItsReplacementIsInPlace) {
+    ASSERT_TRUE(qm::WriteFile(dir.File("out/kept.epub"), "old book"));
+    prompt.answer = true;
+    {
+        qm::ConversionRun run(options, prompt, observer);
+        run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &) { return 0; });  // no file list
+        Run(run, {Pdf("kept.pdf")});
+        EXPECT_EQ(prompt.questions.size(), 1u);
+        EXPECT_EQ(run.State().documentResults, (std::vector<int>{0}));
+    }
+    std::string text;
+    ASSERT_TRUE(qm::ReadFile(dir.File("out/kept.epub"), text));
+    EXPECT_EQ(text, "old book");
+
+    // The destination's disk is full: the book that does not fit is not placed, the old one stays.
+    qmtest::ScopedTmpfs small("32k");
+    if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_TRUE(qm::WriteFile(small.File("kept.epub"), "old book"));
+    options.outputFolder = small.Path();
+    options.overwriteExisting = 1;
+    prompt.messages.clear();
+    qm::ConversionRun run(options, prompt, observer);
+    run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &job) {
+        std::string noise(96 * 1024, '\0');  // does not compress: the book outgrows the disk
+        std::mt19937 random(7);
+        for (char &c : noise) c = static_cast<char>(random());
+        const std::string folder = qm::WithTrailingSlash(job.workFolder);
+        qm::WriteFile(folder + "page-1.html", "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body/></html>");
+        qm::WriteFile(folder + "noise.png", noise);
+        qm::WriteFile(folder + "textlist.txt", folder + "page-1.html\n" + folder + "noise.png\n");
+        return 0;
+    });
+    Run(run, {dir.File("kept.pdf")});
+    EXPECT_EQ(run.State().documentResults, (std::vector<int>{0}));
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"The book could not be written to " + small.File("kept.epub") +
+                                                         ": No space left on device."}));
+    ASSERT_TRUE(qm::ReadFile(small.File("kept.epub"), text));
+    EXPECT_EQ(text, "old book");
+    EXPECT_EQ(ListFolder(small.Path()), (std::vector<std::string>{"kept.epub"}));
+    EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
 }
 
 TEST(OutputResolutionTest, TruncatesAndKeepsWithinBounds) {
