@@ -683,31 +683,21 @@ std::string RewriteCssReferences(const std::string &css, const ReferenceResolver
             i = SkipCssSpace(css, i);
         } else if (c == '{' || c == '}' || c == ';') {
             statementStart = ++i;
-        } else if (c == '@' && HasWordAt(css, i, "@import") && (i + 7 >= css.size() || !IsCssNameChar(css[i + 7]))) {
-            std::string address;
-            size_t at = SkipCssSpace(css, i + 7), end = 0;
-            if (!ReadCssAddress(css, at, true, address, end)) {
-                i += 7;
-                continue;
-            }
-            std::string target = resolve(address, ReferenceKind::Stylesheet);
-            if (target.empty())
-                edits.push_back({i, CssStatementEnd(css, end), std::string()});
-            else if (target != address)
-                edits.push_back({at, end, "url(" + CssQuoted(target) + ")"});
-            i = end;
-        } else if ((c == 'u' || c == 'U') && HasWordAt(css, i, "url(") && (i == 0 || !IsCssNameChar(css[i - 1]))) {
+        } else if ((c == '@' && HasWordAt(css, i, "@import") && (i + 7 >= css.size() || !IsCssNameChar(css[i + 7]))) ||
+                   ((c == 'u' || c == 'U') && HasWordAt(css, i, "url(") && (i == 0 || !IsCssNameChar(css[i - 1])))) {
+            const bool import = c == '@';
+            const size_t at = import ? SkipCssSpace(css, i + 7) : i;
             std::string address;
             size_t end = 0;
-            if (!ReadCssAddress(css, i, false, address, end)) {
-                i += 4;
+            if (!ReadCssAddress(css, at, import, address, end)) {
+                i += import ? 7 : 4;
                 continue;
             }
-            std::string target = resolve(address, ReferenceKind::CssResource);
-            if (target.empty())
-                edits.push_back({statementStart, CssStatementEnd(css, end), std::string()});
+            const std::string target = resolve(address, import ? ReferenceKind::Stylesheet : ReferenceKind::CssResource);
+            if (target.empty())  // the whole @import rule, or the declaration holding the url()
+                edits.push_back({import ? i : statementStart, CssStatementEnd(css, end), std::string()});
             else if (target != address)
-                edits.push_back({i, end, "url(" + CssQuoted(target) + ")"});
+                edits.push_back({at, end, "url(" + CssQuoted(target) + ")"});
             i = end;
         } else {
             ++i;
@@ -898,10 +888,14 @@ public:
         for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
             folders_.insert(key.substr(0, slash));
     }
-    // `wanted`, or the first free "name-2.ext", "name-3.ext" … beside it; claimed.
+    // `wanted`, or the first free "name-2.ext", "name-3.ext" … beside it; claimed. When one of
+    // its folders is the name of a file already, the name goes beside the documents instead.
     std::string ClaimNear(const std::string &wanted) {
         std::string path = wanted;
-        const std::string folder = FolderPart(wanted), name = FileNamePart(wanted);
+        const std::string key = AsciiLower(wanted);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            if (files_.count(key.substr(0, slash))) path = FileNamePart(wanted);
+        const std::string folder = FolderPart(path), name = FileNamePart(path);
         const size_t dot = name.rfind('.');
         const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
         const std::string ext = stem.size() == name.size() ? std::string() : name.substr(dot);

@@ -460,16 +460,22 @@ TEST_F(StyledBookTest, ReferencesThatCannotStayAsWrittenAreMovedOrDropped) {
     Write("other/look.css", "p { color: blue; }\n");
     Write("text/ch.xhtml", Xhtml("<link rel=\"stylesheet\" type=\"text/css\" href=\"../shared/look.css\"/>"
                                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"missing.css\"/>",
-                                 "<p id=\"top\">One</p>"));
+                                 "<p id=\"top\">One <img src=\"sub/pic.png\" alt=\"\"/></p>"));
+    // A listed file takes the name of the picture's folder: the picture goes beside the documents.
+    Write("text/sub/pic.png", qmtest::TinyPng());
+    Write("misc/sub", "plain");
     Write("other/ch.xhtml", Xhtml("<link rel=\"stylesheet\" type=\"text/css\" href=\"look.css\"/>"
                                   "<link rel=\"stylesheet\" type=\"text/css\" href=\"http://example.org/x.css\"/>",
                                   "<p><a href=\"../text/ch.xhtml#top\">back</a> <a href=\"nowhere.xhtml\">gone</a></p>"));
-    auto entries = Build({"text/ch.xhtml", "other/ch.xhtml"});
+    auto entries = Build({"text/ch.xhtml", "other/ch.xhtml", "misc/sub"});
     const std::string &first = entries["OPS/ch.xhtml"], &second = entries["OPS/ch-2.xhtml"];
     EXPECT_TRUE(qm::IsWellFormedXhtml(first)) << first;
     EXPECT_TRUE(qm::IsWellFormedXhtml(second)) << second;
     EXPECT_NE(first.find("href=\"look.css\""), std::string::npos) << first;
     EXPECT_EQ(first.find("missing.css"), std::string::npos) << first;
+    EXPECT_NE(first.find("<img src=\"pic.png\" alt=\"\"/>"), std::string::npos) << first;
+    EXPECT_EQ(entries["OPS/pic.png"], qmtest::TinyPng());
+    EXPECT_EQ(entries["OPS/sub"], "plain");
     EXPECT_NE(second.find("href=\"look-2.css\""), std::string::npos) << second;
     EXPECT_EQ(second.find("example.org"), std::string::npos) << second;
     EXPECT_NE(second.find("<a href=\"ch.xhtml#top\">back</a>"), std::string::npos) << second;
