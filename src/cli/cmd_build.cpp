@@ -75,14 +75,18 @@ int RunBuild(const BuildArgs &a) {
     qm::ConsolePrompt prompt(false, a.quiet);
     std::atomic<bool> done{false};
     InterruptGuard interrupt;  // the build is short: a Ctrl-C waits for it so its files are removed
-    int rc = qm::BookBuilderWorker(options, request, state, prompt, &done);
+    std::vector<std::string> refusals;  // listed files left out, each told through the prompt
+    int rc = qm::BookBuilderWorker(options, request, state, prompt, &done, &refusals);
     qm::SetLogSink(previous);
+    // The prompt is silent with --quiet; a file left out is an error and is always named.
+    if (a.quiet)
+        for (const std::string &line : refusals) std::fprintf(stderr, "%s\n", line.c_str());
     if (rc != 0) {
         std::fprintf(stderr, "%s: the book could not be made\n", a.output.c_str());
         return 1;
     }
     if (!a.quiet) std::printf("%s\n", a.output.c_str());
-    return missing == 0 && !interrupt.Interrupted() ? 0 : 1;
+    return missing == 0 && refusals.empty() && !interrupt.Interrupted() ? 0 : 1;
 }
 
 } // namespace

@@ -75,28 +75,22 @@ bool IsNameChar(uint32_t c) {
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
-// A file name as a relative URI reference: characters a URI may not hold (or that would end the
-// path, or read as a scheme) are percent-encoded; letters beyond ASCII stay as they are (IRI).
-// The result still needs XmlEscape for the "&" a URI may hold.
-std::string UriPath(const std::string &name) {
-    static const char *kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(name.size());
-    for (unsigned char c : name) {
-        const bool plain = c >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           std::string_view("-._~!$&'()*+,;=@").find(static_cast<char>(c)) != std::string_view::npos;
-        if (plain) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
+std::string Href(const std::string &name) { return EpubBuilder::XmlEscape(EpubBuilder::UriPath(name)); }
 
-std::string Href(const std::string &name) { return EpubBuilder::XmlEscape(UriPath(name)); }
+// The name of an item inside OPS: its book path, or its file name. A book path must stay inside
+// OPS: no empty, "." or ".." parts and no leading "/"; "" when it does not.
+std::string ItemName(const ManifestItem &item) {
+    if (item.bookPath.empty()) return FileNamePart(item.sourcePath);
+    size_t start = 0;
+    while (true) {
+        size_t slash = item.bookPath.find('/', start);
+        std::string part = item.bookPath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part.empty() || part == "." || part == "..") return std::string();
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return item.bookPath;
+}
 
 std::string TodayLocal() {
     time_t now = time(nullptr);
@@ -171,6 +165,24 @@ std::string EpubBuilder::XmlEscape(const std::string &text) {
             }
         }
         i += len;
+    }
+    return out;
+}
+
+std::string EpubBuilder::UriPath(const std::string &path) {
+    static const char *kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        const bool plain = c >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           std::string_view("-._~!$&'()*+,;=@/").find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
     }
     return out;
 }
@@ -259,7 +271,11 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     bool titleTaken = false;
     for (const ManifestItem &item : job->items) {
         Entry e;
-        e.name = FileNamePart(item.sourcePath);
+        e.name = ItemName(item);
+        if (e.name.empty() && !item.bookPath.empty()) {
+            LogError("\"" + item.bookPath + "\" is not a path inside the book");
+            return kCopyFailed;
+        }
         if (!names.insert(e.name).second) {
             LogWarning("\"" + item.sourcePath + "\" has the name of an earlier file of the book and is left out");
             continue;
@@ -269,8 +285,9 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
         e.document = IsDocument(e.name);
         e.mediaType = MediaType(e.name);
         if (job->titlePageFlag == 1 && e.document && !titleTaken) e.titlePage = titleTaken = true;
-        size_t dot = e.name.find('.');
-        rawIds.push_back(dot == std::string::npos ? std::string() : e.name.substr(0, dot));
+        const std::string fileName = FileNamePart(e.name);
+        size_t dot = fileName.find('.');
+        rawIds.push_back(dot == std::string::npos ? std::string() : fileName.substr(0, dot));
         entries.push_back(std::move(e));
     }
 
@@ -283,7 +300,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
             return kCopyFailed;
         }
         if (SameFile(e.source, target)) continue;
-        if (!CopyFileReplacing(e.source, target)) {
+        if (!CreateFolders(FolderPart(target)) || !CopyFileReplacing(e.source, target)) {
             LogError("Cannot copy \"" + e.source + "\" into \"" + ops + "\"");
             return kCopyFailed;
         }
@@ -395,7 +412,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     // 7. Remove the sources, never the copies inside OPS.
     if (job->deleteSources) {
         for (const ManifestItem &item : job->items) {
-            const std::string target = ops + FileNamePart(item.sourcePath);
+            const std::string target = ops + ItemName(item);
             if (SameFile(item.sourcePath, target)) continue;
             if (unlink(item.sourcePath.c_str()) != 0 && errno != ENOENT) {
                 LogError("Cannot delete \"" + item.sourcePath + "\"");

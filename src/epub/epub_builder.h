@@ -14,6 +14,9 @@ namespace qm {
 struct ManifestItem {
     std::string sourcePath; // full path of the produced file
     std::string label;      // text of its navigation point
+    // Where the file goes inside the book's OPS folder ("css/look.css": folders separated by "/",
+    // no "." or ".." parts). Empty: the file name of sourcePath.
+    std::string bookPath;
 };
 
 // Book metadata; an empty text stands for "not set".
@@ -61,6 +64,11 @@ public:
     // file is a document of the reading order.
     static std::string MediaType(const std::string &fileName);
     static bool IsDocument(const std::string &fileName);
+
+    // A relative path of the book as a URI reference: characters a URI may not hold (or that would
+    // end the path, or read as a scheme) are percent-encoded, "/" still separates folders, letters
+    // beyond ASCII stay as they are (IRI). Needs XmlEscape for the "&" it may hold.
+    static std::string UriPath(const std::string &path);
 
     // True when `id` is an XML name without a colon (what an id attribute may hold).
     static bool IsXmlId(const std::string &id);

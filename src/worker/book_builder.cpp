@@ -4,6 +4,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "pdf/engine.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
@@ -33,14 +35,15 @@ std::string StemToLastDot(const std::string &name) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::string PageFrame(const std::string &title) {
+// The page up to the end of its head; `head` holds further lines of the head (stylesheets).
+std::string PageFrame(const std::string &title, const std::string &head = std::string()) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE html  PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" \"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n"
            "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n<title>" +
            EpubBuilder::XmlEscape(title) +
            "</title>\n"
-           "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n"
-           "</head>\n";
+           "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n" +
+           head + "</head>\n";
 }
 
 // ---- HTML reduced to XHTML 1.1 ------------------------------------------------------------------
@@ -125,7 +128,7 @@ void WrapRuns(xmlNode *parent, const std::function<bool(const xmlNode *)> &stray
 
 struct Sanitizer {
     std::set<std::string> ids;
-    const std::function<std::string(const std::string &, bool)> *resolve = nullptr;
+    const ReferenceResolver *resolve = nullptr;
 
     bool ValidId(const std::string &id) { return EpubBuilder::IsXmlId(id) && ids.insert(id).second; }
 
@@ -145,11 +148,17 @@ struct Sanitizer {
             if (an == "dir" && value != "ltr" && value != "rtl") keep = false;
             if (name == "a" && an == "name") anchorName = value;
             if (keep && (an == "href" || an == "src") && resolve && *resolve) {
-                std::string target = (*resolve)(value, an == "src");
+                std::string target = (*resolve)(value, an == "src" ? ReferenceKind::Picture : ReferenceKind::Link);
                 if (target.empty())
                     keep = false;
                 else if (target != value)
                     xmlSetProp(e, a->name, BAD_CAST target.c_str());
+            } else if (keep && an == "style" && resolve && *resolve) {
+                std::string css = RewriteCssReferences(value, *resolve);
+                if (css.find_first_not_of(" \t\r\n;") == std::string::npos)
+                    keep = false;
+                else if (css != value)
+                    xmlSetProp(e, a->name, BAD_CAST css.c_str());
             }
             if (!keep) xmlRemoveProp(a);
             a = next;
@@ -330,6 +339,282 @@ std::string PercentDecode(const std::string &text) {
     return out;
 }
 
+// ---- Stylesheet references ----------------------------------------------------------------------
+
+bool IsCssNameChar(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || u >= 0x80;
+}
+
+bool IsCssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool HasWordAt(const std::string &text, size_t at, const char *word) {
+    const size_t n = std::strlen(word);
+    if (at + n > text.size()) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char c = text[at + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+// Index just past the string that starts with the quote at `at` (a string left open ends at the
+// line end).
+size_t SkipCssString(const std::string &css, size_t at) {
+    const char quote = css[at];
+    for (size_t i = at + 1; i < css.size(); ++i) {
+        if (css[i] == '\\') {
+            ++i;
+        } else if (css[i] == quote) {
+            return i + 1;
+        } else if (css[i] == '\n') {
+            return i;
+        }
+    }
+    return css.size();
+}
+
+// Index past white space and comments from `at`.
+size_t SkipCssSpace(const std::string &css, size_t at) {
+    while (at < css.size()) {
+        if (IsCssSpace(css[at])) {
+            ++at;
+        } else if (css.compare(at, 2, "/*") == 0) {
+            size_t end = css.find("*/", at + 2);
+            at = end == std::string::npos ? css.size() : end + 2;
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
+void AppendUtf8(std::string &out, uint32_t cp) {
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The text of a CSS string or unquoted url with its escapes resolved.
+std::string CssUnescape(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        ++i;
+        if (HexValue(text[i]) >= 0) {
+            uint32_t cp = 0;
+            size_t k = 0;
+            for (; k < 6 && i < text.size() && HexValue(text[i]) >= 0; ++k, ++i) cp = cp * 16 + static_cast<uint32_t>(HexValue(text[i]));
+            if (i < text.size() && IsCssSpace(text[i])) ++i;
+            --i;
+            AppendUtf8(out, cp);
+        } else if (text[i] != '\n') {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string CssQuoted(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n' || c == '\r' || c == '\f') {
+            out += "\\a ";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// A string or url() token at `at`: its address and the index past it. false when there is none.
+bool ReadCssAddress(const std::string &css, size_t at, bool stringAllowed, std::string &address, size_t &end) {
+    if (at < css.size() && stringAllowed && (css[at] == '"' || css[at] == '\'')) {
+        end = SkipCssString(css, at);
+        if (end <= at + 1 || css[end - 1] != css[at]) return false;
+        address = CssUnescape(css.substr(at + 1, end - at - 2));
+        return true;
+    }
+    if (!HasWordAt(css, at, "url(") || (at > 0 && IsCssNameChar(css[at - 1]))) return false;
+    size_t i = at + 4;
+    while (i < css.size() && IsCssSpace(css[i])) ++i;
+    if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
+        size_t close = SkipCssString(css, i);
+        if (close <= i + 1 || css[close - 1] != css[i]) return false;
+        address = CssUnescape(css.substr(i + 1, close - i - 2));
+        i = close;
+        while (i < css.size() && IsCssSpace(css[i])) ++i;
+        if (i >= css.size() || css[i] != ')') return false;
+    } else {
+        size_t close = css.find(')', i);
+        if (close == std::string::npos) return false;
+        std::string raw = css.substr(i, close - i);
+        while (!raw.empty() && IsCssSpace(raw.back())) raw.pop_back();
+        address = CssUnescape(raw);
+        i = close;
+    }
+    end = i + 1;
+    return true;
+}
+
+// Where the declaration (or rule) that goes on at `at` ends: past its ";", or at its "}".
+size_t CssStatementEnd(const std::string &css, size_t at) {
+    size_t i = at;
+    while (i < css.size()) {
+        if (css[i] == '"' || css[i] == '\'') {
+            i = SkipCssString(css, i);
+        } else if (css.compare(i, 2, "/*") == 0) {
+            i = SkipCssSpace(css, i);
+        } else if (css[i] == ';') {
+            return i + 1;
+        } else if (css[i] == '}') {
+            return i;
+        } else {
+            ++i;
+        }
+    }
+    return css.size();
+}
+
+// ---- The document's own styles ------------------------------------------------------------------
+
+std::string Attribute(xmlNode *e, const char *name) {
+    xmlChar *v = xmlGetProp(e, BAD_CAST name);
+    std::string value = v ? reinterpret_cast<const char *>(v) : "";
+    xmlFree(v);
+    return value;
+}
+
+bool HasToken(const std::string &list, const char *token) {
+    size_t pos = 0;
+    while (pos < list.size()) {
+        while (pos < list.size() && IsCssSpace(list[pos])) ++pos;
+        size_t end = pos;
+        while (end < list.size() && !IsCssSpace(list[end])) ++end;
+        if (end > pos && end - pos == std::strlen(token) && HasWordAt(list, pos, token)) return true;
+        pos = end;
+    }
+    return false;
+}
+
+bool IsStylesheetLink(xmlNode *e) { return Name(e) == "link" && HasToken(Attribute(e, "rel"), "stylesheet"); }
+
+bool IsCssStyle(xmlNode *e) {
+    std::string type = Attribute(e, "type");
+    return Name(e) == "style" && (type.empty() || HasWordAt(type, 0, "text/css"));
+}
+
+std::string TextContent(xmlNode *e) {
+    xmlChar *v = xmlNodeGetContent(e);
+    std::string text = v ? reinterpret_cast<const char *>(v) : "";
+    xmlFree(v);
+    return text;
+}
+
+// The stylesheet links and <style> blocks of an HTML document, in document order, as lines of an
+// XHTML head.
+void CollectStyles(xmlNode *n, const ReferenceResolver &resolve, std::string &head) {
+    for (; n; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE) continue;
+        const std::string media = Attribute(n, "media");
+        const std::string mediaAttribute = media.empty() ? std::string() : " media=\"" + EpubBuilder::XmlEscape(media) + "\"";
+        if (IsStylesheetLink(n)) {
+            std::string href = Attribute(n, "href");
+            if (!href.empty() && resolve) href = resolve(href, ReferenceKind::Stylesheet);
+            if (!href.empty())
+                head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + EpubBuilder::XmlEscape(href) + "\"" +
+                        mediaAttribute + "/>\n";
+        } else if (IsCssStyle(n)) {
+            std::string css = TextContent(n);
+            if (resolve) css = RewriteCssReferences(css, resolve);
+            // Escaped as XML text, the style is well-formed whatever it holds ("<", "&", "]]>").
+            if (css.find_first_not_of(" \t\r\n") != std::string::npos)
+                head += "<style type=\"text/css\"" + mediaAttribute + ">\n" + EpubBuilder::XmlEscape(css) + "\n</style>\n";
+        } else {
+            CollectStyles(n->children, resolve, head);
+        }
+    }
+}
+
+// ---- Pictures -----------------------------------------------------------------------------------
+
+// Pictures up to this many pixels are decoded in full to check them; larger ones only by their
+// header, so that a header claiming a huge picture cannot make the check take gigabytes.
+constexpr double kPictureDecodeBudget = 16.0 * 1000 * 1000;
+
+// Whether `bytes` is a picture of the engine's kind `wanted` that decodes.
+bool DecodesAs(const std::string &bytes, int wanted) {
+    fz_context *ctx = EngineContext();
+    fz_buffer *buffer = nullptr;
+    fz_image *image = nullptr;
+    fz_pixmap *pixmap = nullptr;
+    int ok = 0;
+    fz_var(buffer);
+    fz_var(image);
+    fz_var(pixmap);
+    fz_var(ok);
+    fz_try(ctx) {
+        buffer = fz_new_buffer_from_shared_data(ctx, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+        image = fz_new_image_from_buffer(ctx, buffer);
+        fz_compressed_buffer *compressed = fz_compressed_image_buffer(ctx, image);
+        if (compressed && compressed->params.type == wanted && image->w > 0 && image->h > 0) {
+            if (static_cast<double>(image->w) * image->h <= kPictureDecodeBudget)
+                pixmap = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
+            else
+                LogWarning("a picture of " + std::to_string(image->w) + " x " + std::to_string(image->h) +
+                                 " pixels is checked by its header only");
+            ok = 1;
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_pixmap(ctx, pixmap);
+        fz_drop_image(ctx, image);
+        fz_drop_buffer(ctx, buffer);
+    }
+    fz_catch(ctx) {
+        ok = 0;
+    }
+    return ok != 0;
+}
+
+bool IsSvgDocument(const std::string &bytes) {
+    if (bytes.size() > static_cast<size_t>(INT32_MAX)) return false;
+    xmlDoc *doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) return false;
+    xmlNode *root = xmlDocGetRootElement(doc);
+    const bool ok = root && Name(root) == "svg";
+    xmlFreeDoc(doc);
+    return ok;
+}
+
 } // namespace
 
 bool IsTextFileName(const std::string &name) { return LowerExtension(name) == "txt"; }
@@ -381,19 +666,92 @@ std::string TextToXhtml(const std::string &input, const std::string &title) {
     return PageFrame(title) + "<body>\n" + body + "</body>\n</html>\n";
 }
 
-std::string HtmlToXhtml(const std::string &html, const std::string &title,
-                        const std::function<std::string(const std::string &, bool)> &resolveLink) {
+std::string RewriteCssReferences(const std::string &css, const ReferenceResolver &resolve) {
+    if (!resolve) return css;
+    struct Edit {
+        size_t begin, end;
+        std::string text;
+    };
+    std::vector<Edit> edits;
+    size_t statementStart = 0;  // where the declaration or rule under the scan began
+    size_t i = 0;
+    while (i < css.size()) {
+        const char c = css[i];
+        if (c == '"' || c == '\'') {
+            i = SkipCssString(css, i);
+        } else if (css.compare(i, 2, "/*") == 0) {
+            i = SkipCssSpace(css, i);
+        } else if (c == '{' || c == '}' || c == ';') {
+            statementStart = ++i;
+        } else if ((c == '@' && HasWordAt(css, i, "@import") && (i + 7 >= css.size() || !IsCssNameChar(css[i + 7]))) ||
+                   ((c == 'u' || c == 'U') && HasWordAt(css, i, "url(") && (i == 0 || !IsCssNameChar(css[i - 1])))) {
+            const bool import = c == '@';
+            const size_t at = import ? SkipCssSpace(css, i + 7) : i;
+            std::string address;
+            size_t end = 0;
+            if (!ReadCssAddress(css, at, import, address, end)) {
+                i += import ? 7 : 4;
+                continue;
+            }
+            const std::string target = resolve(address, import ? ReferenceKind::Stylesheet : ReferenceKind::CssResource);
+            if (target.empty())  // the whole @import rule, or the declaration holding the url()
+                edits.push_back({import ? i : statementStart, CssStatementEnd(css, end), std::string()});
+            else if (target != address)
+                edits.push_back({at, end, "url(" + CssQuoted(target) + ")"});
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    if (edits.empty()) return css;
+    // A dropped declaration takes any other edit inside it along.
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
+    });
+    std::string out;
+    size_t pos = 0;
+    for (const Edit &e : edits) {
+        if (e.begin < pos) continue;
+        out.append(css, pos, e.begin - pos);
+        out += e.text;
+        pos = e.end;
+    }
+    out.append(css, pos, std::string::npos);
+    return out;
+}
+
+std::string PictureProblem(const std::string &path) {
+    const std::string type = EpubBuilder::MediaType(path);
+    const char *kind = type == "image/png"       ? "PNG"
+                       : type == "image/jpeg"    ? "JPEG"
+                       : type == "image/gif"     ? "GIF"
+                       : type == "image/svg+xml" ? "SVG"
+                                                 : nullptr;
+    if (!kind) return std::string();
+    std::string bytes;
+    if (!ReadFile(path, bytes)) return "the file cannot be read";
+    if (bytes.empty()) return "the picture is empty";
+    bool ok = type == "image/svg+xml" ? IsSvgDocument(bytes)
+                                      : DecodesAs(bytes, type == "image/png"    ? FZ_IMAGE_PNG
+                                                         : type == "image/jpeg" ? FZ_IMAGE_JPEG
+                                                                                : FZ_IMAGE_GIF);
+    return ok ? std::string() : std::string("the picture cannot be read (damaged, or not a ") + kind + " file)";
+}
+
+std::string HtmlToXhtml(const std::string &html, const std::string &title, const ReferenceResolver &resolve) {
     xmlInitParser();
+    std::string head;
     std::string body = "<body>\n<p></p>\n</body>\n";
     htmlDocPtr doc = nullptr;
     if (html.size() < static_cast<size_t>(INT32_MAX))
         doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, nullptr,
                              HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     if (doc) {
+        CollectStyles(xmlDocGetRootElement(doc), resolve, head);
         xmlNode *src = FindBody(xmlDocGetRootElement(doc));
         if (src) {
             Sanitizer s;
-            s.resolve = &resolveLink;
+            s.resolve = &resolve;
             s.Clean(src);
             s.Attributes(src);
             s.Nest(src);
@@ -417,11 +775,358 @@ std::string HtmlToXhtml(const std::string &html, const std::string &title,
         }
         xmlFreeDoc(doc);
     }
-    return PageFrame(title) + body + "</html>\n";
+    return PageFrame(title, head) + body + "</html>\n";
 }
 
+namespace {
+
+std::string RealPath(const std::string &path) {
+    char *real = realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string out = real;
+    std::free(real);
+    return out;
+}
+
+std::string AsciiLower(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A relative path with "." and "x/.." taken out; ".." that climb above the start stay in front.
+std::string NormalizeRelative(const std::string &path) {
+    std::vector<std::string> parts;
+    size_t up = 0;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(start, slash - start);
+        if (part == "..") {
+            if (parts.empty())
+                ++up;
+            else
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (size_t k = 0; k < up; ++k) out += "../";
+    for (size_t k = 0; k < parts.size(); ++k) out += (k ? "/" : "") + parts[k];
+    return out;
+}
+
+// The path of `to` (a book path) as seen from the book folder `fromFolder` ("" or "css/").
+std::string RelativePath(const std::string &fromFolder, const std::string &to) {
+    auto split = [](const std::string &path) {
+        std::vector<std::string> parts;
+        size_t start = 0;
+        while (start < path.size()) {
+            size_t slash = path.find('/', start);
+            if (slash == std::string::npos) slash = path.size();
+            if (slash > start) parts.push_back(path.substr(start, slash - start));
+            start = slash + 1;
+        }
+        return parts;
+    };
+    const std::vector<std::string> from = split(fromFolder), target = split(to);
+    size_t common = 0;
+    while (common < from.size() && common + 1 < target.size() && from[common] == target[common]) ++common;
+    std::string out;
+    for (size_t k = common; k < from.size(); ++k) out += "../";
+    for (size_t k = common; k < target.size(); ++k) out += (k > common ? "/" : "") + target[k];
+    return out;
+}
+
+bool IsRasterPicture(const std::string &type) {
+    return type == "image/png" || type == "image/jpeg" || type == "image/gif";
+}
+bool IsPictureType(const std::string &type) { return type.rfind("image/", 0) == 0; }
+bool IsFontType(const std::string &type) { return type.rfind("font/", 0) == 0; }
+
+// Stylesheets importing stylesheets: deeper than this is left out.
+constexpr int kMaxImportDepth = 16;
+
+// The files of one book: where each goes inside the book, and the references between them.
+class BookAssembly {
+public:
+    BookAssembly(UserPrompt &prompt, std::string stagingFolder) : prompt_(prompt), staging_(std::move(stagingFolder)) {
+        Claim("content.opf");
+        Claim("toc.ncx");
+    }
+
+    // The file that refers to others.
+    struct Origin {
+        std::string sourcePath;  // on disk
+        std::string bookPath;    // in the book
+        int depth = 0;           // stylesheets imported on the way to it
+    };
+
+    // A line for the user, told once.
+    void Tell(const std::string &line) {
+        if (told_.insert(line).second) prompt_.Message(line);
+    }
+    void Refuse(const std::string &path, const std::string &reason, std::vector<std::string> *refusals) {
+        const std::string line = path + ": left out of the book: " + reason + ".";
+        Tell(line);
+        if (refusals) refusals->push_back(line);
+    }
+
+    bool IsFree(const std::string &path) const {
+        const std::string key = AsciiLower(path);
+        if (files_.count(key) || folders_.count(key)) return false;
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            if (files_.count(key.substr(0, slash))) return false;
+        return true;
+    }
+    void Claim(const std::string &path) {
+        const std::string key = AsciiLower(path);
+        files_.insert(key);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            folders_.insert(key.substr(0, slash));
+    }
+    // `wanted`, or the first free "name-2.ext", "name-3.ext" … beside it; claimed. When one of
+    // its folders is the name of a file already, the name goes beside the documents instead.
+    std::string ClaimNear(const std::string &wanted) {
+        std::string path = wanted;
+        const std::string key = AsciiLower(wanted);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            if (files_.count(key.substr(0, slash))) path = FileNamePart(wanted);
+        const std::string folder = FolderPart(path), name = FileNamePart(path);
+        const size_t dot = name.rfind('.');
+        const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+        const std::string ext = stem.size() == name.size() ? std::string() : name.substr(dot);
+        for (int k = 2; !IsFree(path); ++k) path = folder + stem + "-" + std::to_string(k) + ext;
+        Claim(path);
+        return path;
+    }
+
+    void Place(const std::string &realPath, const std::string &bookPath) { placed_.emplace(realPath, bookPath); }
+    void Reject(const std::string &realPath, const std::string &reason) { refused_.emplace(realPath, reason); }
+
+    // Writes a file of the book that the builder made (a converted or rewritten one) into the
+    // staging folder; its path there, "" on failure.
+    std::string Stage(const std::string &bookPath, const std::string &content) {
+        const std::string folder = WithTrailingSlash(staging_) + "converted/";
+        if (!FolderExists(folder) && !CreateFolder(folder)) return std::string();
+        const std::string path = folder + std::to_string(++staged_) + "-" + FileNamePart(bookPath);
+        if (!WriteFile(path, content)) {
+            LogError("cannot write '" + path + "'");
+            return std::string();
+        }
+        return path;
+    }
+
+    ReferenceResolver ResolverFor(const Origin &origin) {
+        return [this, origin](const std::string &address, ReferenceKind kind) { return Resolve(origin, address, kind); };
+    }
+
+    // A stylesheet with its references resolved: the file that goes into the book (the original
+    // when nothing changed), "" when it cannot be read.
+    std::string Stylesheet(const std::string &sourcePath, const std::string &bookPath, int depth) {
+        std::string css;
+        if (!ReadFile(sourcePath, css)) return std::string();
+        const std::string out = RewriteCssReferences(css, ResolverFor(Origin{sourcePath, bookPath, depth}));
+        return out == css ? sourcePath : Stage(bookPath, out);
+    }
+
+    // A well-formed XHTML document with its references resolved; unchanged (byte for byte) when
+    // every reference could stay as it is.
+    std::string Xhtml(const std::string &content, const Origin &origin) {
+        if (content.size() > static_cast<size_t>(INT32_MAX)) return content;
+        xmlDoc *doc = xmlReadMemory(content.data(), static_cast<int>(content.size()), nullptr, nullptr,
+                                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        if (!doc) return content;
+        bool changed = false;
+        const ReferenceResolver resolve = ResolverFor(origin);
+        ResolveXhtml(xmlDocGetRootElement(doc), resolve, changed);
+        std::string out = content;
+        if (changed) {
+            xmlChar *mem = nullptr;
+            int size = 0;
+            xmlDocDumpMemoryEnc(doc, &mem, &size, "UTF-8");
+            if (mem && size > 0) out.assign(reinterpret_cast<const char *>(mem), static_cast<size_t>(size));
+            xmlFree(mem);
+        }
+        xmlFreeDoc(doc);
+        return out;
+    }
+
+    const std::vector<ManifestItem> &Resources() const { return resources_; }
+
+private:
+    std::string Drop(const Origin &from, const std::string &address, const std::string &reason) {
+        Tell(from.sourcePath + ": reference \"" + address + "\" left out of the book: " + reason + ".");
+        return std::string();
+    }
+
+    std::string Resolve(const Origin &from, const std::string &address, ReferenceKind kind) {
+        size_t first = address.find_first_not_of(" \t\r\n\f");
+        if (first == std::string::npos) return std::string();
+        const std::string uri = address.substr(first, address.find_last_not_of(" \t\r\n\f") - first + 1);
+        const bool fragmentAllowed = kind == ReferenceKind::Link || kind == ReferenceKind::CssResource;
+        if (uri[0] == '#') return fragmentAllowed ? address : Drop(from, address, "it names no file");
+        if (HasUriScheme(uri)) {
+            if (kind == ReferenceKind::Link) return address;  // a web address
+            if (kind == ReferenceKind::CssResource && HasWordAt(uri, 0, "data:")) return address;
+            return Drop(from, address, "a book holds no web addresses, only its own files");
+        }
+        const size_t cut = uri.find_first_of("?#");
+        const size_t hash = uri.find('#');
+        const std::string fragment = hash == std::string::npos ? std::string() : uri.substr(hash);
+        const bool query = cut != std::string::npos && uri[cut] == '?';
+        const std::string rel = PercentDecode(uri.substr(0, cut));
+        if (rel.empty()) return Drop(from, address, "it names no file");
+        const std::string real = RealPath(rel[0] == '/' ? rel : FolderPart(from.sourcePath) + rel);
+        if (real.empty() || !FileExists(real)) return Drop(from, address, "the file was not found");
+        if (auto bad = refused_.find(real); bad != refused_.end()) return Drop(from, address, bad->second);
+
+        const std::string type = EpubBuilder::MediaType(real);
+        std::string target;
+        if (auto it = placed_.find(real); it != placed_.end()) {
+            target = it->second;
+            const std::string placedType = EpubBuilder::MediaType(target);
+            if (!Fits(kind, placedType, true)) return Drop(from, address, WrongKind(kind));
+        } else {
+            if (kind == ReferenceKind::Link) return Drop(from, address, "the file is not part of the book");
+            if (!Fits(kind, type, false)) return Drop(from, address, WrongKind(kind));
+            if (kind == ReferenceKind::Stylesheet && from.depth >= kMaxImportDepth)
+                return Drop(from, address, "stylesheets import each other too deeply");
+            std::string problem = IsRasterPicture(type) ? PictureProblem(real)
+                                  : FileSize(real) <= 0 ? std::string("the file is empty")
+                                                        : std::string();
+            if (!problem.empty()) {
+                Reject(real, problem);
+                return Drop(from, address, problem);
+            }
+            // The same relative path as on disk when it stays inside the book, else beside the
+            // documents.
+            std::string wanted = rel[0] == '/' ? std::string() : NormalizeRelative(FolderPart(from.bookPath) + rel);
+            if (wanted.empty() || wanted.rfind("../", 0) == 0) wanted = FileNamePart(real);
+            target = ClaimNear(wanted);
+            Place(real, target);
+            std::string source = real;
+            if (kind == ReferenceKind::Stylesheet) {
+                source = Stylesheet(real, target, from.depth + 1);
+                if (source.empty()) {
+                    placed_.erase(real);
+                    Reject(real, "the file cannot be read");
+                    return Drop(from, address, "the file cannot be read");
+                }
+            }
+            resources_.push_back(ManifestItem{source, StemToLastDot(FileNamePart(target)), target});
+        }
+        const std::string relative = RelativePath(FolderPart(from.bookPath), target);
+        if (!query && relative == NormalizeRelative(rel)) return address;  // as written
+        return EpubBuilder::UriPath(relative) + (fragmentAllowed ? fragment : std::string());
+    }
+
+    static bool Fits(ReferenceKind kind, const std::string &type, bool listed) {
+        switch (kind) {
+        case ReferenceKind::Link: return true;
+        case ReferenceKind::Picture: return listed ? IsPictureType(type) : IsRasterPicture(type);
+        case ReferenceKind::Stylesheet: return type == "text/css";
+        case ReferenceKind::CssResource:
+            return IsFontType(type) || (listed ? IsPictureType(type) : IsRasterPicture(type));
+        }
+        return false;
+    }
+    static std::string WrongKind(ReferenceKind kind) {
+        switch (kind) {
+        case ReferenceKind::Picture: return "it is not a PNG, JPEG or GIF picture";
+        case ReferenceKind::Stylesheet: return "it is not a stylesheet (.css)";
+        case ReferenceKind::CssResource: return "it is not a picture or a font a book can hold";
+        case ReferenceKind::Link: break;
+        }
+        return "it cannot go into a book";
+    }
+
+    // The references of an XHTML element tree: links, pictures, stylesheet links, <style> blocks
+    // and style attributes. What cannot be resolved goes: a link keeps its text, a picture or a
+    // stylesheet link goes as a whole.
+    void ResolveXhtml(xmlNode *n, const ReferenceResolver &resolve, bool &changed) {
+        while (n) {
+            xmlNode *next = n->next;
+            if (n->type == XML_ELEMENT_NODE && n->ns && n->ns->href &&
+                std::strcmp(reinterpret_cast<const char *>(n->ns->href), kXhtmlNs) == 0) {
+                const std::string name = Name(n);
+                bool remove = false;
+                auto attribute = [&](const char *attr, ReferenceKind kind, bool removeElement) {
+                    if (!xmlHasProp(n, BAD_CAST attr)) return;
+                    const std::string value = Attribute(n, attr);
+                    const std::string target = resolve(value, kind);
+                    if (target == value) return;
+                    changed = true;
+                    if (!target.empty())
+                        xmlSetProp(n, BAD_CAST attr, BAD_CAST target.c_str());
+                    else if (removeElement)
+                        remove = true;
+                    else
+                        xmlUnsetProp(n, BAD_CAST attr);
+                };
+                if (name == "a" || name == "area") attribute("href", ReferenceKind::Link, false);
+                if (name == "img") attribute("src", ReferenceKind::Picture, true);
+                if (name == "link") attribute("href", IsStylesheetLink(n) ? ReferenceKind::Stylesheet : ReferenceKind::Link, true);
+                if (!remove && xmlHasProp(n, BAD_CAST "style")) {
+                    const std::string css = Attribute(n, "style");
+                    const std::string out = RewriteCssReferences(css, resolve);
+                    if (out != css) {
+                        changed = true;
+                        xmlSetProp(n, BAD_CAST "style", BAD_CAST out.c_str());
+                    }
+                }
+                if (!remove && IsCssStyle(n)) {
+                    const std::string css = TextContent(n);
+                    const std::string out = RewriteCssReferences(css, resolve);
+                    if (out != css) {
+                        changed = true;
+                        while (n->children) {
+                            xmlNode *c = n->children;
+                            xmlUnlinkNode(c);
+                            xmlFreeNode(c);
+                        }
+                        xmlAddChild(n, xmlNewDocText(n->doc, BAD_CAST out.c_str()));
+                    }
+                }
+                if (remove) {
+                    xmlUnlinkNode(n);
+                    xmlFreeNode(n);
+                } else {
+                    ResolveXhtml(n->children, resolve, changed);
+                }
+            }
+            n = next;
+        }
+    }
+
+    UserPrompt &prompt_;
+    std::string staging_;
+    int staged_ = 0;
+    std::set<std::string> told_;
+    std::set<std::string> files_, folders_;                    // claimed book paths (lower case)
+    std::unordered_map<std::string, std::string> placed_;      // real path -> book path
+    std::unordered_map<std::string, std::string> refused_;     // real path -> why it is left out
+    std::vector<ManifestItem> resources_;                      // files taken in for references
+};
+
+// A page showing every picture, for a book without any document.
+std::string PicturesPage(const std::string &title, const std::vector<ManifestItem> &pictures) {
+    std::string body = "<body>\n";
+    for (const ManifestItem &p : pictures) {
+        const std::string path = p.bookPath.empty() ? FileNamePart(p.sourcePath) : p.bookPath;
+        body += "<div><img src=\"" + EpubBuilder::XmlEscape(EpubBuilder::UriPath(path)) + "\" alt=\"" +
+                EpubBuilder::XmlEscape(StemToLastDot(FileNamePart(p.sourcePath))) + "\"/></div>\n";
+    }
+    return PageFrame(title) + body + "</body>\n</html>\n";
+}
+
+} // namespace
+
 int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
-                      UserPrompt &prompt, std::atomic<bool> *done) {
+                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals) {
     if (!done) return -1;
     const std::string destination = !request.destination.empty()
                                         ? request.destination
@@ -443,106 +1148,121 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
     }
     int result = -1;
     if (!staging.empty()) {
-        const std::string converted = staging + "/converted/";
-        // Final file names in the book, so converted copies and pictures never take a name twice.
-        std::set<std::string> usedNames;
-        for (const BookFile &f : request.files) usedNames.insert(FileNamePart(f.path));
-        auto uniqueName = [&](const std::string &wanted) {
-            std::string name = wanted;
-            for (int k = 2; usedNames.count(name); ++k)
-                name = StemToLastDot(wanted) + "-" + std::to_string(k) + "." + LowerExtension(wanted);
-            usedNames.insert(name);
-            return name;
-        };
-
-        // First pass: what each document becomes, and its name in the book.
-        struct Planned {
-            std::string source;   // file that goes into the book
-            std::string content;  // documents to convert
-            int kind = 0;         // 0 as it is, 1 text, 2 HTML
-            std::string name;     // name in the book
-        };
-        std::vector<Planned> plan(request.files.size());
-        std::unordered_map<std::string, std::string> byRealPath;  // real path -> name in the book
-        bool titlePage = false;
-        bool firstDocument = true;
-        for (size_t i = 0; i < request.files.size(); ++i) {
-            const BookFile &f = request.files[i];
-            const std::string name = FileNamePart(f.path);
-            Planned &p = plan[i];
-            p.source = f.path;
-            p.name = name;
-            const bool isText = IsTextFileName(name), isHtml = IsHtmlFileName(name);
-            if (firstDocument && (isText || isHtml)) {
-                firstDocument = false;
-                // Only a title page the program itself wrote is marked as one.
-                titlePage = request.fromPdfRun && options.createCover && name == "title_page.html";
-            }
-            if (!request.fromPdfRun && (isText || isHtml) && ReadFile(f.path, p.content)) {
-                p.kind = isText ? 1 : (IsWellFormedXhtml(p.content) ? 0 : 2);
-                if (p.kind != 0) {
-                    usedNames.erase(name);
-                    p.name = uniqueName(StemToLastDot(name) + ".html");
-                }
-            }
-            if (p.kind == 0) p.content.clear();
-            if (char *real = realpath(f.path.c_str(), nullptr)) {
-                byRealPath.emplace(real, p.name);
-                std::free(real);
-            }
-        }
-
-        // Addresses in converted HTML: links to files of the book get their names in the book,
-        // pictures the page shows are taken into the book, anything else local is dropped (it
-        // would point nowhere inside the book).
-        std::vector<ManifestItem> pictures;
-        bool madeFolder = false;
-        auto ensureFolder = [&] {
-            if (!madeFolder) madeFolder = CreateFolder(converted) || FolderExists(converted);
-            return madeFolder;
-        };
-        auto resolver = [&](const std::string &folder) {
-            return [&, folder](const std::string &uri, bool picture) -> std::string {
-                if (uri.empty() || uri[0] == '#') return uri;
-                if (HasUriScheme(uri)) return picture ? std::string() : uri;
-                size_t cut = uri.find_first_of("?#");
-                std::string fragment = cut != std::string::npos && uri[cut] == '#' ? uri.substr(cut) : std::string();
-                std::string rel = PercentDecode(uri.substr(0, cut));
-                if (rel.empty()) return std::string();
-                std::string full = rel[0] == '/' ? rel : folder + rel;
-                char *real = realpath(full.c_str(), nullptr);
-                if (!real) return std::string();
-                std::string key = real;
-                std::free(real);
-                auto it = byRealPath.find(key);
-                if (it != byRealPath.end()) return it->second + (picture ? std::string() : fragment);
-                std::string ext = LowerExtension(key);
-                if (!picture || !(ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "gif")) return std::string();
-                if (!ensureFolder()) return std::string();
-                std::string name = uniqueName(FileNamePart(key));
-                if (!CopyFileReplacing(key, converted + name)) return std::string();
-                pictures.push_back(ManifestItem{converted + name, StemToLastDot(name)});
-                byRealPath.emplace(key, name);
-                return name;
-            };
-        };
-
         PackageJob pkg;
-        for (size_t i = 0; i < request.files.size(); ++i) {
-            const BookFile &f = request.files[i];
-            Planned &p = plan[i];
-            if (p.kind != 0) {
-                std::string page = p.kind == 1 ? TextToXhtml(p.content, f.title)
-                                               : HtmlToXhtml(p.content, f.title, resolver(FolderPart(f.path)));
-                p.source = converted + p.name;
-                if (!ensureFolder() || !WriteFile(p.source, page)) {
-                    LogError("cannot write '" + p.source + "'");
+        bool titlePage = false;
+        if (request.fromPdfRun) {
+            // The program's own content files go in as they are.
+            bool firstDocument = true;
+            for (const BookFile &f : request.files) {
+                const std::string name = FileNamePart(f.path);
+                if (firstDocument && EpubBuilder::IsDocument(name)) {
+                    firstDocument = false;
+                    // Only a title page the program itself wrote is marked as one.
+                    titlePage = options.createCover && name == "title_page.html";
+                }
+                pkg.items.push_back(ManifestItem{f.path, f.title});
+            }
+        } else {
+            BookAssembly book(prompt, staging);
+            // What each listed file becomes, and its name in the book.
+            struct Planned {
+                std::string real;     // real path of the listed file
+                std::string content;  // documents: what was read
+                int kind = 0;         // 0 as it is, 1 text, 2 HTML, 3 XHTML, 4 stylesheet, -1 left out
+                std::string name;     // name in the book
+            };
+            std::vector<Planned> plan(request.files.size());
+            std::set<std::string> listed;
+            // First the files that keep their names, so converted copies and the files the
+            // documents refer to never take one of them.
+            for (size_t i = 0; i < request.files.size(); ++i) {
+                const BookFile &f = request.files[i];
+                Planned &p = plan[i];
+                const std::string name = FileNamePart(f.path);
+                p.real = RealPath(f.path);
+                if (p.real.empty() || !FileExists(p.real)) {
+                    book.Refuse(f.path, "the file cannot be read", refusals);
+                    p.kind = -1;
                     continue;
                 }
+                if (!listed.insert(p.real).second) {
+                    book.Tell(f.path + ": listed more than once; it goes into the book once.");
+                    p.kind = -1;
+                    continue;
+                }
+                const std::string type = EpubBuilder::MediaType(name);
+                if (IsTextFileName(name) || IsHtmlFileName(name)) {
+                    if (!ReadFile(f.path, p.content)) {
+                        book.Refuse(f.path, "the file cannot be read", refusals);
+                        p.kind = -1;
+                        continue;
+                    }
+                    p.kind = IsTextFileName(name) ? 1 : IsWellFormedXhtml(p.content) ? 3 : 2;
+                } else if (IsPictureType(type)) {
+                    std::string problem = PictureProblem(f.path);
+                    if (!problem.empty()) {
+                        book.Refuse(f.path, problem, refusals);
+                        book.Reject(p.real, problem);
+                        p.kind = -1;
+                        continue;
+                    }
+                } else if (type == "text/css") {
+                    p.kind = 4;
+                }
+                if (p.kind == 1 || p.kind == 2) continue;
+                p.name = book.ClaimNear(name);
+                book.Place(p.real, p.name);
             }
-            pkg.items.push_back(ManifestItem{p.source, f.title});
+            for (Planned &p : plan) {
+                if (p.kind != 1 && p.kind != 2) continue;
+                p.name = book.ClaimNear(StemToLastDot(FileNamePart(p.real)) + ".html");
+                book.Place(p.real, p.name);
+            }
+
+            // Then the documents and stylesheets with their references, in the book's order.
+            std::vector<ManifestItem> pictures;
+            bool anyDocument = false;
+            for (size_t i = 0; i < request.files.size(); ++i) {
+                const BookFile &f = request.files[i];
+                Planned &p = plan[i];
+                if (p.kind < 0) continue;
+                const BookAssembly::Origin origin{f.path, p.name, 0};
+                std::string source = f.path;
+                if (p.kind == 1 || p.kind == 2) {
+                    source = book.Stage(p.name, p.kind == 1 ? TextToXhtml(p.content, f.title)
+                                                            : HtmlToXhtml(p.content, f.title, book.ResolverFor(origin)));
+                } else if (p.kind == 3) {
+                    const std::string page = book.Xhtml(p.content, origin);
+                    if (page != p.content) source = book.Stage(p.name, page);
+                } else if (p.kind == 4) {
+                    source = book.Stylesheet(f.path, p.name, 0);
+                }
+                if (source.empty()) {
+                    book.Refuse(f.path, "its copy for the book cannot be written", refusals);
+                    continue;
+                }
+                ManifestItem item{source, f.title, p.name};
+                anyDocument = anyDocument || EpubBuilder::IsDocument(p.name);
+                if (IsPictureType(EpubBuilder::MediaType(p.name))) pictures.push_back(item);
+                pkg.items.push_back(std::move(item));
+            }
+            for (const ManifestItem &r : book.Resources()) pkg.items.push_back(r);
+
+            // Without any document the reading order would be empty: a page shows the pictures.
+            if (!anyDocument && !pictures.empty()) {
+                const std::string title = request.metadata.title.empty() ? std::string("Pictures") : request.metadata.title;
+                const std::string name = book.ClaimNear("pictures.html");
+                const std::string page = book.Stage(name, PicturesPage(title, pictures));
+                if (!page.empty()) {
+                    pkg.items.insert(pkg.items.begin(), ManifestItem{page, title, name});
+                    anyDocument = true;
+                }
+            }
+            if (!anyDocument) {
+                prompt.Message("No book was made: none of the files is a document or a picture a book can show.");
+                pkg.items.clear();
+            }
         }
-        for (ManifestItem &p : pictures) pkg.items.push_back(p);
 
         BookMetadata metadata = request.metadata;
         pkg.epubPath = destination;

@@ -2,7 +2,10 @@
 // The book builder: one EPUB from an ordered list of files (the user's own documents and
 // pictures, or the content files of a single converted PDF), without any window. Documents that
 // are not XHTML are put into the book as converted copies: HTML through an HTML parser, plain text
-// wrapped in a page. The user's files are never changed.
+// wrapped in a page. Stylesheets, pictures and fonts the documents refer to come along; what
+// cannot go into a book (a missing file, a web address, an empty or damaged picture) is left out
+// with a line through the prompt, so the book stays valid. A list without any document gets a
+// page that shows its pictures. The user's files are never changed.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -35,9 +38,10 @@ struct BookBuildRequest {
 // then the first listed name up to its first "." and ".epub"). Updates the run state: the book is
 // counted (successCount 1, lastOutputPath, producedBooks) only when it was built and copied now.
 // Sets *done at the end when given; without a done flag nothing happens (returns -1).
-// 0 when the book was made, -1 otherwise.
+// 0 when the book was made, -1 otherwise. `refusals`, when given, receives the lines told about
+// listed files that were left out of the book.
 int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
-                      UserPrompt &prompt, std::atomic<bool> *done);
+                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals = nullptr);
 
 // Document kinds by extension (case ignored).
 bool IsTextFileName(const std::string &name);   // .txt
@@ -47,10 +51,31 @@ bool IsHtmlFileName(const std::string &name);   // .html .htm .xhtml .xml
 bool IsWellFormedXhtml(const std::string &content);
 // Plain text as an XHTML 1.1 page: escaped, a paragraph per run of lines between blank lines.
 std::string TextToXhtml(const std::string &text, const std::string &title);
+// What a reference of a document or stylesheet asks for.
+enum class ReferenceKind {
+    Link,        // <a href>: another document of the book, or a web address
+    Picture,     // <img src>
+    Stylesheet,  // <link rel="stylesheet" href>, @import
+    CssResource, // url() in a stylesheet: a picture or a font
+};
+// Gets an address as written and what it is for; returns the address to write (the same text to
+// keep it as it is), or "" to drop the reference.
+using ReferenceResolver = std::function<std::string(const std::string &address, ReferenceKind kind)>;
+
 // Any HTML as an XHTML 1.1 page: parsed with an HTML parser, reduced to what XHTML 1.1 allows, in
-// the program's own page frame. `resolveLink` may rewrite (or, returning "", drop) the address of
-// every relative link and picture; it gets the address and whether it is a picture.
-std::string HtmlToXhtml(const std::string &html, const std::string &title,
-                        const std::function<std::string(const std::string &, bool)> &resolveLink = nullptr);
+// the program's own page frame. The document's stylesheet links and <style> blocks go into the
+// page's head, in their order. `resolve` may rewrite (or drop) the address of every link,
+// picture, stylesheet and url() of a style.
+std::string HtmlToXhtml(const std::string &html, const std::string &title, const ReferenceResolver &resolve = nullptr);
+
+// Passes every @import and url() address of a stylesheet (or of a style attribute) through
+// `resolve`. An @import rule or a declaration whose address is dropped goes as a whole; all else
+// is kept byte for byte.
+std::string RewriteCssReferences(const std::string &css, const ReferenceResolver &resolve);
+
+// Why a picture file cannot go into a book ("the picture is empty", "the picture cannot be read
+// (damaged, or not a PNG file)"); "" when it can, or when the file is no PNG, JPEG, GIF or SVG.
+// Pictures are decoded by the PDF engine (up to a pixel budget; larger ones by their header).
+std::string PictureProblem(const std::string &path);
 
 } // namespace qm

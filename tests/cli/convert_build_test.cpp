@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "epub/book_fixture.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -173,6 +174,26 @@ TEST_F(CliConvertTest, BuildMakesOneBookInTheGivenOrder) {
     EXPECT_NE(err.find("gone.html"), std::string::npos) << err;
     EXPECT_TRUE(qm::FileExists(dir.File("partial.epub")));
     EXPECT_EQ(Cli("build " + Q("gone.html") + " -o " + Q("none.epub")), 1);
+    EXPECT_FALSE(qm::FileExists(dir.File("none.epub")));
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+TEST_F(CliConvertTest, BuildNamesEveryPictureItLeavesOut) {
+    ASSERT_TRUE(qm::WriteFile(dir.File("zero.png"), ""));
+    ASSERT_TRUE(qm::WriteFile(dir.File("text.jpg"), "not a picture"));
+    ASSERT_TRUE(qm::WriteFile(dir.File("good.png"), qmtest::TinyPng()));
+    EXPECT_EQ(Cli("build " + Q("zero.png") + " " + Q("good.png") + " " + Q("text.jpg") + " -o " + Q("pics.epub")), 1);
+    EXPECT_EQ(Lines(err), (std::vector<std::string>{
+                              dir.File("zero.png") + ": left out of the book: the picture is empty.",
+                              dir.File("text.jpg") +
+                                  ": left out of the book: the picture cannot be read (damaged, or not a JPEG file)."}));
+    EXPECT_EQ(out, dir.File("pics.epub") + "\n");
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File("pics.epub"), &report)) << report;
+    // --quiet still names what was left out; with nothing left there is no book.
+    EXPECT_EQ(Cli("build -q " + Q("zero.png") + " -o " + Q("none.epub")), 1);
+    EXPECT_EQ(Lines(err), (std::vector<std::string>{dir.File("zero.png") + ": left out of the book: the picture is empty.",
+                                                    dir.File("none.epub") + ": the book could not be made"}));
     EXPECT_FALSE(qm::FileExists(dir.File("none.epub")));
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
 }

@@ -428,6 +428,29 @@ TEST(EpubPackageFiles, HrefsArePercentEncodedWhereAUriNeedsIt) {
     EXPECT_FALSE(EpubBuilder::IsDocument("x.css"));
 }
 
+TEST(EpubPackageFiles, ItemsGoToTheirPathsInsideTheBook) {
+    TempDir dir;
+    PackageJob job = JobFor(dir, {"doc.html", "look.css", "pic.png"}, &kMoby);
+    job.items[1].bookPath = "css/look.css";
+    job.items[2].bookPath = "img/sub/pic.png";
+    job.titlePageFlag = 0;
+    BuiltBook book = Build(dir, job, true);
+    ASSERT_EQ(0, book.rc);
+    EXPECT_NE(std::string::npos, book.opf.find("<item id=\"look\" href=\"css/look.css\" media-type=\"text/css\" />"));
+    EXPECT_NE(std::string::npos, book.opf.find("<item id=\"pic\" href=\"img/sub/pic.png\" media-type=\"image/png\" />"));
+    EXPECT_EQ(TinyPng(), book.Entry("OPS/img/sub/pic.png"));
+    EXPECT_EQ("p { margin: 0; }\n", book.Entry("OPS/css/look.css"));
+    // A path that would leave OPS (or name nothing) fails the build instead of writing elsewhere.
+    for (const char *bad : {"../escape.css", "css/../../x.css", "/abs.css", "css//x.css", "css/", "./x.css"}) {
+        TempDir other;
+        PackageJob badJob = JobFor(other, {"doc.html", "look.css"}, &kMoby);
+        badJob.items[1].bookPath = bad;
+        RecordingPrompt prompt;
+        EXPECT_EQ(EpubBuilder::kCopyFailed, EpubBuilder(prompt).Build(&badJob, true)) << bad;
+        EXPECT_FALSE(qm::FileExists(other.File("escape.css"))) << bad;
+    }
+}
+
 TEST(EpubPackageFiles, RepeatedAndInPlaceSourcesAreKeptSafe) {
     // The produced-file list may name a file twice, and a source may already be the copy in OPS:
     // neither may lose the file or repeat a manifest entry.

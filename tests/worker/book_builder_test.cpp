@@ -13,11 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "epub/book_fixture.h"
 #include "epub/zip_reader.h"
 #include "options/conversion_options.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "support/pdf_fixture.h"
+#include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 #include "worker/book_builder.h"
 #include "worker/conversion_worker.h"
@@ -75,13 +77,7 @@ TEST_F(BookBuilderTest, DocumentsInTheGivenOrderNonXhtmlConvertedUserFilesUntouc
     ASSERT_TRUE(qm::WriteFile(dir.File("b.xhtml"), xhtml));
     ASSERT_TRUE(qm::WriteFile(dir.File("notes.txt"), "Fish & chips <today>\nsecond line\n\n\nNew paragraph\n"));
     // A picture the HTML shows but the list does not name.
-    static const unsigned char png[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49,
-                                        0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06,
-                                        0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44,
-                                        0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xFF, 0xFF, 0x3F, 0x00, 0x05, 0xFE, 0x02,
-                                        0xFE, 0xA7, 0x35, 0x81, 0x84, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44,
-                                        0xAE, 0x42, 0x60, 0x82};
-    ASSERT_TRUE(qm::WriteFile(dir.File("pic.png"), std::string(reinterpret_cast<const char *>(png), sizeof png)));
+    ASSERT_TRUE(qm::WriteFile(dir.File("pic.png"), qmtest::TinyPng()));
 
     qm::BookBuildRequest request;
     // The list was a, b, notes; b was moved up: the book is still named after a.
@@ -197,6 +193,298 @@ TEST(TextToXhtmlTest, EscapesAndSplitsAtBlankLines) {
     EXPECT_NE(page.find("<body>\n<p>One\ntwo</p>\n<p>&lt;three&gt; &amp; &quot;four&quot;</p>\n</body>"), std::string::npos)
         << page;
     EXPECT_TRUE(qm::IsWellFormedXhtml(qm::TextToXhtml("", "")));
+}
+
+// ---- Pictures, pages of pictures, stylesheets ---------------------------------------------------
+
+// A 1 x 1 GIF.
+std::string TinyGif() {
+    static const unsigned char kGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
+                                         0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04,
+                                         0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                         0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+    return std::string(reinterpret_cast<const char *>(kGif), sizeof kGif);
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &part) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string &l) { return l.find(part) != std::string::npos; });
+}
+
+TEST(PictureProblemTest, EmptyDamagedAndMislabelledPicturesAreFound) {
+    qmtest::TempDir dir;
+    auto problem = [&](const std::string &name, const std::string &bytes) {
+        EXPECT_TRUE(qm::WriteFile(dir.File(name), bytes));
+        return qm::PictureProblem(dir.File(name));
+    };
+    const std::string png = qmtest::TinyPng();
+    const std::string damaged = "the picture cannot be read (damaged, or not a ";
+    EXPECT_EQ(problem("ok.png", png), "");
+    EXPECT_EQ(problem("ok.GIF", TinyGif()), "");
+    EXPECT_EQ(problem("ok.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1\" height=\"1\"/>"), "");
+    EXPECT_EQ(problem("empty.png", ""), "the picture is empty");
+    EXPECT_EQ(problem("empty.jpeg", ""), "the picture is empty");
+    EXPECT_EQ(problem("text.png", "not a picture at all"), damaged + "PNG file)");
+    EXPECT_EQ(problem("gif.png", TinyGif()), damaged + "PNG file)");  // another kind under the name
+    EXPECT_EQ(problem("png.jpg", png), damaged + "JPEG file)");
+    EXPECT_EQ(problem("cut.png", png.substr(0, 50)), damaged + "PNG file)");  // ends inside a chunk
+    EXPECT_EQ(problem("noheader.png", png.substr(0, 8) + std::string(30, '\0')), damaged + "PNG file)");
+    EXPECT_EQ(problem("head.jpg", std::string("\xFF\xD8\xFF\xE0", 4) + std::string(40, '\0')), damaged + "JPEG file)");
+    EXPECT_EQ(problem("bad.svg", "<svg><g>"), damaged + "SVG file)");
+    EXPECT_EQ(problem("notes.css", ""), "");  // not a picture: not judged here
+    EXPECT_EQ(qm::PictureProblem(dir.File("missing.png")), "the file cannot be read");
+}
+
+TEST(RewriteCssReferencesTest, AddressesAreFoundOnlyWhereCssHasThem) {
+    std::vector<std::pair<std::string, qm::ReferenceKind>> seen;
+    qm::ReferenceResolver resolve = [&](const std::string &address, qm::ReferenceKind kind) -> std::string {
+        seen.emplace_back(address, kind);
+        if (address.find("gone") != std::string::npos) return "";
+        if (address == "move me.png") return "img/moved.png";
+        return address;
+    };
+    const std::string css =
+        "/* url(comment.png) @import \"comment.css\"; */\n"
+        "@import \"a.css\" screen;\n"
+        "@IMPORT url( 'gone.css' );\n"
+        "p::before { content: \"url(string.png)\"; }\n"
+        "body { background: URL(\"move me.png\") no-repeat; color: red }\n"
+        "h1 { color: blue; background: url(\"gone.png\"), url(keep.png); margin: 0 }\n"
+        "h2 { x: myurl(not.png); y: url(esc\\61 pe.png) }\n";
+    EXPECT_EQ(qm::RewriteCssReferences(css, resolve),
+              "/* url(comment.png) @import \"comment.css\"; */\n"
+              "@import \"a.css\" screen;\n"
+              "\n"
+              "p::before { content: \"url(string.png)\"; }\n"
+              "body { background: url(\"img/moved.png\") no-repeat; color: red }\n"
+              "h1 { color: blue; margin: 0 }\n"
+              "h2 { x: myurl(not.png); y: url(esc\\61 pe.png) }\n");
+    using K = qm::ReferenceKind;
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, K>>{{"a.css", K::Stylesheet},
+                                                             {"gone.css", K::Stylesheet},
+                                                             {"move me.png", K::CssResource},
+                                                             {"gone.png", K::CssResource},
+                                                             {"keep.png", K::CssResource},
+                                                             {"escape.png", K::CssResource}}));
+    // A style attribute is a list of declarations; broken text is left as it is.
+    EXPECT_EQ(qm::RewriteCssReferences("color: red; background: url(gone.png)", resolve), "color: red;");
+    for (const char *broken : {"a { b: url(", "@import", "@import url(x", "a { content: \"open", "/* open"})
+        EXPECT_EQ(qm::RewriteCssReferences(broken, resolve), broken);
+}
+
+TEST(HtmlToXhtmlTest, StylesheetLinksAndStyleBlocksGoIntoTheHead) {
+    const std::string page = qm::HtmlToXhtml(
+        "<html><head><link rel=\"Alternate Stylesheet\" href=\"a.css\" media=\"screen\"><link rel=\"icon\" href=\"i.png\">"
+        "<style>p > b { color: red } p::after { content: \"a & b ]]> </x>\" }</style>"
+        "<style type=\"text/less\">@x: 1;</style></head><body><p>T</p><style>em { color: blue }</style></body></html>",
+        "T");
+    EXPECT_TRUE(qm::IsWellFormedXhtml(page)) << page;
+    const size_t head = page.find("</head>");
+    const size_t link = page.find("<link rel=\"stylesheet\" type=\"text/css\" href=\"a.css\" media=\"screen\"/>");
+    const size_t style = page.find("<style type=\"text/css\">\np &gt; b { color: red } p::after { content: &quot;a &amp; b ]]&gt; ");
+    const size_t second = page.find("em { color: blue }");
+    ASSERT_NE(link, std::string::npos) << page;
+    ASSERT_NE(style, std::string::npos) << page;
+    EXPECT_LT(link, style);
+    EXPECT_LT(style, second);  // in the document's order
+    EXPECT_LT(second, head);   // a style block of the body moves to the head
+    EXPECT_EQ(page.find("i.png"), std::string::npos);
+    EXPECT_EQ(page.find("@x"), std::string::npos);
+}
+
+TEST_F(BookBuilderTest, PicturesOnlyListGetsAPageAndBadPicturesAreLeftOut) {
+    qm::CreateFolder(dir.File("a"));
+    qm::CreateFolder(dir.File("b"));
+    ASSERT_TRUE(qm::WriteFile(dir.File("a/x.png"), qmtest::TinyPng()));
+    ASSERT_TRUE(qm::WriteFile(dir.File("b/x.png"), qmtest::TinyPng()));  // same name, another picture
+    ASSERT_TRUE(qm::WriteFile(dir.File("c&d.gif"), TinyGif()));
+    ASSERT_TRUE(qm::WriteFile(dir.File("empty.png"), ""));
+    ASSERT_TRUE(qm::WriteFile(dir.File("bad.gif"), TinyGif().substr(0, 38) + "\xFF\xFF"));  // its pixels cut short
+    qmtest::RecordingPrompt recorder;
+    qm::BookBuildRequest request;
+    for (const char *f : {"empty.png", "a/x.png", "bad.gif", "b/x.png", "c&d.gif"})
+        request.files.push_back({dir.File(f), f});
+    request.destination = dir.File("pictures.epub");
+    request.metadata.title = "Holiday <2024>";
+    qm::RunState run;
+    std::atomic<bool> done{false};
+    std::vector<std::string> refusals;
+    ASSERT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done, &refusals), 0);
+    EXPECT_EQ(refusals, (std::vector<std::string>{dir.File("empty.png") + ": left out of the book: the picture is empty.",
+                                                  dir.File("bad.gif") +
+                                                      ": left out of the book: the picture cannot be read (damaged, "
+                                                      "or not a GIF file)."}));
+    EXPECT_EQ(recorder.messages, refusals);
+
+    auto entries = Entries(dir.File("pictures.epub"));
+    EXPECT_FALSE(entries.count("OPS/empty.png"));
+    EXPECT_FALSE(entries.count("OPS/bad.gif"));
+    EXPECT_EQ(entries["OPS/x.png"], qmtest::TinyPng());
+    EXPECT_EQ(entries["OPS/x-2.png"], qmtest::TinyPng());
+    EXPECT_EQ(entries["OPS/c&d.gif"], TinyGif());
+    const std::string &page = entries["OPS/pictures.html"];
+    EXPECT_TRUE(qm::IsWellFormedXhtml(page)) << page;
+    EXPECT_NE(page.find("<title>Holiday &lt;2024&gt;</title>"), std::string::npos);
+    const size_t first = page.find("<img src=\"x.png\" alt=\"x\"/>"), second = page.find("<img src=\"x-2.png\" alt=\"x\"/>"),
+                 third = page.find("<img src=\"c&amp;d.gif\" alt=\"c&amp;d\"/>");
+    ASSERT_NE(first, std::string::npos) << page;
+    ASSERT_NE(second, std::string::npos) << page;
+    ASSERT_NE(third, std::string::npos) << page;
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+    EXPECT_NE(entries["OPS/content.opf"].find("<itemref idref=\"pictures\" linear=\"yes\" />"), std::string::npos);
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File("pictures.epub"), &report)) << report;
+
+    // Nothing left to show: no book, and a line that says so.
+    recorder.messages.clear();
+    refusals.clear();
+    request.files = {{dir.File("empty.png"), "empty"}, {dir.File("bad.gif"), "bad"}};
+    request.destination = dir.File("nothing.epub");
+    qm::RunState run2;
+    EXPECT_EQ(qm::BookBuilderWorker(options, request, run2, recorder, &done, &refusals), -1);
+    EXPECT_EQ(refusals.size(), 2u);
+    EXPECT_TRUE(Contains(recorder.messages, "No book was made"));
+    EXPECT_FALSE(qm::FileExists(dir.File("nothing.epub")));
+    EXPECT_EQ(run2.successCount, 0);
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+// A folder of the user's own: a document linking a stylesheet that imports another and refers to
+// a font and a picture, with references to files that do not exist.
+class StyledBookTest : public BookBuilderTest {
+protected:
+    std::map<std::string, std::string> files;
+    qmtest::RecordingPrompt recorder;
+
+    void Write(const std::string &name, const std::string &bytes) {
+        std::string folder = qm::FolderPart(name);
+        if (!folder.empty()) qm::CreateFolders(dir.File(folder));
+        ASSERT_TRUE(qm::WriteFile(dir.File(name), bytes));
+        files[name] = bytes;
+    }
+    // Builds the listed files into book.epub; its entries.
+    std::map<std::string, std::string> Build(const std::vector<std::string> &listed) {
+        qm::BookBuildRequest request;
+        for (const std::string &f : listed) request.files.push_back({dir.File(f), f});
+        request.destination = dir.File("book.epub");
+        qm::RunState run;
+        std::atomic<bool> done{false};
+        EXPECT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done), 0);
+        std::string report;
+        EXPECT_TRUE(qmtest::EpubCheck(dir.File("book.epub"), &report)) << report;
+        // The user's files are as they were.
+        for (const auto &[name, bytes] : files) {
+            std::string now;
+            EXPECT_TRUE(qm::ReadFile(dir.File(name), now) && now == bytes) << name;
+        }
+        EXPECT_TRUE(ListFolder(temp.Path()).empty());
+        return Entries(dir.File("book.epub"));
+    }
+    static std::string Xhtml(const std::string &head, const std::string &body) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" \"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n"
+               "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title>" +
+               head + "</head>\n<body>" + body + "</body></html>\n";
+    }
+};
+
+TEST_F(StyledBookTest, XhtmlStylesheetComesWithWhatItImportsAndReferences) {
+    const std::string look = "@import \"base.css\";\n"
+                             "@import url(missing.css);\n"
+                             "@font-face { font-family: \"F\"; src: url(../fonts/f.ttf) format(\"truetype\"); }\n"
+                             "body { font-family: F; background: url('../img/bg.png') no-repeat; }\n"
+                             "p.x { background-image: url(../img/nothere.png); color: red }\n"
+                             "h1 { background: url(https://example.org/x.png) }\n";
+    Write("css/look.css", look);
+    Write("css/base.css", "p { margin: 0; }\n");
+    Write("fonts/f.ttf", "font bytes");
+    Write("img/bg.png", qmtest::TinyPng());
+    Write("img/pic.png", qmtest::TinyPng());
+    Write("doc.xhtml", Xhtml("<link rel=\"stylesheet\" type=\"text/css\" href=\"css/look.css\"/>",
+                             "<p class=\"x\">Hi</p><p><img src=\"img/pic.png\" alt=\"p\"/></p>"));
+    auto entries = Build({"doc.xhtml"});
+
+    // Everything resolves at its own relative path: the document goes in unchanged.
+    EXPECT_EQ(entries["OPS/doc.xhtml"], files["doc.xhtml"]);
+    EXPECT_EQ(entries["OPS/css/base.css"], files["css/base.css"]);
+    EXPECT_EQ(entries["OPS/fonts/f.ttf"], "font bytes");
+    EXPECT_EQ(entries["OPS/img/bg.png"], qmtest::TinyPng());
+    EXPECT_EQ(entries["OPS/img/pic.png"], qmtest::TinyPng());
+    // The stylesheet loses only what cannot be in a book.
+    EXPECT_EQ(entries["OPS/css/look.css"], "@import \"base.css\";\n\n"
+                                           "@font-face { font-family: \"F\"; src: url(../fonts/f.ttf) format(\"truetype\"); }\n"
+                                           "body { font-family: F; background: url('../img/bg.png') no-repeat; }\n"
+                                           "p.x { color: red }\n"
+                                           "h1 {}\n");
+    const std::string &opf = entries["OPS/content.opf"];
+    EXPECT_NE(opf.find("href=\"css/look.css\" media-type=\"text/css\""), std::string::npos) << opf;
+    EXPECT_NE(opf.find("href=\"fonts/f.ttf\" media-type=\"font/ttf\""), std::string::npos) << opf;
+    EXPECT_EQ(recorder.messages.size(), 3u);
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"missing.css\" left out of the book: the file was not found."));
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"../img/nothere.png\" left out"));
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"https://example.org/x.png\" left out"));
+}
+
+TEST_F(StyledBookTest, HtmlKeepsItsStylesheetLinksAndStyleBlocks) {
+    Write("style/look.css", "p { color: green; }\n");
+    Write("bg.png", qmtest::TinyPng());
+    Write("page.html",
+          "<html><head><title>P</title><link rel=\"stylesheet\" href=\"style/look.css\" media=\"screen\">"
+          "<link rel=stylesheet href=\"gone.css\"><style>p > b { color: red } p::after { content: \"a & b </x>\" }\n"
+          "body { background: url(bg.png) }</style></head>"
+          "<body><p style=\"background: url(bg.png); color: blue\">x <b>y</b></p>"
+          "<p style=\"background: url(nothere.png)\">z</p></body></html>");
+    auto entries = Build({"page.html"});
+    const std::string &page = entries["OPS/page.html"];
+    EXPECT_TRUE(ParsesAsXml(page)) << page;
+    EXPECT_NE(page.find("<link rel=\"stylesheet\" type=\"text/css\" href=\"style/look.css\" media=\"screen\"/>"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("p &gt; b { color: red } p::after { content: &quot;a &amp; b &lt;/x&gt;&quot; }\n"
+                        "body { background: url(bg.png) }"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("style=\"background: url(bg.png); color: blue\""), std::string::npos) << page;
+    EXPECT_EQ(page.find("gone.css"), std::string::npos);
+    EXPECT_EQ(page.find("nothere.png"), std::string::npos);
+    EXPECT_EQ(entries["OPS/style/look.css"], files["style/look.css"]);
+    EXPECT_EQ(entries["OPS/bg.png"], qmtest::TinyPng());
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"gone.css\" left out of the book: the file was not found."));
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"nothere.png\" left out"));
+}
+
+TEST_F(StyledBookTest, ReferencesThatCannotStayAsWrittenAreMovedOrDropped) {
+    // Two documents of one name in two folders; one links a stylesheet beside its folder, the
+    // other one of the same name in its own folder, a missing one and one on the web.
+    Write("shared/look.css", "p { color: red; }\n");
+    Write("other/look.css", "p { color: blue; }\n");
+    Write("text/ch.xhtml", Xhtml("<link rel=\"stylesheet\" type=\"text/css\" href=\"../shared/look.css\"/>"
+                                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"missing.css\"/>",
+                                 "<p id=\"top\">One <img src=\"sub/pic.png\" alt=\"\"/></p>"));
+    // A listed file takes the name of the picture's folder: the picture goes beside the documents.
+    Write("text/sub/pic.png", qmtest::TinyPng());
+    Write("misc/sub", "plain");
+    Write("other/ch.xhtml", Xhtml("<link rel=\"stylesheet\" type=\"text/css\" href=\"look.css\"/>"
+                                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"http://example.org/x.css\"/>",
+                                  "<p><a href=\"../text/ch.xhtml#top\">back</a> <a href=\"nowhere.xhtml\">gone</a></p>"));
+    auto entries = Build({"text/ch.xhtml", "other/ch.xhtml", "misc/sub"});
+    const std::string &first = entries["OPS/ch.xhtml"], &second = entries["OPS/ch-2.xhtml"];
+    EXPECT_TRUE(qm::IsWellFormedXhtml(first)) << first;
+    EXPECT_TRUE(qm::IsWellFormedXhtml(second)) << second;
+    EXPECT_NE(first.find("href=\"look.css\""), std::string::npos) << first;
+    EXPECT_EQ(first.find("missing.css"), std::string::npos) << first;
+    EXPECT_NE(first.find("<img src=\"pic.png\" alt=\"\"/>"), std::string::npos) << first;
+    EXPECT_EQ(entries["OPS/pic.png"], qmtest::TinyPng());
+    EXPECT_EQ(entries["OPS/sub"], "plain");
+    EXPECT_NE(second.find("href=\"look-2.css\""), std::string::npos) << second;
+    EXPECT_EQ(second.find("example.org"), std::string::npos) << second;
+    EXPECT_NE(second.find("<a href=\"ch.xhtml#top\">back</a>"), std::string::npos) << second;
+    EXPECT_NE(second.find("<a>gone</a>"), std::string::npos) << second;
+    EXPECT_EQ(entries["OPS/look.css"], files["shared/look.css"]);
+    EXPECT_EQ(entries["OPS/look-2.css"], files["other/look.css"]);
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"missing.css\" left out of the book: the file was not found."));
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"http://example.org/x.css\" left out"));
+    EXPECT_TRUE(Contains(recorder.messages, "reference \"nowhere.xhtml\" left out"));
 }
 
 TEST_F(BookBuilderTest, NoDoneFlagDoesNothing) {
