@@ -25,6 +25,35 @@ bool HasUriScheme(const std::string &uri) {
     return !port;
 }
 
+bool IsHostChar(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+
+// The address part "//host[:port]..." of a web or file address: a host of plain ASCII letters,
+// digits and "-._~" (or a bracketed IP literal), optionally after "user@", and a port of digits.
+bool UsableAuthority(const std::string &authority) {
+    size_t at = authority.rfind('@');
+    std::string hostPort = at == std::string::npos ? authority : authority.substr(at + 1);
+    std::string host = hostPort, port;
+    if (!hostPort.empty() && hostPort[0] == '[') {
+        size_t close = hostPort.find(']');
+        if (close == std::string::npos || close == 1) return false;
+        host = hostPort.substr(0, close + 1);
+        port = hostPort.substr(close + 1);
+        if (!port.empty() && port[0] != ':') return false;
+    } else {
+        size_t colon = hostPort.find(':');
+        if (colon != std::string::npos) {
+            host = hostPort.substr(0, colon);
+            port = hostPort.substr(colon);
+        }
+        if (host.empty()) return false;
+        for (unsigned char c : host)
+            if (!IsHostChar(c)) return false;
+    }
+    for (size_t i = 1; i < port.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(port[i]))) return false;
+    return true;
+}
+
 void AppendUriChar(std::string &out, unsigned char c) {
     switch (c) {
     case '&': out += "&amp;"; return;
@@ -46,6 +75,27 @@ void AppendUriChar(std::string &out, unsigned char c) {
 }
 
 } // namespace
+
+bool IsUsableAddress(const std::string &uri) {
+    if (uri.empty()) return false;
+    std::string address = uri;
+    if (!HasUriScheme(uri)) {
+        // A name without a dot would be written as it is, naming a file of the book that does
+        // not exist; with a dot it gets the scheme WriteLinkTarget gives it.
+        if (uri.find('.') == std::string::npos) return false;
+        address = (uri.find('@') != std::string::npos ? "mailto:" : "http://") + uri;
+    }
+    size_t colon = address.find(':');
+    std::string scheme = address.substr(0, colon);
+    for (char &c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string rest = address.substr(colon + 1);
+    if (rest.empty()) return false;  // "mailto:", "x:"
+    bool web = scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss";
+    if (rest.rfind("//", 0) != 0) return !web;  // "mailto:a@b.org", "tel:123"; a web address needs "//"
+    std::string authority = rest.substr(2, rest.find_first_of("/?#", 2) - 2);
+    if (scheme == "file") return rest.size() > 2;  // "file:///path" and "file://host/path"; not "file://"
+    return UsableAuthority(authority);
+}
 
 int LoadPageLinks(fz_context *ctx, fz_document *doc, fz_page *page, std::vector<PageLink> &links) {
     links.clear();
@@ -77,6 +127,10 @@ int LoadPageLinks(fz_context *ctx, fz_document *doc, fz_page *page, std::vector<
             // the prefix is the address as the PDF stored it, which gets its proper scheme later.
             if (link.uri.rfind("file://", 0) == 0 && link.uri.size() > 7 && link.uri[7] != '/')
                 link.uri.erase(0, 7);
+            // An address that leads nowhere (the engine reports a /URI that is not a string as
+            // "file://" or "", and PDFs hold bare schemes such as "http://") gives no anchor: the
+            // text stays, and the book keeps only links a reader can follow.
+            if (!IsUsableAddress(link.uri)) continue;
         } else if (uri[0] == '#') {
             link.kind = PageLink::InDocument;
             int number = -1;
@@ -89,7 +143,7 @@ int LoadPageLinks(fz_context *ctx, fz_document *doc, fz_page *page, std::vector<
             fz_catch(ctx) number = -1;
             link.page = (number >= 0 && number < pageCount) ? number + 1 : 0;
         } else {
-            link.kind = PageLink::Other;
+            continue;  // an empty target: nothing to point at
         }
         links.push_back(std::move(link));
     }

@@ -21,8 +21,14 @@ struct PageLink {
     std::string uri;   // Uri: the address as stored in the PDF
 };
 
+// Whether a URI link's address leads somewhere once written (WriteLinkTarget adds "http://" or
+// "mailto:" to an address without scheme): not empty, not a scheme alone ("http://", "mailto:",
+// "file://"), a web address with a plain host, and a name without scheme only when it has a dot.
+bool IsUsableAddress(const std::string &uri);
+
 // Reads the links of a loaded page (call with the document lock held, with this thread's context).
-// Returns the number of links, or -1 when the engine failed (then `links` is empty).
+// Links whose address is not usable (IsUsableAddress) are left out. Returns the number of links,
+// or -1 when the engine failed (then `links` is empty).
 int LoadPageLinks(fz_context *ctx, fz_document *doc, fz_page *page, std::vector<PageLink> &links);
 
 // The first link whose area contains the character, is contained by it, or overlaps it by at least

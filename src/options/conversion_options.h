@@ -1,8 +1,8 @@
 #pragma once
 // The process-wide conversion settings, the seven per-page parse switches and the small rules that
 // tie option fields together. Strings are UTF-8; flags and numbers are 32-bit signed integers and a
-// flag is on when non-zero. Values are kept exactly as loaded (a flag of 5 stays 5) so that saving
-// gives back the same file.
+// flag is on when non-zero. The settings file only loads values within each field's range (a flag
+// is 0 or 1), so what is loaded is saved back unchanged.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -93,11 +94,37 @@ std::string Utf16LeToUtf8(const unsigned char *p, size_t units) {
 
 // ---- field visitors ---------------------------------------------------------------------
 
+using Options = ConversionOptions;
+
+// The values a stored integer may hold. Anything else cannot have come from the program.
+struct IntRange {
+    int32_t lo, hi;
+};
+constexpr IntRange kAnyInt{INT32_MIN, INT32_MAX};  // reserved fields: nothing reads them
+constexpr IntRange kFlag{0, 1};
+constexpr IntRange kTask{0, 1};                    // TaskKind (the third task is never offered)
+constexpr IntRange kThreeWay{0, 2};                // parse mode, outline position, mobi output, columns
+// A preview window side in pixels; 0 means never set. Window sides beyond the 16-bit range of
+// X11 coordinates cannot be shown.
+constexpr IntRange kWindowSide{0, 32767};
+
+constexpr uint64_t kAnyLength = UINT64_MAX;
+// The font scale and image DPI lists take at most 10 characters.
+constexpr uint64_t kListTextUnits = 10;
+
 class Writer {
 public:
-    void Int(int32_t value, const int32_t * = nullptr) { Put32(static_cast<uint32_t>(value)); }
-    void Str(const std::string &value) {
-        std::u16string units = Utf8ToUtf16(value);
+    explicit Writer(const Options &o) : o_(o) {}
+
+    void Int(int32_t Options::*field, IntRange = kAnyInt, int32_t Options::* = nullptr) {
+        Put32(static_cast<uint32_t>(o_.*field));
+    }
+    template <size_t N>
+    void Element(std::array<int32_t, N> Options::*field, size_t i) {
+        Put32(static_cast<uint32_t>((o_.*field)[i]));
+    }
+    void Str(std::string Options::*field, uint64_t = kAnyLength) {
+        std::u16string units = Utf8ToUtf16(o_.*field);
         bytes_.push_back('\xFF');
         Put16(0xFFFE);
         // Longer texts than 32 bits can count do not occur; cut rather than write a lie.
@@ -124,26 +151,54 @@ private:
     void Put32(uint32_t v) {
         for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
     }
+    const Options &o_;
     std::string bytes_;
 };
 
+// Reads the fields into the options, each assigned as soon as it is complete. A value outside its
+// range takes its default; reading goes on with the next field. A cut or malformed field ends the
+// reading, and it and the fields after it keep what they held.
 class Reader {
 public:
-    explicit Reader(const std::string &bytes)
-        : p_(reinterpret_cast<const unsigned char *>(bytes.data())), end_(p_ + bytes.size()) {}
+    Reader(const std::string &bytes, Options &o)
+        : o_(o), p_(reinterpret_cast<const unsigned char *>(bytes.data())), end_(p_ + bytes.size()) {}
 
-    bool Damaged() const { return damaged_; }
-
-    // `mirror` also receives the value (fileListTask sets listedTask as well).
-    void Int(int32_t &value, int32_t *mirror = nullptr) {
-        uint32_t v;
-        if (damaged_ || !Get32(v)) return Fail();
-        value = static_cast<int32_t>(v);
-        if (mirror) *mirror = value;
+    bool Damaged() const { return stopped_ || !problems_.empty(); }
+    // What was wrong, for the log.
+    std::string Problems() const {
+        std::string text = problems_;
+        if (stopped_)
+            text += (text.empty() ? "" : "; ") + std::string("cut or malformed at field ") + std::to_string(stopField_) +
+                    "; from there on the fields keep their values";
+        return text;
     }
 
-    void Str(std::string &value) {
-        if (damaged_) return;
+    // `mirror` also receives the value (fileListTask sets listedTask as well).
+    void Int(int32_t Options::*field, IntRange range = kAnyInt, int32_t Options::*mirror = nullptr) {
+        ++number_;
+        uint32_t v;
+        if (stopped_ || !Get32(v)) return Stop();
+        int32_t value = static_cast<int32_t>(v);
+        if (value < range.lo || value > range.hi) {
+            OutOfRange(std::to_string(value));
+            value = defaults_.*field;
+        }
+        o_.*field = value;
+        if (mirror) o_.*mirror = value;
+    }
+
+    template <size_t N>
+    void Element(std::array<int32_t, N> Options::*field, size_t i) {
+        ++number_;
+        uint32_t v;
+        if (stopped_ || !Get32(v)) return Stop();
+        (o_.*field)[i] = static_cast<int32_t>(v);
+    }
+
+    // `maxUnits`: the longest text the field may hold, in UTF-16 code units.
+    void Str(std::string Options::*field, uint64_t maxUnits = kAnyLength) {
+        ++number_;
+        if (stopped_) return;
         bool wide = false;
         uint64_t length = 0;
         int form = LengthPrefix(length);
@@ -152,18 +207,21 @@ public:
             form = LengthPrefix(length);
         }
         // A second marker is no length at all.
-        if (form != kLength) return Fail();
+        if (form != kLength) return Stop();
         uint64_t size = wide ? length * 2 : length;
         // A length beyond the end of the file is damage, never an allocation.
-        if (size > static_cast<uint64_t>(end_ - p_)) return Fail();
-        if (wide) {
-            value = Utf16LeToUtf8(p_, static_cast<size_t>(length));
+        if (size > static_cast<uint64_t>(end_ - p_)) return Stop();
+        if (length > maxUnits) {
+            OutOfRange(std::to_string(length) + " characters");
+            o_.*field = defaults_.*field;
+        } else if (wide) {
+            o_.*field = Utf16LeToUtf8(p_, static_cast<size_t>(length));
         } else {
             // Single-byte text: taken as Latin-1, whose bytes are the first 256 code points.
             std::string text;
             text.reserve(static_cast<size_t>(length) * 2);
             for (uint64_t i = 0; i < length; ++i) AppendUtf8(text, p_[i]);
-            value = std::move(text);
+            o_.*field = std::move(text);
         }
         p_ += size;
     }
@@ -208,63 +266,76 @@ private:
         p_ += 4;
         return true;
     }
-    void Fail() { damaged_ = true; }
+    void Stop() {
+        if (!stopped_) stopField_ = number_;
+        stopped_ = true;
+    }
+    void OutOfRange(const std::string &value) {
+        problems_ += (problems_.empty() ? "" : "; ") + std::string("field ") + std::to_string(number_) + " (" + value +
+                     ") is out of range and takes its default";
+    }
 
+    Options &o_;
+    const Options defaults_;
     const unsigned char *p_;
     const unsigned char *end_;
-    bool damaged_ = false;
+    int number_ = 0;  // the field being read, from 1
+    bool stopped_ = false;
+    int stopField_ = 0;
+    std::string problems_;
 };
 
-// The one list of the file's fields, in file order, used for writing and for reading.
-template <class Options, class Visitor>
-void VisitFields(Options &o, Visitor &v) {
-    v.Int(o.reserved1);                       // 1
-    v.Str(o.outputFolder);                    // 2
-    v.Str(o.pdfPassword);
-    v.Str(o.fontScaleText);
-    v.Str(o.imageDpiText);
-    v.Str(o.userPassword);
-    v.Str(o.bookTitle);
-    v.Str(o.bookCreator);
-    v.Str(o.bookSubject);                     // 9
-    v.Int(o.useSourceMetadata);               // 10
-    v.Str(o.bookAuthor);                      // 11
-    v.Int(o.fileListTask, &o.listedTask);     // 12
-    v.Int(o.reserved13);
-    v.Int(o.reserved14);
-    v.Int(o.ignoreImagesAll);                 // 15
-    v.Int(o.outputHiddenText);
-    v.Int(o.fixImageSize);
-    v.Int(o.compatibleKindle);
-    v.Int(o.createCover);                     // 19
-    v.Str(o.reserved20);
-    v.Int(o.reserved21);
-    v.Int(o.reserved22);
-    v.Int(o.sameAsSource);                    // 23
-    v.Int(o.useMyDocuments);
-    v.Int(o.overwriteExisting);
-    v.Int(o.reserved26);
-    v.Int(o.reserved27);
-    v.Int(o.reserved28);
-    v.Int(o.parseMode);                       // 29
-    for (auto &r : o.reserved30to38) v.Int(r);
-    v.Int(o.taskKind);                        // 39
-    for (auto &r : o.reserved40to42) v.Int(r);
-    v.Int(o.outputOutline);                   // 43
-    v.Int(o.importBookmarksToToc);
-    v.Int(o.outlinePosition);
-    v.Int(o.mobiCompression);
-    v.Int(o.columnMode);                      // 47
-    v.Int(o.noOutput);
-    v.Int(o.ignoreImages);
-    v.Int(o.ignoreVectorGraphics);
-    v.Int(o.paragraphCheck);
-    v.Int(o.alignCheck);
-    v.Int(o.ignoreLinks);                     // 53
-    v.Int(o.automationPreview);
-    v.Int(o.previewWidth);
-    v.Int(o.previewHeight);
-    v.Int(o.previewExpanded);                 // 57
+// The one list of the file's fields, in file order, with the values each may hold; used for
+// writing and for reading.
+template <class Visitor>
+void VisitFields(Visitor &v) {
+    v.Int(&Options::reserved1);                              // 1
+    v.Str(&Options::outputFolder);                           // 2
+    v.Str(&Options::pdfPassword);
+    v.Str(&Options::fontScaleText, kListTextUnits);
+    v.Str(&Options::imageDpiText, kListTextUnits);
+    v.Str(&Options::userPassword);
+    v.Str(&Options::bookTitle);
+    v.Str(&Options::bookCreator);
+    v.Str(&Options::bookSubject);                            // 9
+    v.Int(&Options::useSourceMetadata, kFlag);               // 10
+    v.Str(&Options::bookAuthor);                             // 11
+    v.Int(&Options::fileListTask, kTask, &Options::listedTask);  // 12
+    v.Int(&Options::reserved13);
+    v.Int(&Options::reserved14);
+    v.Int(&Options::ignoreImagesAll, kFlag);                 // 15
+    v.Int(&Options::outputHiddenText, kFlag);
+    v.Int(&Options::fixImageSize, kFlag);
+    v.Int(&Options::compatibleKindle, kFlag);
+    v.Int(&Options::createCover, kFlag);                     // 19
+    v.Str(&Options::reserved20);
+    v.Int(&Options::reserved21);
+    v.Int(&Options::reserved22);
+    v.Int(&Options::sameAsSource, kFlag);                    // 23
+    v.Int(&Options::useMyDocuments, kFlag);
+    v.Int(&Options::overwriteExisting, kFlag);
+    v.Int(&Options::reserved26);
+    v.Int(&Options::reserved27);
+    v.Int(&Options::reserved28);
+    v.Int(&Options::parseMode, kThreeWay);                   // 29
+    for (size_t i = 0; i < 9; ++i) v.Element(&Options::reserved30to38, i);
+    v.Int(&Options::taskKind, kTask);                        // 39
+    for (size_t i = 0; i < 3; ++i) v.Element(&Options::reserved40to42, i);
+    v.Int(&Options::outputOutline, kFlag);                   // 43
+    v.Int(&Options::importBookmarksToToc, kFlag);
+    v.Int(&Options::outlinePosition, kThreeWay);
+    v.Int(&Options::mobiCompression, kThreeWay);
+    v.Int(&Options::columnMode, kThreeWay);                  // 47
+    v.Int(&Options::noOutput, kFlag);
+    v.Int(&Options::ignoreImages, kFlag);
+    v.Int(&Options::ignoreVectorGraphics, kFlag);
+    v.Int(&Options::paragraphCheck, kFlag);
+    v.Int(&Options::alignCheck, kFlag);
+    v.Int(&Options::ignoreLinks, kFlag);                     // 53
+    v.Int(&Options::automationPreview, kFlag);
+    v.Int(&Options::previewWidth, kWindowSide);
+    v.Int(&Options::previewHeight, kWindowSide);
+    v.Int(&Options::previewExpanded, kFlag);                 // 57
 }
 
 // Reads at most kMaxFileBytes of a regular file. Anything else (missing, a folder, a pipe that
@@ -289,23 +360,24 @@ bool ReadSettingsBytes(const std::string &path, std::string &bytes) {
 std::string SettingsFile::DefaultPath() { return ConfigFolder() + "Option20110626.dat"; }
 
 std::string SettingsFile::Encode(const ConversionOptions &options) {
-    Writer writer;
-    VisitFields(options, writer);
+    Writer writer(options);
+    VisitFields(writer);
     return writer.Take();
 }
 
-int SettingsFile::Decode(const std::string &bytes, ConversionOptions &options) {
-    Reader reader(bytes);
-    VisitFields(options, reader);
+int SettingsFile::Decode(const std::string &bytes, ConversionOptions &options, std::string *problems) {
+    Reader reader(bytes, options);
+    VisitFields(reader);
+    if (problems) *problems = reader.Problems();
     return reader.Damaged() ? kDamaged : kComplete;
 }
 
 int SettingsFile::Load(ConversionOptions &options, const std::string &path) {
     std::string bytes;
     if (!ReadSettingsBytes(path, bytes)) return kUnreadable;
-    int result = Decode(bytes, options);
-    if (result == kDamaged)
-        LogWarning("settings file '" + path + "' is damaged; the fields after the damage keep their defaults");
+    std::string problems;
+    int result = Decode(bytes, options, &problems);
+    if (result == kDamaged) LogWarning("settings file '" + path + "' is damaged: " + problems);
     return result;
 }
 

@@ -180,3 +180,87 @@ TEST(LinkTarget, AddressesStoredWithoutSchemeReachTheTarget) {
     fz_drop_page(ctx, page);
     fz_drop_document(ctx, doc);
 }
+
+TEST(LinkTarget, OnlyAddressesThatLeadSomewhereAreUsable) {
+    for (const char *good : {"https://example.com/", "HTTP://Example.com/a?b=1&c=2", "www.example.org",
+                              "someone@example.org", "mailto:a@b.org", "mailto:?subject=x", "tel:+4930123",
+                              "file:///tmp/x.pdf", "file://host/x", "ftp://files.example.com/",
+                              "http://user@host.com:8080/x", "http://[::1]/", "www.example.com:8080/",
+                              "example.com/a b"})
+        EXPECT_TRUE(qm::IsUsableAddress(good)) << good;
+    // Empty, a scheme alone (what the engine reports for a /URI that is not a string is
+    // "file://"), a web address without a plain host, and a bare name that would point into
+    // the book at a file that does not exist.
+    for (const char *bad : {"", "file://", "http://", "https://", "HTTP://", "mailto:", "emailto:", "x:", "ftp:",
+                            "http:///", "http://?x", "http://#top", "http://:80/", "http://@/", "http:x",
+                            "http:/x", "http://host.com:abc/", "http://b\xC3\xBC" "cher.de/", " .x", "intranet",
+                            "   "})
+        EXPECT_FALSE(qm::IsUsableAddress(bad)) << bad;
+}
+
+// Links whose /URI is not a string, is empty, or holds a scheme alone: no anchor, the text under
+// them stays, and the converted book is valid.
+TEST(LinkTarget, UnusableTargetsGiveNoAnchorAndTheBookStaysValid) {
+    using Form = qmtest::PdfBuilder::UriForm;
+    struct Case {
+        Form form;
+        const char *uri;
+        const char *word;
+    };
+    const Case cases[] = {
+        {Form::Array, "https://example.com/array", "Arrayed"}, {Form::Number, "", "Numbered"},
+        {Form::Missing, "", "Missing"},                       {Form::String, "", "Emptied"},
+        {Form::String, "file://", "Filed"},                   {Form::String, "http://", "Schemed"},
+        {Form::String, "mailto:", "Mailed"},                  {Form::String, "intranet", "Named"},
+        {Form::String, "https://example.com/ok", "Working"},
+    };
+    qmtest::TempDir dir;
+    qmtest::PdfBuilder pdf;
+    pdf.AddPage();
+    double y = 720;
+    for (const Case &c : cases) {
+        pdf.Text(0, 72, y, c.word, 12);
+        pdf.LinkToUriObject(0, 70, y - 4, 200, y + 12, c.form, c.uri);
+        y -= 40;
+    }
+    ASSERT_TRUE(pdf.Save(dir.File("links.pdf")));
+
+    fz_context *ctx = qm::EngineContext();
+    fz_document *doc = fz_open_document(ctx, dir.File("links.pdf").c_str());
+    fz_page *page = fz_load_page(ctx, doc, 0);
+    std::vector<PageLink> links;
+    EXPECT_EQ(1, qm::LoadPageLinks(ctx, doc, page, links));
+    ASSERT_EQ(1u, links.size());
+    EXPECT_EQ("https://example.com/ok", links[0].uri);
+    fz_drop_page(ctx, page);
+    fz_drop_document(ctx, doc);
+
+    std::string out;
+    ASSERT_EQ(0, qmtest::RunCommand(qmtest::ShellQuote(QM_CLI_PATH) + " convert --links " +
+                                        qmtest::ShellQuote(dir.File("links.pdf")) + " -o " +
+                                        qmtest::ShellQuote(dir.Path()),
+                                    &out))
+        << out;
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File("links.epub"), &report)) << report;
+    std::string page1;
+    ASSERT_EQ(0, qmtest::RunCommand("unzip -p " + qmtest::ShellQuote(dir.File("links.epub")) + " OPS/page-1.html",
+                                    &page1));
+    // Every word is in the book; only the working link is an anchor (one per character).
+    std::string text;
+    for (size_t i = 0; i < page1.size(); ++i) {
+        if (page1[i] == '<') {
+            i = page1.find('>', i);
+            if (i == std::string::npos) break;
+            continue;
+        }
+        text += page1[i];
+    }
+    for (const Case &c : cases) EXPECT_NE(text.find(c.word), std::string::npos) << c.word << "\n" << page1;
+    size_t anchors = 0;
+    for (size_t at = page1.find("<a href="); at != std::string::npos; at = page1.find("<a href=", at + 1)) {
+        EXPECT_EQ(page1.compare(at, 32, "<a href=\"https://example.com/ok\""), 0) << page1.substr(at, 40);
+        ++anchors;
+    }
+    EXPECT_EQ(anchors, std::string("Working").size());
+}

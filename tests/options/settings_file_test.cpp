@@ -18,8 +18,8 @@ namespace {
 using qm::ConversionOptions;
 using qm::SettingsFile;
 
-// Options in which every stored field differs from its default, so a test can tell which fields
-// came from a file.
+// Options in which every stored field differs from its default and lies within its range, so a
+// test can tell which fields came from a file.
 ConversionOptions Distinct() {
     ConversionOptions o;
     o.outputFolder = "/srv/b\xC3\xBC" "cher/";  // "bücher"
@@ -32,15 +32,23 @@ ConversionOptions Distinct() {
     o.bookSubject = "Subject";
     o.bookAuthor = "Author";
     o.reserved20 = "other";
+    for (int32_t *flag : {&o.useSourceMetadata, &o.ignoreImagesAll, &o.outputHiddenText, &o.fixImageSize,
+                          &o.compatibleKindle, &o.createCover, &o.sameAsSource, &o.useMyDocuments,
+                          &o.overwriteExisting, &o.outputOutline, &o.importBookmarksToToc, &o.noOutput,
+                          &o.ignoreImages, &o.ignoreVectorGraphics, &o.paragraphCheck, &o.alignCheck,
+                          &o.ignoreLinks, &o.automationPreview, &o.previewExpanded})
+        *flag = 1 - *flag;
+    o.fileListTask = o.taskKind = 1;
+    o.parseMode = 2;
+    o.outlinePosition = 2;
+    o.mobiCompression = 2;
+    o.columnMode = 2;
+    o.previewWidth = 640;
+    o.previewHeight = 820;
+    // Reserved fields hold anything.
     int32_t v = 100;
-    for (int32_t *f : {&o.reserved1, &o.useSourceMetadata, &o.fileListTask, &o.reserved13, &o.reserved14,
-                       &o.ignoreImagesAll, &o.outputHiddenText, &o.fixImageSize, &o.compatibleKindle,
-                       &o.createCover, &o.reserved21, &o.reserved22, &o.sameAsSource, &o.useMyDocuments,
-                       &o.overwriteExisting, &o.reserved26, &o.reserved27, &o.reserved28, &o.parseMode,
-                       &o.taskKind, &o.outputOutline, &o.importBookmarksToToc, &o.outlinePosition,
-                       &o.mobiCompression, &o.columnMode, &o.noOutput, &o.ignoreImages,
-                       &o.ignoreVectorGraphics, &o.paragraphCheck, &o.alignCheck, &o.ignoreLinks,
-                       &o.automationPreview, &o.previewWidth, &o.previewHeight, &o.previewExpanded})
+    for (int32_t *f : {&o.reserved13, &o.reserved14, &o.reserved21, &o.reserved22, &o.reserved26, &o.reserved27,
+                       &o.reserved28})
         *f = v++;
     for (auto &r : o.reserved30to38) r = v++;
     for (auto &r : o.reserved40to42) r = -(v++);
@@ -310,6 +318,107 @@ TEST(SettingsFile, UnwritableLocationFailsQuietly) {
     ConversionOptions loaded;
     ASSERT_EQ(SettingsFile::Load(loaded, dir.File("s/Option20110626.dat")), SettingsFile::kComplete);
     EXPECT_EQ(loaded.bookTitle, "through the link");
+}
+
+// The integers with a range: their place in the file and the values they may hold.
+struct RangedInt {
+    int number;
+    int32_t ConversionOptions::*field;
+    int32_t lo, hi;
+};
+const RangedInt kRangedInts[] = {
+    {10, &ConversionOptions::useSourceMetadata, 0, 1},    {12, &ConversionOptions::fileListTask, 0, 1},
+    {15, &ConversionOptions::ignoreImagesAll, 0, 1},      {16, &ConversionOptions::outputHiddenText, 0, 1},
+    {17, &ConversionOptions::fixImageSize, 0, 1},         {18, &ConversionOptions::compatibleKindle, 0, 1},
+    {19, &ConversionOptions::createCover, 0, 1},          {23, &ConversionOptions::sameAsSource, 0, 1},
+    {24, &ConversionOptions::useMyDocuments, 0, 1},       {25, &ConversionOptions::overwriteExisting, 0, 1},
+    {29, &ConversionOptions::parseMode, 0, 2},            {39, &ConversionOptions::taskKind, 0, 1},
+    {43, &ConversionOptions::outputOutline, 0, 1},        {44, &ConversionOptions::importBookmarksToToc, 0, 1},
+    {45, &ConversionOptions::outlinePosition, 0, 2},      {46, &ConversionOptions::mobiCompression, 0, 2},
+    {47, &ConversionOptions::columnMode, 0, 2},           {48, &ConversionOptions::noOutput, 0, 1},
+    {49, &ConversionOptions::ignoreImages, 0, 1},         {50, &ConversionOptions::ignoreVectorGraphics, 0, 1},
+    {51, &ConversionOptions::paragraphCheck, 0, 1},       {52, &ConversionOptions::alignCheck, 0, 1},
+    {53, &ConversionOptions::ignoreLinks, 0, 1},          {54, &ConversionOptions::automationPreview, 0, 1},
+    {55, &ConversionOptions::previewWidth, 0, 32767},     {56, &ConversionOptions::previewHeight, 0, 32767},
+    {57, &ConversionOptions::previewExpanded, 0, 1},
+};
+
+TEST(SettingsFile, ValuesOutOfRangeTakeTheirDefaultAndTheOtherFieldsAreKept) {
+    const ConversionOptions saved = Distinct(), defaults;
+    for (const RangedInt &r : kRangedInts) {
+        const int64_t values[] = {int64_t{r.lo} - 1, int64_t{r.hi} + 1, INT32_MIN, INT32_MAX, r.lo, r.hi};
+        for (int64_t value : values) {
+            if (value < INT32_MIN || value > INT32_MAX) continue;
+            const bool inside = value >= r.lo && value <= r.hi;
+            ConversionOptions written = saved;
+            written.*r.field = static_cast<int32_t>(value);
+            ConversionOptions expected = written;
+            if (!inside) expected.*r.field = defaults.*r.field;
+            ConversionOptions loaded;
+            std::string problems;
+            ASSERT_EQ(SettingsFile::Decode(SettingsFile::Encode(written), loaded, &problems),
+                      inside ? SettingsFile::kComplete : SettingsFile::kDamaged)
+                << "field " << r.number << " = " << value;
+            const auto got = Fields(loaded), want = Fields(expected);
+            for (size_t k = 0; k < got.size(); ++k)
+                ASSERT_EQ(got[k].value, want[k].value) << "field " << r.number << " = " << value << ": field " << k + 1;
+            EXPECT_EQ(loaded.listedTask, loaded.fileListTask);
+            if (!inside) {
+                EXPECT_NE(problems.find("field " + std::to_string(r.number) + " (" + std::to_string(value) + ")"),
+                          std::string::npos)
+                    << problems;
+            }
+        }
+    }
+}
+
+TEST(SettingsFile, ParseModeSevenLoadsAsAutomaticAndIsReportedDamaged) {
+    qmtest::TempDir dir;
+    ConversionOptions written = Distinct();
+    written.parseMode = 7;
+    written.bookTitle = "after the check";
+    ASSERT_TRUE(qm::WriteFile(dir.File("Option20110626.dat"), SettingsFile::Encode(written)));
+    qm::LogCapture log;
+    ConversionOptions loaded;
+    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("Option20110626.dat")), SettingsFile::kDamaged);
+    EXPECT_EQ(loaded.parseMode, static_cast<int32_t>(qm::ParseMode::Automatic));
+    // The fields before and after it are the file's.
+    EXPECT_EQ(loaded.bookTitle, "after the check");
+    EXPECT_EQ(loaded.taskKind, written.taskKind);
+    EXPECT_EQ(loaded.previewHeight, written.previewHeight);
+    EXPECT_NE(log.Text().find("damaged"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("field 29 (7)"), std::string::npos) << log.Text();
+    // Saving writes the repaired value back.
+    ASSERT_EQ(SettingsFile::Save(loaded, dir.File("Option20110626.dat")), 0);
+    ConversionOptions again;
+    EXPECT_EQ(SettingsFile::Load(again, dir.File("Option20110626.dat")), SettingsFile::kComplete);
+}
+
+TEST(SettingsFile, ListTextsLongerThanTheirListsTakeTheirDefault) {
+    const ConversionOptions defaults;
+    ConversionOptions written = Distinct();
+    written.fontScaleText = "1.23456789";        // ten characters: kept
+    written.imageDpiText = "72.00000001";        // eleven: too long
+    ConversionOptions loaded;
+    std::string problems;
+    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(written), loaded, &problems), SettingsFile::kDamaged);
+    EXPECT_EQ(loaded.fontScaleText, "1.23456789");
+    EXPECT_EQ(loaded.imageDpiText, defaults.imageDpiText);
+    EXPECT_EQ(loaded.bookTitle, written.bookTitle);  // the next string is read from the right place
+    EXPECT_EQ(loaded.previewExpanded, written.previewExpanded);
+    EXPECT_NE(problems.find("field 5 (11 characters)"), std::string::npos) << problems;
+
+    // The same in the single-byte string form, and a character beyond 16 bits counts as two.
+    std::string bytes = SettingsFile::Encode(EmptyStrings());
+    const std::string narrow = Bytes({11}) + "1.000000001";
+    bytes.replace(4 + 2 * 4, 4, narrow);  // fontScaleText, after the int and two empty strings
+    ConversionOptions fromNarrow;
+    EXPECT_EQ(SettingsFile::Decode(bytes, fromNarrow), SettingsFile::kDamaged);
+    EXPECT_EQ(fromNarrow.fontScaleText, defaults.fontScaleText);
+    EXPECT_EQ(fromNarrow.imageDpiText, "");
+    ConversionOptions wide = EmptyStrings();
+    wide.fontScaleText = "1.0000000\xF0\x9F\x93\x96";  // nine plus a surrogate pair
+    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(wide), loaded), SettingsFile::kDamaged);
 }
 
 } // namespace

@@ -205,6 +205,11 @@ void PdfBuilder::LinkToUri(int page, double x0, double y0, double x1, double y1,
     links_.push_back(Link{page, x0, y0, x1, y1, -1, uri});
 }
 
+void PdfBuilder::LinkToUriObject(int page, double x0, double y0, double x1, double y1, UriForm form,
+                                 const std::string &uri) {
+    links_.push_back(Link{page, x0, y0, x1, y1, -1, uri, static_cast<int>(form)});
+}
+
 bool PdfBuilder::Build() {
     if (impl_->built) return impl_->doc != nullptr;
     impl_->built = true;
@@ -352,7 +357,7 @@ bool PdfBuilder::Build() {
             fz_catch(ctx) fz_rethrow(ctx);
         }
         for (const Link &l : links_) {
-            if (l.target < 0 && !HasUriScheme(l.uri)) {
+            if (l.target < 0 && (l.form >= 0 || !HasUriScheme(l.uri))) {
                 // The engine's link maker turns an address without scheme into a file link, so
                 // such an annotation is written by hand, as PDF producers store bare addresses.
                 pdf_obj *pageObj = pdf_lookup_page_obj(ctx, doc, l.page);
@@ -363,7 +368,22 @@ bool PdfBuilder::Build() {
                     pdf_dict_put_rect(ctx, annot, PDF_NAME(Rect), fz_make_rect(l.x0, l.y0, l.x1, l.y1));
                     pdf_obj *action = pdf_dict_put_dict(ctx, annot, PDF_NAME(A), 2);
                     pdf_dict_put(ctx, action, PDF_NAME(S), PDF_NAME(URI));
-                    pdf_dict_put_string(ctx, action, PDF_NAME(URI), l.uri.c_str(), l.uri.size());
+                    switch (l.form) {
+                    case static_cast<int>(UriForm::Array): {
+                        pdf_obj *array = pdf_new_array(ctx, doc, 1);
+                        pdf_dict_put_drop(ctx, action, PDF_NAME(URI), array);
+                        pdf_array_push_string(ctx, array, l.uri.c_str(), l.uri.size());
+                        break;
+                    }
+                    case static_cast<int>(UriForm::Number):
+                        pdf_dict_put_int(ctx, action, PDF_NAME(URI), 7);
+                        break;
+                    case static_cast<int>(UriForm::Missing):
+                        break;
+                    default:
+                        pdf_dict_put_string(ctx, action, PDF_NAME(URI), l.uri.c_str(), l.uri.size());
+                        break;
+                    }
                     pdf_obj *annots = pdf_dict_get(ctx, pageObj, PDF_NAME(Annots));
                     if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, pageObj, PDF_NAME(Annots), 1);
                     pdf_array_push(ctx, annots, annot);

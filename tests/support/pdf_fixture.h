@@ -52,6 +52,11 @@ public:
     // Link areas in page user space.
     void LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage);
     void LinkToUri(int page, double x0, double y0, double x1, double y1, const std::string &uri);
+    // A URI link annotation written by hand, its /URI entry in the given form: a string stored
+    // exactly as given (whatever scheme it has), an array holding that string, a number, or none.
+    enum class UriForm { String, Array, Number, Missing };
+    void LinkToUriObject(int page, double x0, double y0, double x1, double y1, UriForm form,
+                         const std::string &uri = std::string());
 
     // Writes the document; false on failure. May be called more than once (e.g. plain, then
     // encrypted) once all content is added.
@@ -74,6 +79,7 @@ private:
         double x0, y0, x1, y1;
         int target;
         std::string uri;
+        int form = -1;  // a UriForm for links written by hand, -1 otherwise
     };
     struct OutlineEntry {
         std::string title;
