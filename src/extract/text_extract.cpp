@@ -367,8 +367,19 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
             const TextChar &ch = span.chars[i];
             if (ch.unicode == '-' && dropTrailingHyphen && s == lastSpan && i + 1 == span.chars.size()) break;
             // A character outside every link area is never inside an anchor; consecutive
-            // characters of one link share one anchor.
-            SwitchAnchor(output, linking ? FindLinkForChar(*output.links, ch.box) : nullptr);
+            // characters of one link share one anchor. A blank neither starts nor ends one (a
+            // link of nothing but a blank has no name to announce): it joins the anchor only
+            // between two characters of its link.
+            const PageLink *link = linking ? FindLinkForChar(*output.links, ch.box) : nullptr;
+            if (ch.unicode == ' ') {
+                if (link && link == output.openLink) {
+                    output.pendingGap += ' ';
+                    output.lastChar = ' ';
+                    continue;
+                }
+                link = nullptr;
+            }
+            SwitchAnchor(output, link);
             size_t before = out.size();
             AppendXhtmlChar(out, ch.unicode);
             if (out.size() != before) output.lastChar = ch.unicode;

@@ -98,8 +98,8 @@ struct RunTextOutput {
 };
 
 // Writes the text of one text item: one anchor around each stretch of consecutive characters
-// that the same link covers, one space per line end, and, with dropTrailingHyphen, without a "-"
-// that ends the run. `width` is not used.
+// that the same link covers (blanks only between two of them), one space per line end, and, with
+// dropTrailingHyphen, without a "-" that ends the run. `width` is not used.
 void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen);
 // One separator between two runs: an ordinary (breakable) space or a no-break space. While an
 // anchor is open it waits: the next run puts it inside the anchor when its first character

@@ -107,6 +107,21 @@ TEST(LinkTarget, OneAnchorAroundEachStretchOfOneLink) {
     output.links = nullptr;
     qm::WriteRunText(output, item, 0, false);
     EXPECT_EQ("xabcx", out);
+
+    // Blanks inside a link stay in its anchor; blanks at its edges, or alone in a link area, get
+    // none.
+    qmtest::SyntheticText words(20);
+    words.Word("x a b x y", 0, 100);
+    const auto &w = words.command.text->glyphs;
+    auto at = [&](int i) { return static_cast<int>(w[static_cast<size_t>(i)].x); };
+    links.resize(2);
+    links[0].area = qm::IntBox{at(1) + 1, 80, at(6) - 1, 130};  // " a b "
+    links[1].area = qm::IntBox{at(7), 80, at(8), 130};          // " "
+    out.clear();
+    output.links = &links;
+    item = words.Item();
+    qm::WriteRunText(output, item, 0, false);
+    EXPECT_EQ("x <a href=\"page-16.html#page-17\">a b</a> x y", out);
 }
 
 TEST(LinkTarget, AnAnchorGoesOnIntoTheNextRunOnlyWhileItsLinkDoes) {

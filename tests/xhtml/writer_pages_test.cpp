@@ -35,16 +35,6 @@ std::vector<std::string> Words(const std::vector<std::string> &lines) {
     return all;
 }
 
-// Width of a Helvetica text in points.
-double HelveticaWidth(const std::string &text, double size) {
-    fz_context *ctx = qm::EngineContext();
-    fz_font *font = fz_new_base14_font(ctx, "Helvetica");
-    double w = 0;
-    for (unsigned char c : text) w += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, c), 0);
-    fz_drop_font(ctx, font);
-    return w * size;
-}
-
 // Lines set flush on both edges (word spacing), the last one left as it is.
 void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width, const std::vector<std::string> &lines,
                double size = 11, double leading = 14) {
@@ -52,7 +42,7 @@ void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string &l = lines[i];
         size_t blanks = static_cast<size_t>(std::count(l.begin(), l.end(), ' '));
-        double tw = (i + 1 < lines.size() && blanks) ? (width - HelveticaWidth(l, size)) / blanks : 0;
+        double tw = (i + 1 < lines.size() && blanks) ? (width - qmtest::PdfBuilder::TextWidth(l, size, "Helvetica")) / blanks : 0;
         std::ostringstream op;
         op << "BT /" << f << " " << size << " Tf " << tw << " Tw " << x << " " << y - leading * i << " Td (" << l
            << ") Tj ET\n";
@@ -183,10 +173,20 @@ TEST_F(WriterPages, WordsOfGeneratedPagesInReadingOrder) {
                                 "\xCE\xBA\xCE\xB5\xCE\xAF\xCE\xBC\xCE\xB5\xCE\xBD\xCE\xBF fish flow office")),
               Words(PageText(file, 5)));
 
-    // Anchors: existing schemes kept as they are, the first page's file for the page link.
+    // Anchors: existing schemes kept as they are, the first page's file for the page link; one
+    // anchor for each link, around all of its words.
     EXPECT_NE(std::string::npos, file.find("href=\"https://www.example.org/\"")) << file;
     EXPECT_NE(std::string::npos, file.find("href=\"mailto:someone@example.org\""));
-    EXPECT_NE(std::string::npos, file.find("href=\"page-1.html#page-1\""));
+    EXPECT_NE(std::string::npos, file.find("href=\"page-1.html#page-1\">Back to the start</a>"));
+    size_t anchors = 0;
+    for (size_t at = file.find("<a href="); at != std::string::npos; at = file.find("<a href=", at + 1)) ++anchors;
+    EXPECT_EQ(3u, anchors) << file;
+    // Runs on one line are parted by an ordinary space first, where a narrow screen may wrap the
+    // line; only a wider gap adds no-break spaces after it.
+    const std::string runs = PageText(file, 4);
+    EXPECT_EQ(4, std::count(runs.begin(), runs.end(), ' ')) << runs;
+    for (size_t at = runs.find("\xC2\xA0"); at != std::string::npos; at = runs.find("\xC2\xA0", at + 2))
+        EXPECT_TRUE(at > 0 && (runs[at - 1] == ' ' || runs.compare(at - 2, 2, "\xC2\xA0") == 0)) << runs;
     // Styles of the runs.
     EXPECT_NE(std::string::npos, file.find(" bold\">bold<")) << file;
     EXPECT_NE(std::string::npos, file.find(" italic\">italic<"));
