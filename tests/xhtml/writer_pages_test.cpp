@@ -42,7 +42,8 @@ void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string &l = lines[i];
         size_t blanks = static_cast<size_t>(std::count(l.begin(), l.end(), ' '));
-        double tw = (i + 1 < lines.size() && blanks) ? (width - qmtest::PdfBuilder::TextWidth(l, size, "Helvetica")) / blanks : 0;
+        double natural = qmtest::PdfBuilder::TextWidth(l, size, "Helvetica");
+        double tw = (i + 1 < lines.size() && blanks) ? (width - natural) / blanks : 0;
         std::ostringstream op;
         op << "BT /" << f << " " << size << " Tf " << tw << " Tw " << x << " " << y - leading * i << " Td (" << l
            << ") Tj ET\n";
