@@ -3,6 +3,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cmath>
 
 #include "extract/links.h"
@@ -53,7 +54,89 @@ float GlyphAdvance(fz_context *ctx, fz_font *font, int gid) {
     return adv;
 }
 
+// Pen geometry of one text run in page space.
+struct RunPen {
+    fz_point start{};  // origin of the first glyph
+    fz_point end{};    // where the last glyph leaves the pen
+    fz_point unit{};   // along the baseline, length 1
+    float size = 0;    // font size in page units
+    fz_font *font = nullptr;
+};
+
+// False for runs without pen geometry to judge by: no glyph of their own, vertical writing,
+// degenerate matrices.
+bool PenOfRun(fz_context *ctx, const PageItem &item, RunPen &pen) {
+    if (!item.command || !item.command->text) return false;
+    const CapturedText &text = *item.command->text;
+    if (text.writingMode != 0) return false;
+    const int n = static_cast<int>(text.glyphs.size());
+    const int from = std::max(0, item.firstGlyph);
+    const int to = static_cast<int>(std::min<long long>(n, static_cast<long long>(item.firstGlyph) + item.glyphCount));
+    const GlyphRecord *first = nullptr, *last = nullptr;
+    for (int k = from; k < to; ++k) {
+        const GlyphRecord &g = text.glyphs[static_cast<size_t>(k)];
+        if (g.glyphId < 0) continue;
+        if (!first) first = &g;
+        last = &g;
+    }
+    if (!first) return false;
+    const fz_matrix &transform = item.command->transform;
+    fz_matrix base = text.matrix;
+    base.e = base.f = 0;
+    base = fz_concat(base, transform);
+    fz_point dir = fz_transform_vector(fz_make_point(1, 0), base);
+    float length = std::hypot(dir.x, dir.y);
+    pen.size = fz_matrix_expansion(base);
+    if (!(length > 0) || !std::isfinite(length) || !(pen.size > 0) || !std::isfinite(pen.size)) return false;
+    pen.unit = fz_make_point(dir.x / length, dir.y / length);
+    pen.start = fz_transform_point(fz_make_point(first->x, first->y), transform);
+    fz_point origin = fz_transform_point(fz_make_point(last->x, last->y), transform);
+    float adv = GlyphAdvance(ctx, text.font, last->glyphId);
+    pen.end = fz_make_point(origin.x + dir.x * adv, origin.y + dir.y * adv);
+    pen.font = text.font;
+    return std::isfinite(pen.start.x) && std::isfinite(pen.start.y) && std::isfinite(pen.end.x) &&
+           std::isfinite(pen.end.y);
+}
+
 } // namespace
+
+float WordGapThreshold(fz_font *font, float size) {
+    float blank = 0.3f;
+    if (font) {
+        fz_context *ctx = EngineContext();
+        float adv = 0;
+        fz_var(adv);
+        fz_try(ctx) {
+            int gid = fz_encode_character(ctx, font, ' ');
+            if (gid > 0) adv = fz_advance_glyph(ctx, font, gid, 0);
+        }
+        fz_catch(ctx) adv = 0;
+        if (std::isfinite(adv) && adv > 0.05f && adv <= 1.0f) blank = adv;
+    }
+    return std::clamp(blank * 0.5f, 0.1f, 0.3f) * size;
+}
+
+RunGap JudgeRunGap(const PageItem &a, const PageItem &b) {
+    fz_context *ctx = EngineContext();
+    RunPen pa, pb;
+    if (!PenOfRun(ctx, a, pa) || !PenOfRun(ctx, b, pb)) return RunGap::Unknown;
+    // Runs turned against each other have no common line to measure along.
+    if (pa.unit.x * pb.unit.x + pa.unit.y * pb.unit.y < 0.95f) return RunGap::Unknown;
+    const float dx = pb.start.x - pa.end.x, dy = pb.start.y - pa.end.y;
+    const float along = dx * pa.unit.x + dy * pa.unit.y;
+    const float across = std::fabs(dx * pa.unit.y - dy * pa.unit.x);
+    // Superscripts and subscripts stay within about half the larger size of their line; the
+    // next line is a whole line height away.
+    if (across > 0.7f * std::max(pa.size, pb.size)) return RunGap::Line;
+    // The gap may be either font's blank: the narrower one decides, so that a typewriter face
+    // next to a proportional one does not swallow the proportional face's tight gaps.
+    const float threshold = std::min(WordGapThreshold(pa.font, pa.size), WordGapThreshold(pb.font, pb.size));
+    if (along >= threshold) return RunGap::Word;
+    // Overhangs, accents and scripts set back over a letter move back by less than an em; a run
+    // that starts further back is another piece of the line (text set right to left of it).
+    if (along <= -std::max(pa.size, pb.size)) return RunGap::Word;
+    return RunGap::None;
+}
 
 IntBox SplitBox(const IntBox &box, int n, int k) {
     if (n <= 0) return box;
@@ -145,6 +228,9 @@ int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, 
     fz_point normDir = dirLength > 0 ? fz_make_point(dir.x / dirLength, dir.y / dirLength) : fz_make_point(0, 0);
     const float size = fz_matrix_expansion(base);
 
+    // A forward move along the line of at least this much parts two words (horizontal text).
+    const float wordGap = wmode == 0 ? WordGapThreshold(font, size) : 0;
+
     fz_rect previous = fz_make_rect(0, 0, 0, 0);
     int multi = 1;
     for (int i = first; i < first + count; ++i) {
@@ -170,9 +256,12 @@ int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, 
         float dist = std::hypot(delta.x, delta.y);
         if (dist > 0) {
             float dot = (delta.x / dist) * normDir.x + (delta.y / dist) * normDir.y;
+            // delta points back from the new origin to the pen: a word gap moves the pen forward
+            // (dot near -1); moves back (kerned pairs, accents set over their letter) part nothing.
+            bool gap = wmode == 0 ? (dot < -0.95f && dist >= wordGap) : (std::fabs(dot) > 0.95f && dist > size * 0.2f);
             if (dist > size * 0.9f) {
                 AddLineEnd(chain, font, size, wmode);
-            } else if (std::fabs(dot) > 0.95f && dist > size * 0.2f) {
+            } else if (gap) {
                 const TextSpan &tail = chain.Tail();
                 if (!tail.chars.empty() && tail.chars.back().unicode != 32)
                     AddChar(chain, font, size, wmode, 32, RoundOut(fz_transform_rect(fz_make_rect(-0.2f, 0, 0, 1), trm)));
@@ -214,6 +303,44 @@ void AppendXhtmlChar(std::string &out, int ch) {
     out.append(buf, static_cast<size_t>(fz_runetochar(buf, ch)));
 }
 
+namespace {
+
+// Before a character: keeps the open anchor when the character continues its link (separators
+// waiting after the anchor then go inside it), else closes it and opens the character's own.
+void SwitchAnchor(RunTextOutput &output, const PageLink *link) {
+    if (link && link == output.openLink) {
+        *output.file += output.pendingGap;
+        output.pendingGap.clear();
+        return;
+    }
+    CloseRunAnchor(output);
+    if (!link) return;
+    std::string &out = *output.file;
+    out += "<a href=\"";
+    WriteLinkTarget(out, *link, output.pageCount, output.pagesPerFile);
+    out += "\">";
+    output.openLink = link;
+}
+
+} // namespace
+
+void CloseRunAnchor(RunTextOutput &output) {
+    if (!output.file) return;
+    if (output.openLink) *output.file += "</a>";
+    output.openLink = nullptr;
+    *output.file += output.pendingGap;
+    output.pendingGap.clear();
+}
+
+void WriteRunGap(RunTextOutput &output, bool breakable) {
+    if (!output.file) return;
+    // The character reference is the same no-break space as the named entity, but it needs no
+    // DTD, so the page is well-formed for every XML reader, not only validating ones.
+    const char *text = breakable ? " " : "&#160;";
+    (output.openLink ? output.pendingGap : *output.file) += text;
+    output.lastChar = breakable ? ' ' : 0xA0;
+}
+
 void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen) {
     (void)width;
     if (!output.file || !item.command || !item.command->text) return;
@@ -236,28 +363,34 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
     const bool linking = output.links && !output.links->empty();
     for (size_t s = 0; s < chain.spans.size(); ++s) {
         const TextSpan &span = chain.spans[s];
-        bool anchorOpen = false;
         for (size_t i = 0; i < span.chars.size(); ++i) {
             const TextChar &ch = span.chars[i];
             if (ch.unicode == '-' && dropTrailingHyphen && s == lastSpan && i + 1 == span.chars.size()) break;
+            // A character outside every link area is never inside an anchor; consecutive
+            // characters of one link share one anchor. A blank neither starts nor ends one (a
+            // link of nothing but a blank has no name to announce): it joins the anchor only
+            // between two characters of its link.
             const PageLink *link = linking ? FindLinkForChar(*output.links, ch.box) : nullptr;
-            // Every linked character gets an anchor of its own; an anchor is closed before the
-            // next character, so a character outside every link area is never inside one.
-            if (anchorOpen) {
-                out += "</a>";
-                anchorOpen = false;
+            if (ch.unicode == ' ') {
+                if (link && link == output.openLink) {
+                    output.pendingGap += ' ';
+                    output.lastChar = ' ';
+                    continue;
+                }
+                link = nullptr;
             }
-            if (link) {
-                out += "<a href=\"";
-                WriteLinkTarget(out, *link, output.pageCount, output.pagesPerFile);
-                out += "\">";
-                anchorOpen = true;
-            }
+            SwitchAnchor(output, link);
+            size_t before = out.size();
             AppendXhtmlChar(out, ch.unicode);
+            if (out.size() != before) output.lastChar = ch.unicode;
         }
-        if (anchorOpen) out += "</a>";
-        if (span.endsLine) out += ' ';
+        // A line end inside the run: a space, inside the anchor only when the link goes on.
+        if (span.endsLine) {
+            (output.openLink ? output.pendingGap : out) += ' ';
+            output.lastChar = ' ';
+        }
     }
+    if (!output.continueAnchors) CloseRunAnchor(output);
 }
 
 } // namespace qm

@@ -50,6 +50,24 @@ void AddLineEnd(TextSpanChain &chain, fz_font *font, float size, int writingMode
 // Gives the last n characters of the tail the n slices of box (nothing when it holds fewer).
 void DivideChars(TextSpanChain &chain, int n, const IntBox &box);
 
+// The smallest forward move of the pen, in page units, that parts two words set in `font` at
+// `size`: half the font's own blank, kept between 0.1 and 0.3 of the size. Tight justified lines
+// shrink word gaps to about two thirds of the blank, while kerning and italic corrections stay
+// well below half of it. A font without a usable blank counts as having one of 0.3 em.
+float WordGapThreshold(fz_font *font, float size);
+
+// How the pen moved from where one text run left it to the first glyph of the next run.
+enum class RunGap {
+    Unknown,  // no pen geometry to judge by (vertical or rotated against each other, no glyphs)
+    None,     // kerning, an italic correction, a superscript: the words go on
+    Word,     // a word gap along the line, or a jump back of more than an em
+    Line,     // the next run lies on another baseline
+};
+// Judges the pen move from the end of run `a` to the start of run `b` (two text items) by the
+// fonts' own word gaps; their ink boxes play no part, so overhanging italics and tight lines
+// are read as the typesetter set them.
+RunGap JudgeRunGap(const PageItem &a, const PageItem &b);
+
 // Appends glyphs first .. first + count - 1 of `text` to the chain. `transform` takes the
 // command's coordinates to page space; `pen` is where the previous glyph left the pen, (-1, -1)
 // for none, and is updated. A range beyond the command's glyphs is reported through `prompt`
@@ -61,17 +79,33 @@ int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, 
 // the markup characters are escaped, everything from 128 up is UTF-8.
 void AppendXhtmlChar(std::string &out, int ch);
 
-// Where the characters of a run go and which links cover them.
+// Where the characters of a run go and which links cover them. One output serves the runs that
+// are written one after another into the same open span: an anchor is left open at the end of a
+// run, so that the next run's characters of the same link continue it.
 struct RunTextOutput {
     std::string *file = nullptr;               // XHTML being written
     const std::vector<PageLink> *links = nullptr; // null or empty: no anchors
     int pageCount = 0;                         // for the targets of links inside the document
     int pagesPerFile = 15;
     UserPrompt *prompt = nullptr;              // null: the default prompt
+    // Leave the last anchor of a run open for the next run (the caller then closes it with
+    // CloseRunAnchor); otherwise every run closes its own anchors.
+    bool continueAnchors = false;
+    // Writing state between runs.
+    const PageLink *openLink = nullptr;        // the link of the anchor left open
+    std::string pendingGap;                    // separators written after an open anchor
+    int lastChar = 0;                          // last character written (0: none yet)
 };
 
-// Writes the text of one text item: anchors around linked characters, one space per line end,
-// and, with dropTrailingHyphen, without a "-" that ends the run. `width` is not used.
+// Writes the text of one text item: one anchor around each stretch of consecutive characters
+// that the same link covers (blanks only between two of them), one space per line end, and, with
+// dropTrailingHyphen, without a "-" that ends the run. `width` is not used.
 void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool dropTrailingHyphen);
+// One separator between two runs: an ordinary (breakable) space or a no-break space. While an
+// anchor is open it waits: the next run puts it inside the anchor when its first character
+// continues the link, else after the anchor.
+void WriteRunGap(RunTextOutput &output, bool breakable);
+// Closes an open anchor and writes the separators waiting after it. Call before any markup.
+void CloseRunAnchor(RunTextOutput &output);
 
 } // namespace qm

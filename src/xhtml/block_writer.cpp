@@ -35,6 +35,24 @@ int FirstUnicode(const PageItem &item) {
     return i < g.size() ? g[i].unicode : 0;
 }
 
+// Separators between two runs on one line. A white gap of half an em or more is kept as wide as
+// it is: one separator per em, plus one. Narrower gaps, and runs whose ink touches or overlaps,
+// are judged by the pen: a word gap or a move to another baseline is one separator (none where
+// the text has a blank there already, or breaks after a hyphen), kerning none.
+int RunSeparators(const PageItem &item, const PageItem &next, int cw) {
+    const long long gap = static_cast<long long>(next.viewBox.x0) - item.viewBox.x1;
+    const int byInk = gap > 0 ? static_cast<int>(std::min<long long>(gap / cw + 1, 100000)) : 0;
+    if (gap * 2 >= cw) return byInk;
+    const int last = LastUnicode(item), first = FirstUnicode(next);
+    switch (JudgeRunGap(item, next)) {
+    case RunGap::Unknown: return byInk;
+    case RunGap::None: return 0;
+    case RunGap::Word: return (last == ' ' || first == ' ') ? 0 : 1;
+    case RunGap::Line: return (last == ' ' || first == ' ' || last == '-') ? 0 : 1;
+    }
+    return byInk;
+}
+
 bool HasArea(const IntBox &b) { return b.x1 > b.x0 && b.y1 > b.y0; }
 
 IntBox Union(bool &any, const IntBox &acc, const IntBox &b) {
@@ -60,10 +78,6 @@ const char *DivTag(int align) {
     default: return "<div style=\"text-align:center;\">";
     }
 }
-
-// Fill between runs. The character reference is the same no-break space as the named entity,
-// but it needs no DTD, so the page is well-formed for every XML reader, not only validating ones.
-constexpr const char *kFillSpace = "&#160;";
 
 } // namespace
 
@@ -204,12 +218,15 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
     if (page_.options.alignCheck)
         align = BlockAlignment(page_, blocks, index, count, s.lineCount, s.leftAligned, s.rightAligned);
 
+    // One output for the whole block: an anchor may go on from one run to the next while they
+    // share a span; it is closed before any markup.
     RunTextOutput output;
     output.file = &file_;
     output.links = setup_.links;
     output.pageCount = setup_.pageCount;
     output.pagesPerFile = PagesPerFile(setup_.job);
     output.prompt = setup_.prompt;
+    output.continueAnchors = true;
     if (setup_.job && setup_.job->ignoreLinks) output.links = nullptr;
 
     for (const BlockMember *m = s.block->first; m; m = m->next) {
@@ -236,6 +253,7 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         }
 
         if (it->mark == 2) {
+            CloseRunAnchor(output);
             WriteCentredPicture(it->outputBox);
             ++s.itemCount;
             continue;
@@ -243,17 +261,23 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         int n = 0;
         bool dropHyphen = false;
         bool end = EndOfLine(n, dropHyphen);
-        if (!s.paragraphOpen) OpenParagraph(align);
+        if (!s.paragraphOpen) {
+            CloseRunAnchor(output);
+            OpenParagraph(align);
+        }
         if (!s.spanOpen) {
+            CloseRunAnchor(output);
             OpenSpan();
             s.spanOpen = true;
         }
         WriteRunText(output, *it, cw, dropHyphen);
         if (!s.nextItem || s.nextItem->mark || !SameStyle(it->command, s.nextItem->command)) {
+            CloseRunAnchor(output);
             file_ += "</span>";
             s.spanOpen = false;
         }
         if (end) {
+            CloseRunAnchor(output);
             if (s.spanOpen) file_ += "</span>";
             s.spanOpen = false;
             file_ += "</p>\n";
@@ -262,10 +286,18 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
                 file_ += "<div style=\"height:" + std::to_string(static_cast<long long>(n) * cw) +
                          "px;width:1px;\"></div>\n";
         } else {
-            for (int k = 0; k < n; ++k) file_ += kFillSpace;
+            // The first separator is an ordinary space, where a reading system may wrap the line;
+            // further ones are no-break spaces that keep a wider gap as wide as it was. Next to a
+            // blank of the text itself an ordinary space would merge with it and narrow the gap.
+            const PageItem *following = s.nextItem;
+            if (!following && s.nextBlock && s.nextBlock->first && !s.nextBlock->first->isGroup)
+                following = s.nextBlock->first->item;
+            const bool blankBeside = output.lastChar == ' ' || (following && FirstUnicode(*following) == ' ');
+            for (int k = 0; k < n; ++k) WriteRunGap(output, k == 0 && !blankBeside);
         }
         ++s.itemCount;
     }
+    CloseRunAnchor(output);
 }
 
 void BlockWriter::BlockStatistics() {
@@ -351,10 +383,7 @@ bool BlockWriter::EndOfLine(int &count, bool &dropHyphen) {
     FirstGlyph fg = FirstGlyphBox(item, page_.viewTransform);
     const int cw = std::max(1, fg.box.Width());
     const int lineHeight = std::max(1, fg.box.Height());
-    auto gapSpaces = [&](const PageItem &next) {
-        int gap = next.viewBox.x0 - item.viewBox.x1;
-        return gap > 0 ? gap / cw + 1 : 0;
-    };
+    auto gapSpaces = [&](const PageItem &next) { return RunSeparators(item, next, cw); };
 
     if (!s.nextItem) {
         const TextBlock *nb = s.nextBlock;

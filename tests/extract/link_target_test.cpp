@@ -85,27 +85,76 @@ TEST(LinkTarget, CharactersInLinkAreas) {
     EXPECT_EQ(nullptr, qm::FindLinkForChar(links, qm::IntBox{12, 19, 15, 25}));
 }
 
-TEST(LinkTarget, EachLinkedCharacterGetsItsOwnAnchor) {
+TEST(LinkTarget, OneAnchorAroundEachStretchOfOneLink) {
     qmtest::SyntheticText t(10);
-    t.Word("xabx", 0, 100);
+    t.Word("xabcx", 0, 100);
     qm::PageItem item = t.Item();
-    // The area covers the glyphs "a" and "b" (x from about 5.6 to 16.7 at size 10).
     const auto &g = t.command.text->glyphs;
-    std::vector<PageLink> links{ToPage(17)};
+    // The first area covers the glyphs "a" and "b", the second one "c".
+    std::vector<PageLink> links{ToPage(17), ToUri("https://example.org/")};
     links[0].area = qm::IntBox{static_cast<int>(g[1].x), 90, static_cast<int>(g[3].x), 115};
+    links[1].area = qm::IntBox{static_cast<int>(g[3].x), 90, static_cast<int>(g[4].x), 115};
     std::string out;
     qm::RunTextOutput output;
     output.file = &out;
     output.links = &links;
     output.pageCount = 20;
     qm::WriteRunText(output, item, 0, false);
-    EXPECT_EQ("x<a href=\"page-16.html#page-17\">a</a><a href=\"page-16.html#page-17\">b</a>x", out);
+    EXPECT_EQ("x<a href=\"page-16.html#page-17\">ab</a><a href=\"https://example.org/\">c</a>x", out);
 
     // Links switched off: plain text.
     out.clear();
     output.links = nullptr;
     qm::WriteRunText(output, item, 0, false);
-    EXPECT_EQ("xabx", out);
+    EXPECT_EQ("xabcx", out);
+
+    // Blanks inside a link stay in its anchor; blanks at its edges, or alone in a link area, get
+    // none.
+    qmtest::SyntheticText words(20);
+    words.Word("x a b x y", 0, 100);
+    const auto &w = words.command.text->glyphs;
+    auto at = [&](int i) { return static_cast<int>(w[static_cast<size_t>(i)].x); };
+    links.resize(2);
+    links[0].area = qm::IntBox{at(1) + 1, 80, at(6) - 1, 130};  // " a b "
+    links[1].area = qm::IntBox{at(7), 80, at(8), 130};          // " "
+    out.clear();
+    output.links = &links;
+    item = words.Item();
+    qm::WriteRunText(output, item, 0, false);
+    EXPECT_EQ("x <a href=\"page-16.html#page-17\">a b</a> x y", out);
+}
+
+TEST(LinkTarget, AnAnchorGoesOnIntoTheNextRunOnlyWhileItsLinkDoes) {
+    // "ab" and "cd" are two runs written one after the other; a line end inside the second run
+    // ends "cd" and starts "ef" a line lower.
+    qmtest::SyntheticText first(10), second(10);
+    float pen = first.Word("ab", 0, 100);
+    second.Word("cd", pen + 3, 100);
+    second.Word("ef", 0, 80);
+    qm::PageItem a = first.Item(), b = second.Item();
+    std::vector<PageLink> links{ToUri("https://example.org/")};
+    auto write = [&](const qm::IntBox &area) {
+        links[0].area = area;
+        std::string out;
+        qm::RunTextOutput output;
+        output.file = &out;
+        output.links = &links;
+        output.continueAnchors = true;
+        qm::WriteRunText(output, a, 0, false);
+        qm::WriteRunGap(output, true);
+        qm::WriteRunGap(output, false);
+        qm::WriteRunText(output, b, 0, false);
+        qm::CloseRunAnchor(output);
+        return out;
+    };
+    // The link covers all: one anchor, separators and the line end inside it.
+    EXPECT_EQ("<a href=\"https://example.org/\">ab &#160;cd ef</a>", write(qm::IntBox{-5, 60, 60, 120}));
+    // Only the first run and the first line of the second: the separators stay inside, the line
+    // end goes after the anchor.
+    EXPECT_EQ("<a href=\"https://example.org/\">ab &#160;cd</a> ef", write(qm::IntBox{-5, 90, 60, 120}));
+    // Only the first run: the separators wait and follow the anchor.
+    EXPECT_EQ("<a href=\"https://example.org/\">ab</a> &#160;cd ef",
+              write(qm::IntBox{-5, 90, static_cast<int>(pen) + 1, 120}));
 }
 
 TEST(LinkTarget, LinksReadFromAPage) {

@@ -32,16 +32,17 @@ qm::TextSpanChain Extract(SyntheticText &t) {
 } // namespace
 
 TEST(TextExtract, PenMovementInsertsSpacesAndLineEnds) {
-    {   // Glyphs at their own advances, and a gap of 0.15 x size: no space.
+    // Helvetica's blank is 0.278 em: forward moves from half of it (0.139 em) on part words.
+    {   // Glyphs at their own advances, and a forward move of 0.1 x size (kerning): no space.
+        SyntheticText t(10);
+        float pen = t.Word("ab", 0);
+        t.Word("cd", pen + 1);
+        EXPECT_EQ("abcd", Write(t));
+    }
+    {   // A tight word gap of 0.15 x size on the baseline: exactly one space.
         SyntheticText t(10);
         float pen = t.Word("ab", 0);
         t.Word("cd", pen + 1.5f);
-        EXPECT_EQ("abcd", Write(t));
-    }
-    {   // A gap of 0.3 x size on the baseline: exactly one space.
-        SyntheticText t(10);
-        float pen = t.Word("ab", 0);
-        t.Word("cd", pen + 3);
         EXPECT_EQ("ab cd", Write(t));
         qm::TextSpanChain chain = Extract(t);
         ASSERT_EQ(1u, chain.spans.size());
@@ -52,6 +53,12 @@ TEST(TextExtract, PenMovementInsertsSpacesAndLineEnds) {
         float pen = t.Word("ab ", 0);
         t.Word("cd", pen + 3);
         EXPECT_EQ("ab cd", Write(t));
+    }
+    {   // Moves back along the line (a kerned pair, an accent set over its letter) part nothing.
+        SyntheticText t(10);
+        float pen = t.Word("ab", 0);
+        t.Word("cd", pen - 5);
+        EXPECT_EQ("abcd", Write(t));
     }
     {   // A jump of more than 0.9 x size (the next baseline) ends the span; written as one space.
         SyntheticText t(10);
@@ -68,6 +75,75 @@ TEST(TextExtract, PenMovementInsertsSpacesAndLineEnds) {
         float pen = t.Word("ab", 0, 100);
         t.Word("cd", pen, 95);
         EXPECT_EQ("abcd", Write(t));
+    }
+}
+
+TEST(TextExtract, WordGapFollowsTheFontsOwnBlank) {
+    SyntheticText helvetica(10), times(10, "Times-Roman"), courier(10, "Courier");
+    EXPECT_NEAR(1.39, qm::WordGapThreshold(helvetica.Font(), 10), 0.01);
+    EXPECT_NEAR(1.25, qm::WordGapThreshold(times.Font(), 10), 0.01);
+    // Courier's blank of 0.6 em would ask for too much: at most 0.3 em.
+    EXPECT_NEAR(3.0, qm::WordGapThreshold(courier.Font(), 10), 0.01);
+    // Without a font to ask: a blank of 0.3 em.
+    EXPECT_NEAR(3.0, qm::WordGapThreshold(nullptr, 20), 0.01);
+    // A move of 0.2 em parts two words in Times, not in Courier.
+    float pen = times.Word("ab", 0);
+    times.Word("cd", pen + 2);
+    EXPECT_EQ("ab cd", Write(times));
+    pen = courier.Word("ab", 0);
+    courier.Word("cd", pen + 2);
+    EXPECT_EQ("abcd", Write(courier));
+}
+
+TEST(TextExtract, GapsBetweenRunsAreJudgedByThePen) {
+    using qm::RunGap;
+    auto judge = [](SyntheticText &a, SyntheticText &b) { return qm::JudgeRunGap(a.Item(), b.Item()); };
+    {   // A tight word gap after an italic word, and an italic correction inside a word.
+        SyntheticText a(10, "Times-Italic"), gap(10), joined(10);
+        float pen = a.Word("leaf", 0);
+        gap.Word("fell", pen + 1.7f);
+        joined.Word("fell", pen + 0.3f);
+        EXPECT_EQ(RunGap::Word, judge(a, gap));
+        EXPECT_EQ(RunGap::None, judge(a, joined));
+    }
+    {   // A typewriter address after a tight gap: the narrower blank decides.
+        SyntheticText a(10), b(10, "Courier");
+        float pen = a.Word("at", 0);
+        b.Word("https", pen + 1.7f);
+        EXPECT_EQ(RunGap::Word, judge(a, b));
+    }
+    {   // A raised smaller figure right after a word, and the next word after it.
+        SyntheticText word(10), mark(6), next(10);
+        float pen = word.Word("note", 0, 100);
+        pen = mark.Word("1", pen, 104);
+        next.Word("said", pen + 2.5f, 100);
+        EXPECT_EQ(RunGap::None, judge(word, mark));
+        EXPECT_EQ(RunGap::Word, judge(mark, next));
+    }
+    {   // A run set further back on the same baseline (a right-aligned label read first) is no
+        // continuation of the word; a script set back over the previous letter is.
+        SyntheticText label(10), word(10), script(7);
+        label.Word("[Function]", 400);
+        float pen = word.Word("int", 72);
+        script.Word("2", pen - 3);
+        EXPECT_EQ(RunGap::Word, judge(label, word));
+        EXPECT_EQ(RunGap::None, judge(word, script));
+    }
+    {   // The next line, whatever the ink boxes say about it.
+        SyntheticText a(11), b(11);
+        a.Word("system", 100, 100);
+        b.Word("for", 150, 89);
+        EXPECT_EQ(RunGap::Line, judge(a, b));
+    }
+    {   // Nothing to judge by: vertical writing, or a run of no glyph of its own.
+        SyntheticText a(10), b(10);
+        float pen = a.Word("ab", 0);
+        b.Word("cd", pen + 3);
+        b.command.text->writingMode = 1;
+        EXPECT_EQ(RunGap::Unknown, judge(a, b));
+        qm::PageItem empty = a.Item();
+        empty.glyphCount = 0;
+        EXPECT_EQ(RunGap::Unknown, qm::JudgeRunGap(empty, b.Item()));
     }
 }
 

@@ -150,6 +150,40 @@ void PdfBuilder::UnicodeText(int page, double x, double y, const std::string &ut
     pages_[page].content += "BT /FU " + Num(size) + " Tf " + Num(x) + " " + Num(y) + " Td %%U" + cps + "\n";
 }
 
+void PdfBuilder::TextLine(int page, double x, double y, const std::vector<TextPiece> &pieces, double charSpacing,
+                          double wordSpacing) {
+    std::string ops = "BT " + Num(charSpacing) + " Tc " + Num(wordSpacing) + " Tw " + Num(x) + " " + Num(y) + " Td";
+    std::string font;
+    double size = 0, rise = 0;
+    for (const TextPiece &p : pieces) {
+        if (p.font != font || p.size != size) {
+            font = p.font;
+            size = p.size;
+            ops += " /" + FontResource(font) + " " + Num(size) + " Tf";
+        }
+        if (p.rise != rise) {
+            rise = p.rise;
+            ops += " " + Num(rise) + " Ts";
+        }
+        // A TJ number is in thousandths of the text size, and positive numbers move back.
+        ops += " [" + Num(-p.gap * 1000 / size) + " " + PdfString(p.text) + "] TJ";
+    }
+    pages_[page].content += ops + " ET\n";
+}
+
+double PdfBuilder::TextWidth(const std::string &text, double size, const std::string &font) {
+    fz_context *ctx = qm::EngineContext();
+    fz_font *f = fz_new_base14_font(ctx, font.c_str());
+    double w = 0;
+    for (size_t i = 0; i < text.size();) {
+        int cp = NextCodePoint(text, i);
+        if (WinAnsiCode(cp) == '?') cp = '?';  // shown as "?", see PdfString
+        w += fz_advance_glyph(ctx, f, fz_encode_character(ctx, f, cp), 0);
+    }
+    fz_drop_font(ctx, f);
+    return w * size;
+}
+
 void PdfBuilder::FillRect(int page, double x, double y, double w, double h, Rgb colour) {
     pages_[page].content +=
         "q " + Colour(colour, true) + Num(x) + " " + Num(y) + " " + Num(w) + " " + Num(h) + " re f Q\n";

@@ -39,6 +39,21 @@ public:
     void Image(int page, double x, double y, double w, double h, int pw = 16, int ph = 16);
     // An axial shading from red to blue filling the rectangle (through a clip).
     void ShadeRect(int page, double x, double y, double w, double h);
+    // One line set piece by piece in a single text object, the way typesetters write justified
+    // lines: before each piece the pen moves `gap` points along the line (a TJ adjustment; negative
+    // moves back), and a piece may switch font and size or raise its baseline. `charSpacing` (Tc)
+    // and `wordSpacing` (Tw, added to every blank) are in points and apply to the whole line.
+    struct TextPiece {
+        std::string text;
+        double gap = 0;
+        std::string font = "Times-Roman";
+        double size = 10;
+        double rise = 0;
+    };
+    void TextLine(int page, double x, double y, const std::vector<TextPiece> &pieces, double charSpacing = 0,
+                  double wordSpacing = 0);
+    // Width of a text in a standard-14 font at its own advances, in points (no Tc/Tw).
+    static double TextWidth(const std::string &text, double size = 10, const std::string &font = "Times-Roman");
     // Raw content operators appended to the page (resources: fonts /F<n> are named by FontResource).
     void Raw(int page, const std::string &operators);
     // Resource name ("F1", ...) of a standard-14 font, registering it on first use.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -34,16 +35,6 @@ std::vector<std::string> Words(const std::vector<std::string> &lines) {
     return all;
 }
 
-// Width of a Helvetica text in points.
-double HelveticaWidth(const std::string &text, double size) {
-    fz_context *ctx = qm::EngineContext();
-    fz_font *font = fz_new_base14_font(ctx, "Helvetica");
-    double w = 0;
-    for (unsigned char c : text) w += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, c), 0);
-    fz_drop_font(ctx, font);
-    return w * size;
-}
-
 // Lines set flush on both edges (word spacing), the last one left as it is.
 void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width, const std::vector<std::string> &lines,
                double size = 11, double leading = 14) {
@@ -51,7 +42,8 @@ void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string &l = lines[i];
         size_t blanks = static_cast<size_t>(std::count(l.begin(), l.end(), ' '));
-        double tw = (i + 1 < lines.size() && blanks) ? (width - HelveticaWidth(l, size)) / blanks : 0;
+        double natural = qmtest::PdfBuilder::TextWidth(l, size, "Helvetica");
+        double tw = (i + 1 < lines.size() && blanks) ? (width - natural) / blanks : 0;
         std::ostringstream op;
         op << "BT /" << f << " " << size << " Tf " << tw << " Tw " << x << " " << y - leading * i << " Td (" << l
            << ") Tj ET\n";
@@ -182,10 +174,20 @@ TEST_F(WriterPages, WordsOfGeneratedPagesInReadingOrder) {
                                 "\xCE\xBA\xCE\xB5\xCE\xAF\xCE\xBC\xCE\xB5\xCE\xBD\xCE\xBF fish flow office")),
               Words(PageText(file, 5)));
 
-    // Anchors: existing schemes kept as they are, the first page's file for the page link.
+    // Anchors: existing schemes kept as they are, the first page's file for the page link; one
+    // anchor for each link, around all of its words.
     EXPECT_NE(std::string::npos, file.find("href=\"https://www.example.org/\"")) << file;
     EXPECT_NE(std::string::npos, file.find("href=\"mailto:someone@example.org\""));
-    EXPECT_NE(std::string::npos, file.find("href=\"page-1.html#page-1\""));
+    EXPECT_NE(std::string::npos, file.find("href=\"page-1.html#page-1\">Back to the start</a>"));
+    size_t anchors = 0;
+    for (size_t at = file.find("<a href="); at != std::string::npos; at = file.find("<a href=", at + 1)) ++anchors;
+    EXPECT_EQ(3u, anchors) << file;
+    // Runs on one line are parted by an ordinary space first, where a narrow screen may wrap the
+    // line; only a wider gap adds no-break spaces after it.
+    const std::string runs = PageText(file, 4);
+    EXPECT_EQ(4, std::count(runs.begin(), runs.end(), ' ')) << runs;
+    for (size_t at = runs.find("\xC2\xA0"); at != std::string::npos; at = runs.find("\xC2\xA0", at + 2))
+        EXPECT_TRUE(at > 0 && (runs[at - 1] == ' ' || runs.compare(at - 2, 2, "\xC2\xA0") == 0)) << runs;
     // Styles of the runs.
     EXPECT_NE(std::string::npos, file.find(" bold\">bold<")) << file;
     EXPECT_NE(std::string::npos, file.find(" italic\">italic<"));
@@ -217,6 +219,123 @@ TEST_F(WriterPages, BundledSampleMakesAValidBook) {
         }
     }
     EXPECT_GT(pages, 0);
+    std::string report;
+    EXPECT_TRUE(Book(&report)) << report;
+}
+
+namespace {
+
+using Piece = qmtest::PdfBuilder::TextPiece;
+
+// Words of `got` that `want` has as several neighbouring words run together, and the other way
+// round (words cut apart).
+struct GapFaults {
+    std::vector<std::string> glued, split;
+};
+
+std::vector<std::string> RunTogether(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+    std::vector<std::string> found;
+    for (const std::string &w : a) {
+        if (std::find(b.begin(), b.end(), w) != b.end()) continue;
+        bool hit = false;
+        for (size_t i = 0; i < b.size() && !hit; ++i) {
+            std::string run = b[i];
+            for (size_t k = i + 1; k < b.size() && run.size() < w.size(); ++k) run += b[k];
+            hit = run == w && w != b[i];
+        }
+        if (hit) found.push_back(w);
+    }
+    return found;
+}
+
+GapFaults CountGapFaults(const std::vector<std::string> &want, const std::vector<std::string> &got) {
+    return GapFaults{RunTogether(got, want), RunTogether(want, got)};
+}
+
+std::string Join(const std::vector<std::string> &words) {
+    std::string s;
+    for (const std::string &w : words) s += (s.empty() ? "" : " ") + w;
+    return s;
+}
+
+// A line of words set with the same pen gap (in em) between them, at the words' own advances.
+std::vector<Piece> Spaced(const std::string &line, double gapEm, const std::string &font = "Times-Roman",
+                          double size = 10) {
+    std::vector<Piece> pieces;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) pieces.push_back(Piece{w, pieces.empty() ? 0 : gapEm * size, font, size, 0});
+    return pieces;
+}
+
+} // namespace
+
+// Gaps that the page makes by moving the pen, not by a blank: word gaps of tight and loose
+// justified lines become spaces, kerning and italic corrections do not, whatever font the
+// neighbouring run has and however its glyphs overlap.
+TEST_F(WriterPages, PenMovesBecomeWordGapsOnlyWhereWordsEnd) {
+    qmtest::PdfBuilder b;
+    std::vector<std::vector<std::string>> want;
+    // 1: justified lines in two faces: tight (below the engine's own default of 0.2 em), usual
+    // and loose word gaps, one TJ array per line as TeX writes them.
+    int p = b.AddPage();
+    double y = 740;
+    const std::vector<std::pair<std::string, double>> lines = {
+        {"Smith and Jones eventually release", 0.17}, {"the tightest lines of a paragraph", 0.16},
+        {"with ordinary gaps between words", 0.25},   {"loose lines that have room", 0.6},
+        {"very loose lines like these", 1.2}};
+    want.emplace_back();
+    for (const char *font : {"Times-Roman", "Helvetica"}) {
+        for (const auto &[text, gap] : lines) {
+            b.TextLine(p, 72, y, Spaced(text, gap, font));
+            std::istringstream in(text);
+            for (std::string w; in >> w;) want.back().push_back(w);
+            y -= 30;
+        }
+    }
+    // 2: kerned words (pairs moved back, and forward by less than a word gap), letter spacing
+    // with Tc, and word spacing with Tw on real blanks.
+    p = b.AddPage();
+    b.TextLine(p, 72, 700,
+               {{"W", 0}, {"a", -0.8}, {"ter", 0}, {"T", 2}, {"o", -0.9}, {"ken", 0.4}, {"A", 2}, {"V", -1.3},
+                {"A", -1.3}, {"T", 0.5}, {"AR", 0.3}});
+    b.TextLine(p, 72, 650, {{"letter spaced words", 0}}, 0.6);
+    b.TextLine(p, 72, 600, {{"wide word spacing", 0}}, 0, 4);
+    b.TextLine(p, 72, 550, {{"both at once here", 0}}, 0.8, 3);
+    want.push_back({"Water", "Token", "AVATAR", "letter", "spaced", "words", "wide", "word", "spacing", "both", "at",
+                    "once", "here"});
+    // 3: runs of other fonts on one line: an italic word whose last glyph overhangs the gap after
+    // it, an italic correction inside a word, a superscript, an address in a typewriter face
+    // after a tight gap, and a bold word.
+    p = b.AddPage();
+    b.TextLine(p, 72, 700,
+               {{"the", 0}, {"leaf", 2.5, "Times-Italic"}, {"fell", 1.6}, {"un", 2.5, "Times-Italic"},
+                {"believable", 0.3}, {"note", 2.5}, {"1", 0, "Times-Roman", 6, 4}, {"said", 2.5}});
+    b.TextLine(p, 72, 650, {{"look", 0}, {"at", 1.7}, {"https://example.org/x", 1.7, "Courier"}, {"today", 1.8}});
+    b.TextLine(p, 72, 600,
+               {{"a", 0, "Helvetica"}, {"bold", 2.2, "Helvetica-Bold"}, {"move", 2.2, "Helvetica"},
+                {"ff", 1.8, "Helvetica-Oblique"}, {"ected", 0, "Helvetica"}});
+    want.push_back({"the", "leaf", "fell", "unbelievable", "note1", "said", "look", "at", "https://example.org/x",
+                    "today", "a", "bold", "move", "ffected"});
+    // 4: centred lines set solid, so that the boxes of neighbouring lines touch.
+    p = b.AddPage();
+    const std::vector<std::string> centred = {"Abstract Syntax Notation library for the GNU system",
+                                              "for version four, August", "with examples"};
+    for (size_t i = 0; i < centred.size(); ++i) {
+        double w = qmtest::PdfBuilder::TextWidth(centred[i], 11);
+        b.Text(p, 306 - w / 2, 700 - 11.0 * static_cast<double>(i), centred[i], 11, "Times-Roman");
+    }
+    want.push_back(Words(centred));
+    ASSERT_TRUE(b.Save(dir.File("gaps.pdf")));
+
+    std::string file = Convert(dir.File("gaps.pdf"));
+    for (size_t page = 0; page < want.size(); ++page) {
+        SCOPED_TRACE("page " + std::to_string(page + 1));
+        std::vector<std::string> got = Words(PageText(file, static_cast<int>(page + 1)));
+        GapFaults faults = CountGapFaults(want[page], got);
+        EXPECT_EQ(0u, faults.glued.size()) << "glued: " << Join(faults.glued);
+        EXPECT_EQ(0u, faults.split.size()) << "split: " << Join(faults.split);
+        EXPECT_EQ(Join(want[page]), Join(got));
+    }
     std::string report;
     EXPECT_TRUE(Book(&report)) << report;
 }

@@ -7,6 +7,7 @@
 #include <libxml/xpathInternals.h>
 #include <mupdf/fitz.h>
 
+#include <cmath>
 #include <deque>
 #include <memory>
 #include <string>
@@ -76,7 +77,9 @@ public:
     SyntheticPage &operator=(const SyntheticPage &) = delete;
 
     // A run of `text` whose glyphs share the view box (x0, y0, x0 + width, y0 + 10) evenly.
-    // Each run gets a command of its own unless `sameCommandAsPrevious`.
+    // Each run gets a command of its own unless `sameCommandAsPrevious`. The glyphs stand at
+    // their own advances from x0 whatever the width; only with the width NaturalWidth(text) does
+    // the box end where the pen does.
     qm::PageItem *Run(const std::string &text, int x0, int y0, int width, bool sameCommandAsPrevious = false) {
         fz_context *ctx = qm::EngineContext();
         if (!sameCommandAsPrevious || commands.empty()) {
@@ -110,6 +113,13 @@ public:
         item->seq = static_cast<int>(items.size());
         items.push_back(std::move(item));
         return items.back().get();
+    }
+    // Width of a run at its own advances, rounded up to whole pixels.
+    int NaturalWidth(const std::string &text) const {
+        fz_context *ctx = qm::EngineContext();
+        float w = 0;
+        for (unsigned char c : text) w += fz_advance_glyph(ctx, font_, fz_encode_character(ctx, font_, c), 0) * 10;
+        return static_cast<int>(std::ceil(w));
     }
     // A picture item with the given view box.
     qm::PageItem *Picture(int x0, int y0, int x1, int y1) {
