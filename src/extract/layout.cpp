@@ -1163,6 +1163,12 @@ void OrderMembers(TextBlock &block, long long *work) {
 
 int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks, int index, int count,
                    int lineCount, bool leftAligned, bool rightAligned) {
+    if (lineCount > 1) {
+        if (leftAligned) return 0;
+        return rightAligned ? 0 : 1;
+    }
+    // A single line: its margins are those of the row of blocks it starts (the following blocks
+    // that share its rows), which is only looked for here.
     const TextBlock &block = blocks[static_cast<size_t>(index)];
     int em = 1;
     if (block.first && !block.first->isGroup && block.first->item)
@@ -1175,10 +1181,6 @@ int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks,
         int r = Relate(z.box, area, 0, 0);
         if (r < 3 || r > 7) break;
         area = UnionBoxes(area, z.box);
-    }
-    if (lineCount > 1) {
-        if (leftAligned) return 0;
-        return rightAligned ? 0 : 1;
     }
     long long l = std::llabs(static_cast<long long>(area.x0) - page.viewPageBox.x0);
     long long r = std::llabs(static_cast<long long>(area.x1) - page.viewPageBox.x1);
