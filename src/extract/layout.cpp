@@ -903,8 +903,8 @@ namespace {
 //
 // A heap of overlapping runs still needs on the order of n^2 exchanges. Each comparison, moved
 // member and scanned summary word is counted against a work allowance; once it is spent, the
-// positions already fixed stay, and the rest are put in rows (runs whose rows overlap, touching
-// included) from the top and by left edge within a row.
+// positions already fixed stay, and the rest are put in lines from the top and by left edge
+// within a line.
 class MemberOrder {
 public:
     MemberOrder(std::vector<IntBox> boxes, long long &work)
@@ -936,7 +936,7 @@ public:
         for (int p = 1; p < n_; ++p) SetFlag(p, Before(At(p), At(p - 1)));
         for (int i = 0; i < n_; ++i) {
             if (!Pass(i)) {
-                RowsThenLeftEdges(i);
+                LinesThenLeftEdges(i);
                 break;
             }
         }
@@ -1099,32 +1099,35 @@ private:
         return work_ > 0;
     }
 
-    // The order given to members from position `from` on when the allowance is spent: rows from
-    // the top, then left edges, then the order they stand in.
-    void RowsThenLeftEdges(int from) {
+    // The order given to members from position `from` on when the allowance is spent: lines from
+    // the top, then left edges, then the order they stand in. A line starts with the run whose
+    // middle is highest and takes every run whose middle lies above that run's bottom, so lines
+    // that touch or overlap a little stay apart.
+    void LinesThenLeftEdges(int from) {
         std::vector<int> rest(cur_.begin() + from, cur_.end());
-        std::vector<int> byTop(rest.size());
-        for (size_t r = 0; r < rest.size(); ++r) byTop[r] = static_cast<int>(r);
-        std::stable_sort(byTop.begin(), byTop.end(),
-                         [&](int a, int b) { return Box(rest[static_cast<size_t>(a)]).y0 < Box(rest[static_cast<size_t>(b)]).y0; });
-        std::vector<int> row(rest.size());
-        int current = -1, bottom = 0;
-        for (int r : byTop) {
+        auto middle = [&](int r) {
             const IntBox &b = Box(rest[static_cast<size_t>(r)]);
-            if (current < 0 || b.y0 > bottom) {
+            return static_cast<long long>(b.y0) + b.y1;  // twice the middle
+        };
+        std::vector<int> byMiddle(rest.size());
+        for (size_t r = 0; r < rest.size(); ++r) byMiddle[r] = static_cast<int>(r);
+        std::stable_sort(byMiddle.begin(), byMiddle.end(), [&](int a, int b) { return middle(a) < middle(b); });
+        std::vector<int> line(rest.size());
+        int current = -1;
+        long long bottom = 0;
+        for (int r : byMiddle) {
+            if (current < 0 || middle(r) > bottom) {
                 ++current;
-                bottom = b.y1;
-            } else {
-                bottom = std::max(bottom, b.y1);
+                bottom = 2LL * Box(rest[static_cast<size_t>(r)]).y1;
             }
-            row[static_cast<size_t>(r)] = current;
+            line[static_cast<size_t>(r)] = current;
         }
-        std::vector<int> order(byTop);
+        std::vector<int> order(byMiddle);
         std::sort(order.begin(), order.end(), [&](int a, int b) {
-            const IntBox &ba = Box(rest[static_cast<size_t>(a)]), &bb = Box(rest[static_cast<size_t>(b)]);
-            if (row[static_cast<size_t>(a)] != row[static_cast<size_t>(b)]) return row[static_cast<size_t>(a)] < row[static_cast<size_t>(b)];
-            if (ba.x0 != bb.x0) return ba.x0 < bb.x0;
-            return a < b;
+            if (line[static_cast<size_t>(a)] != line[static_cast<size_t>(b)])
+                return line[static_cast<size_t>(a)] < line[static_cast<size_t>(b)];
+            int xa = Box(rest[static_cast<size_t>(a)]).x0, xb = Box(rest[static_cast<size_t>(b)]).x0;
+            return xa != xb ? xa < xb : a < b;
         });
         for (size_t r = 0; r < order.size(); ++r) cur_[static_cast<size_t>(from) + r] = rest[static_cast<size_t>(order[r])];
     }

@@ -115,8 +115,8 @@ int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngi
 // Orders the runs of a text block into reading order: the order of an adjacent-exchange sort with
 // CompareMembers, the member fixed just before each position acting as the previous one. `work`
 // is an allowance of comparisons (and similar steps) shared by calls, null for one of
-// kMemberOrderWork per call; when it is spent the members not yet placed go in rows from the top
-// and by left edge within a row.
+// kMemberOrderWork per call; when it is spent the members not yet placed go in lines from the top
+// and by left edge within a line.
 void OrderMembers(TextBlock &block, long long *work = nullptr);
 constexpr long long kMemberOrderWork = 1LL << 24;
 int CompareMembers(const IntBox &x, const IntBox &y, const IntBox *previous);

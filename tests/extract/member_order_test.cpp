@@ -244,12 +244,26 @@ TEST(MemberOrder, AHeapOfRunsIsOrderedWithinTheAllowance) {
     EXPECT_EQ(b.block.last->item->seq, order.back());
     EXPECT_EQ(b.block.last->next, nullptr);
 
-    // A block of rows and left edges once the allowance is gone from the start.
-    std::vector<IntBox> rows{{50, 40, 60, 50}, {10, 0, 20, 10}, {30, 42, 40, 52}, {0, 5, 8, 15}, {5, 60, 9, 70}};
-    MemberBlock r(rows);
+    // Lines from the top and left edges within them once the allowance is gone from the start;
+    // lines that touch or overlap a little stay apart, a raised run stays in its line.
+    std::vector<IntBox> lines{{50, 40, 60, 50}, {10, 0, 20, 10}, {30, 42, 40, 52}, {0, 5, 8, 15}, {5, 60, 9, 70}};
+    MemberBlock l(lines);
     long long none = 0;
-    qm::OrderMembers(r.block, &none);
-    EXPECT_EQ((std::vector<int>{3, 1, 2, 0, 4}), r.Order());
+    qm::OrderMembers(l.block, &none);
+    EXPECT_EQ((std::vector<int>{3, 1, 2, 0, 4}), l.Order());
+    std::vector<IntBox> touching;
+    for (int line = 0; line < 3; ++line)
+        for (int k = 0; k < 4; ++k) touching.push_back(IntBox{10 * k, 11 * line, 10 * k + 8, 11 * line + 12});
+    std::shuffle(touching.begin(), touching.end(), rng);
+    MemberBlock t(touching);
+    none = 0;
+    qm::OrderMembers(t.block, &none);
+    std::vector<int> read;
+    for (const qm::BlockMember *m = t.block.first; m; m = m->next) {
+        const IntBox &box = m->item->viewBox;
+        read.push_back(box.y0 / 11 * 4 + box.x0 / 10);
+    }
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}), read);
 }
 
 // The same size of block from a PDF (50 lines set glyph by glyph, so close that they make one
