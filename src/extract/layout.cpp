@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <queue>
 
 #include "extract/layout_index.h"
@@ -871,40 +874,291 @@ int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngi
 int CompareMembers(const IntBox &x, const IntBox &y, const IntBox *p) {
     int a = p ? Relate(*p, x, 1, 1) : 0;
     int b = p ? Relate(*p, y, 1, 1) : 0;
-    if (p && a == 7 && std::abs(x.x0 - p->x1) <= 2 && b >= 8) return -1;
-    if (p && b == 7 && std::abs(y.x0 - p->x1) <= 2 && a >= 8) return 1;
+    if (p && a == 7 && std::llabs(static_cast<long long>(x.x0) - p->x1) <= 2 && b >= 8) return -1;
+    if (p && b == 7 && std::llabs(static_cast<long long>(y.x0) - p->x1) <= 2 && a >= 8) return 1;
     int rel = Relate(x, y, 0, 0);
     if (rel >= 8) return -1;
     if (rel >= 4 && rel <= 7 && x.x0 <= y.x0) return -1;
     return 1;
 }
 
-void OrderMembers(TextBlock &block) {
+namespace {
+
+// The members of a text block are read in the order of an adjacent-exchange sort: for each
+// position i from the front, a pass runs from the back down to i + 1 and exchanges a member with
+// its left neighbour whenever CompareMembers (member, neighbour, P) is -1, P being the member
+// already fixed at i - 1. That comparison is no order: equal boxes, and runs on overlapping rows
+// that start at the same x, each come before the other, and rows that only touch make it
+// intransitive. The result depends on every exchange made, so no sort by a key reproduces it.
+//
+// A pass can be followed without comparing every neighbour pair. The member carried down a pass
+// is simply the next one to the left except where a pair is out of order (the later member
+// compares before the earlier one): there it moves left past every member it compares before.
+// P changes the comparison only for pairs in which one member continues P's line (lies right of
+// P with its left edge within 2 of P's right edge); every other pair compares as without P. So
+// whether each neighbour pair is out of order without P is kept per position and mended where
+// members move, summary bits per 64 positions find the next such pair, and the pairs around the
+// members that continue P's line are looked at in each pass. An ordered or nearly ordered block
+// then costs about one summary word per 4,096 members per pass.
+//
+// A heap of overlapping runs still needs on the order of n^2 exchanges. Each comparison, moved
+// member and scanned summary word is counted against a work allowance; once it is spent, the
+// positions already fixed stay, and the rest are put in lines from the top and by left edge
+// within a line.
+class MemberOrder {
+public:
+    MemberOrder(std::vector<IntBox> boxes, long long &work)
+        : box_(std::move(boxes)), n_(static_cast<int>(box_.size())), work_(work) {}
+
+    // The reading order: member indexes by position.
+    std::vector<int> Run() {
+        cur_.resize(static_cast<size_t>(n_));
+        pos_.resize(static_cast<size_t>(n_));
+        for (int k = 0; k < n_; ++k) cur_[static_cast<size_t>(k)] = pos_[static_cast<size_t>(k)] = k;
+        // Runs by left edge, then top, in groups of one left edge with their tallest height: the
+        // runs that continue P's line are looked up there.
+        byX_ = cur_;
+        std::sort(byX_.begin(), byX_.end(), [&](int a, int b) {
+            const IntBox &ba = Box(a), &bb = Box(b);
+            return ba.x0 != bb.x0 ? ba.x0 < bb.x0 : ba.y0 != bb.y0 ? ba.y0 < bb.y0 : a < b;
+        });
+        groupEnd_.resize(static_cast<size_t>(n_));
+        groupHeight_.resize(static_cast<size_t>(n_));
+        for (int t = n_ - 1; t >= 0; --t) {
+            const IntBox &b = Box(byX_[static_cast<size_t>(t)]);
+            long long h = std::max(0LL, static_cast<long long>(b.y1) - b.y0);
+            bool last = t + 1 == n_ || Box(byX_[static_cast<size_t>(t + 1)]).x0 != b.x0;
+            groupEnd_[static_cast<size_t>(t)] = last ? t + 1 : groupEnd_[static_cast<size_t>(t + 1)];
+            groupHeight_[static_cast<size_t>(t)] = last ? h : std::max(h, groupHeight_[static_cast<size_t>(t + 1)]);
+        }
+        bits_.assign(static_cast<size_t>(n_ / 64 + 1), 0);
+        summary_.assign(bits_.size() / 64 + 1, 0);
+        for (int p = 1; p < n_; ++p) SetFlag(p, Before(At(p), At(p - 1)));
+        for (int i = 0; i < n_; ++i) {
+            if (!Pass(i)) {
+                LinesThenLeftEdges(i);
+                break;
+            }
+        }
+        return cur_;
+    }
+
+private:
+    const IntBox &Box(int k) const { return box_[static_cast<size_t>(k)]; }
+    int At(int p) const { return cur_[static_cast<size_t>(p)]; }
+
+    void Spend(long long units) { work_ -= units; }
+
+    // Member k compares before member l (k standing right of l), without P.
+    bool Before(int k, int l) {
+        --work_;
+        return CompareMembers(Box(k), Box(l), nullptr) == -1;
+    }
+
+    // CompareMembers (x, y, P) == -1 for one x and many y, with x's relation to P worked out once.
+    struct Mover {
+        Mover(const IntBox &x, const IntBox *p) : x(x), p(p) {
+            int a = p ? Relate(*p, x, 1, 1) : 0;
+            continues = p && a == 7 && std::llabs(static_cast<long long>(x.x0) - p->x1) <= 2;
+            below = p && a >= 8;
+        }
+        bool Before(const IntBox &y) const {
+            if (continues || below) {
+                int b = Relate(*p, y, 1, 1);
+                if (continues && b >= 8) return true;
+                if (below && b == 7 && std::llabs(static_cast<long long>(y.x0) - p->x1) <= 2) return false;
+            }
+            int rel = Relate(x, y, 0, 0);
+            return rel >= 8 || (rel >= 4 && rel <= 7 && x.x0 <= y.x0);
+        }
+        const IntBox &x;
+        const IntBox *p;
+        bool continues, below;
+    };
+
+    // Flags by position p: the pair (p - 1, p) is out of order without P. One bit per position,
+    // and one summary bit per word that has any flag set.
+    void SetFlag(int p, bool on) {
+        size_t w = static_cast<size_t>(p) / 64;
+        uint64_t bit = uint64_t{1} << (p % 64);
+        bits_[w] = on ? bits_[w] | bit : bits_[w] & ~bit;
+        Summarise(w);
+    }
+    void Summarise(size_t w) {
+        uint64_t bit = uint64_t{1} << (w % 64);
+        summary_[w / 64] = bits_[w] ? summary_[w / 64] | bit : summary_[w / 64] & ~bit;
+    }
+    static uint64_t Through(int bit) { return bit == 63 ? ~uint64_t{0} : (uint64_t{1} << (bit + 1)) - 1; }
+
+    // Flags at from .. to - 1 move to from + 1 .. to (the flag at from stays, the one at to is lost).
+    void ShiftFlagsUp(int from, int to) {
+        for (int p = to; p > from;) {
+            size_t w = static_cast<size_t>(p) / 64;
+            int low = std::max(from + 1, static_cast<int>(w * 64));
+            uint64_t shifted = bits_[w] << 1;
+            if (low == static_cast<int>(w * 64)) shifted |= bits_[w - 1] >> 63;
+            uint64_t mask = Through(p % 64) & ~(Through(low % 64) >> 1);
+            bits_[w] = (bits_[w] & ~mask) | (shifted & mask);
+            Summarise(w);
+            p = low - 1;
+        }
+        Spend(1 + (to - from) / 64);
+    }
+
+    // The last flagged position in lo .. hi, or -1.
+    int LastFlag(int lo, int hi) {
+        if (hi < lo) return -1;
+        long long w = hi / 64;
+        uint64_t word = bits_[static_cast<size_t>(w)] & Through(hi % 64);
+        if (!word) {
+            // The last word below with a flag, through the summary.
+            long long lowest = lo / 64, v = w - 1;
+            word = 0;
+            while (v >= lowest) {
+                Spend(1);
+                uint64_t sum = summary_[static_cast<size_t>(v / 64)] & Through(static_cast<int>(v % 64));
+                if (sum) {
+                    v = v / 64 * 64 + 63 - __builtin_clzll(sum);
+                    if (v >= lowest) {
+                        w = v;
+                        word = bits_[static_cast<size_t>(w)];
+                    }
+                    break;
+                }
+                v = v / 64 * 64 - 1;
+            }
+            if (!word) return -1;
+        }
+        int p = static_cast<int>(w * 64 + 63 - __builtin_clzll(word));
+        return p >= lo ? p : -1;
+    }
+
+    // The member at position d moves to position j < d; the members between move one place right.
+    void MoveLeft(int d, int j) {
+        int x = At(d);
+        std::memmove(&cur_[static_cast<size_t>(j + 1)], &cur_[static_cast<size_t>(j)], static_cast<size_t>(d - j) * sizeof(int));
+        cur_[static_cast<size_t>(j)] = x;
+        for (int p = j; p <= d; ++p) pos_[static_cast<size_t>(At(p))] = p;
+        // Pairs j+2 .. d are the former pairs j+1 .. d-1; pairs j, j+1 and d+1 are new.
+        if (d - j - 1 > 0) ShiftFlagsUp(j + 1, d);
+        Spend(12 + (d - j) / 8);
+        if (j >= 1) SetFlag(j, Before(x, At(j - 1)));
+        SetFlag(j + 1, Before(At(j + 1), x));
+        if (d + 1 < n_) SetFlag(d + 1, Before(At(d + 1), At(d)));
+    }
+
+    // Pass i of the exchange sort. False when the work allowance ran out.
+    bool Pass(int i) {
+        const IntBox *p = i > 0 ? &Box(At(i - 1)) : nullptr;
+        // Positions of pairs holding a member that continues P's line, from the back.
+        extra_.clear();
+        if (p) {
+            // Such a member starts within 2 of P's right edge and shares at least one row with P:
+            // its top lies from P's top + 1 - its height to P's bottom - 1.
+            long long from = static_cast<long long>(p->x1) - 2, to = static_cast<long long>(p->x1) + 2;
+            long long topMax = static_cast<long long>(p->y1) - 1;
+            auto begin = byX_.begin();
+            auto t = std::lower_bound(begin, byX_.end(), from, [&](int k, long long v) { return Box(k).x0 < v; });
+            while (t != byX_.end() && Box(*t).x0 <= to) {
+                size_t at = static_cast<size_t>(t - begin);
+                auto end = begin + groupEnd_[at];
+                long long topMin = static_cast<long long>(p->y0) + 1 - groupHeight_[at];
+                auto u = std::upper_bound(t, end, topMax, [&](long long v, int k) { return v < Box(k).y0; });
+                while (u != t && Box(*(u - 1)).y0 >= topMin) {
+                    --u;
+                    --work_;
+                    int position = pos_[static_cast<size_t>(*u)];
+                    if (position < i || Relate(*p, Box(*u), 1, 1) != 7) continue;
+                    if (position > i) extra_.push_back(position);
+                    if (position + 1 < n_) extra_.push_back(position + 1);
+                }
+                t = end;
+            }
+            std::sort(extra_.begin(), extra_.end(), std::greater<int>());
+        }
+        size_t e = 0;
+        int q = n_ - 1;  // the member carried down the pass stands here
+        while (q > i) {
+            if (work_ <= 0) return false;
+            int d = LastFlag(i + 1, q);
+            while (e < extra_.size() && extra_[e] > q) ++e;
+            if (e < extra_.size()) d = std::max(d, extra_[e]);
+            if (d <= i) break;
+            Mover x(Box(At(d)), p);
+            work_ -= 2;
+            if (!x.Before(Box(At(d - 1)))) {
+                q = d - 1;
+                continue;
+            }
+            int j = d - 1;
+            while (j > i && x.Before(Box(At(j - 1)))) --j;
+            work_ -= d - 1 - j;
+            MoveLeft(d, j);
+            q = j - 1;
+        }
+        return work_ > 0;
+    }
+
+    // The order given to members from position `from` on when the allowance is spent: lines from
+    // the top, then left edges, then the order they stand in. A line starts with the run whose
+    // middle is highest and takes every run whose middle lies above that run's bottom, so lines
+    // that touch or overlap a little stay apart.
+    void LinesThenLeftEdges(int from) {
+        std::vector<int> rest(cur_.begin() + from, cur_.end());
+        auto middle = [&](int r) {
+            const IntBox &b = Box(rest[static_cast<size_t>(r)]);
+            return static_cast<long long>(b.y0) + b.y1;  // twice the middle
+        };
+        std::vector<int> byMiddle(rest.size());
+        for (size_t r = 0; r < rest.size(); ++r) byMiddle[r] = static_cast<int>(r);
+        std::stable_sort(byMiddle.begin(), byMiddle.end(), [&](int a, int b) { return middle(a) < middle(b); });
+        std::vector<int> line(rest.size());
+        int current = -1;
+        long long bottom = 0;
+        for (int r : byMiddle) {
+            if (current < 0 || middle(r) > bottom) {
+                ++current;
+                bottom = 2LL * Box(rest[static_cast<size_t>(r)]).y1;
+            }
+            line[static_cast<size_t>(r)] = current;
+        }
+        std::vector<int> order(byMiddle);
+        std::sort(order.begin(), order.end(), [&](int a, int b) {
+            if (line[static_cast<size_t>(a)] != line[static_cast<size_t>(b)])
+                return line[static_cast<size_t>(a)] < line[static_cast<size_t>(b)];
+            int xa = Box(rest[static_cast<size_t>(a)]).x0, xb = Box(rest[static_cast<size_t>(b)]).x0;
+            return xa != xb ? xa < xb : a < b;
+        });
+        for (size_t r = 0; r < order.size(); ++r) cur_[static_cast<size_t>(from) + r] = rest[static_cast<size_t>(order[r])];
+    }
+
+    std::vector<IntBox> box_;
+    int n_;
+    long long &work_;
+    std::vector<int> cur_, pos_, byX_, extra_;
+    std::vector<int> groupEnd_;             // byX_: end of the group of one left edge
+    std::vector<long long> groupHeight_;    // byX_: the tallest height in that group
+    std::vector<uint64_t> bits_;       // flags, 64 positions a word
+    std::vector<uint64_t> summary_;    // one bit per word of bits_: some flag set
+};
+
+} // namespace
+
+void OrderMembers(TextBlock &block, long long *work) {
     if (!block.first || !block.first->next) return;
     if (block.first->isGroup || !IsTextItem(*block.first->item)) return;
     std::vector<BlockMember *> m;
-    for (BlockMember *x = block.first; x; x = x->next) m.push_back(x);
-    int n = static_cast<int>(m.size());
-    // Adjacent exchange from the end down to position i; each pass carries the winner of every
-    // comparison down, which is the same sequence of exchanges with fewer moves.
-    for (int i = 0; i < n; ++i) {
-        const IntBox *prev = i > 0 ? &MemberBox(*m[static_cast<size_t>(i - 1)]) : nullptr;
-        BlockMember *cur = m[static_cast<size_t>(n - 1)];
-        for (int j = n - 1; j >= i + 1; --j) {
-            BlockMember *y = m[static_cast<size_t>(j - 1)];
-            if (CompareMembers(MemberBox(*cur), MemberBox(*y), prev) == -1) {
-                m[static_cast<size_t>(j)] = y;
-            } else {
-                m[static_cast<size_t>(j)] = cur;
-                cur = y;
-            }
-        }
-        m[static_cast<size_t>(i)] = cur;
+    std::vector<IntBox> boxes;
+    for (BlockMember *x = block.first; x; x = x->next) {
+        m.push_back(x);
+        boxes.push_back(MemberBox(*x));
     }
-    for (int i = 0; i + 1 < n; ++i) m[static_cast<size_t>(i)]->next = m[static_cast<size_t>(i + 1)];
-    m.back()->next = nullptr;
-    block.first = m.front();
-    block.last = m.back();
+    long long own = kMemberOrderWork;
+    std::vector<int> order = MemberOrder(std::move(boxes), work ? *work : own).Run();
+    for (size_t i = 0; i + 1 < order.size(); ++i) m[static_cast<size_t>(order[i])]->next = m[static_cast<size_t>(order[i + 1])];
+    m[static_cast<size_t>(order.back())]->next = nullptr;
+    block.first = m[static_cast<size_t>(order.front())];
+    block.last = m[static_cast<size_t>(order.back())];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -912,6 +1166,12 @@ void OrderMembers(TextBlock &block) {
 
 int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks, int index, int count,
                    int lineCount, bool leftAligned, bool rightAligned) {
+    if (lineCount > 1) {
+        if (leftAligned) return 0;
+        return rightAligned ? 0 : 1;
+    }
+    // A single line: its margins are those of the row of blocks it starts (the following blocks
+    // that share its rows), which is only looked for here.
     const TextBlock &block = blocks[static_cast<size_t>(index)];
     int em = 1;
     if (block.first && !block.first->isGroup && block.first->item)
@@ -924,10 +1184,6 @@ int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks,
         int r = Relate(z.box, area, 0, 0);
         if (r < 3 || r > 7) break;
         area = UnionBoxes(area, z.box);
-    }
-    if (lineCount > 1) {
-        if (leftAligned) return 0;
-        return rightAligned ? 0 : 1;
     }
     long long l = std::llabs(static_cast<long long>(area.x0) - page.viewPageBox.x0);
     long long r = std::llabs(static_cast<long long>(area.x1) - page.viewPageBox.x1);
@@ -973,8 +1229,9 @@ int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Pa
     if (created <= 0) return -1;
     int n = OrderBlocks(list, true, single, engine);
     if (n < 0) return -2;
+    long long work = kMemberOrderWork;  // one allowance for all blocks of the page
     for (int i = 0; i < n; ++i)
-        if (!list.blocks[static_cast<size_t>(i)].consumed) OrderMembers(list.blocks[static_cast<size_t>(i)]);
+        if (!list.blocks[static_cast<size_t>(i)].consumed) OrderMembers(list.blocks[static_cast<size_t>(i)], &work);
     return n;
 }
 

@@ -7,7 +7,8 @@
 // quadratic (or worse for ordering); it is kept as the reference. The indexed one answers the same
 // questions through a uniform grid over the boxes and produces exactly the same blocks in exactly
 // the same order; it is what the program uses. The indexed one falls back to the plain one for
-// inputs outside its assumptions (inverted boxes, negative factors).
+// inputs outside its assumptions (inverted boxes, negative factors). The runs inside a block are
+// ordered by following an exchange sort without making all of its comparisons (see OrderMembers).
 #include <deque>
 #include <string>
 #include <vector>
@@ -111,8 +112,13 @@ int BuildBlocks(const LayoutPage &page, BlockList &out, const std::vector<std::u
 // (also in out.count).
 int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngine engine = LayoutEngine::Indexed);
 
-// Orders the runs of a text block into reading order.
-void OrderMembers(TextBlock &block);
+// Orders the runs of a text block into reading order: the order of an adjacent-exchange sort with
+// CompareMembers, the member fixed just before each position acting as the previous one. `work`
+// is an allowance of comparisons (and similar steps) shared by calls, null for one of
+// kMemberOrderWork per call; when it is spent the members not yet placed go in lines from the top
+// and by left edge within a line.
+void OrderMembers(TextBlock &block, long long *work = nullptr);
+constexpr long long kMemberOrderWork = 1LL << 24;
 int CompareMembers(const IntBox &x, const IntBox &y, const IntBox *previous);
 
 void MergeBlocks(TextBlock &into, TextBlock &from);

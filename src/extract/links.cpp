@@ -91,7 +91,7 @@ bool IsUsableAddress(const std::string &uri) {
     std::string rest = address.substr(colon + 1);
     if (rest.empty()) return false;  // "mailto:", "x:"
     bool web = scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss";
-    if (rest.rfind("//", 0) != 0) return !web;  // "mailto:a@b.org", "tel:123"; a web address needs "//"
+    if (rest.rfind("//", 0) != 0) return !web;  // "mailto:a@b.org", "urn:isbn:0"; a web address needs "//"
     std::string authority = rest.substr(2, rest.find_first_of("/?#", 2) - 2);
     if (scheme == "file") return rest.size() > 2;  // "file:///path" and "file://host/path"; not "file://"
     return UsableAuthority(authority);

@@ -2,7 +2,9 @@
 // Synthetic pages for layout tests and benchmarks: text runs and graphics built directly as page
 // items over owned drawing commands, without a PDF. View space equals page space (identity view
 // transform), so a run's font size in view pixels is the `em` given.
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,58 @@ inline std::vector<std::string> BlockSeqs(const qm::BlockList &list, int n) {
         out.push_back(s);
     }
     return out;
+}
+
+// A page of text lines in one to three columns with varied sizes and gaps, vector graphics (some
+// overlapping each other, some under text), pictures, disabled and off-crop items, and groups.
+inline void RandomPage(SyntheticPage &p, std::mt19937 &rng) {
+    auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    p.page.options.columnMode = uni(0, 2);
+    p.page.options.paragraphCheck = uni(0, 4) ? 1 : 0;
+    p.page.options.ignoreVectorGraphics = uni(0, 9) == 0;
+    p.page.options.ignoreImages = uni(0, 9) == 0;
+    p.page.cropRect = qm::IntBox{uni(0, 30), uni(0, 30), 800 - uni(0, 30), 1000 - uni(0, 30)};
+    int columns = uni(1, 3);
+    int colWidth = 760 / columns;
+    int lines = uni(0, 40);
+    std::vector<qm::PageItem *> all;
+    for (int c = 0; c < columns; ++c) {
+        int y = uni(10, 80);
+        for (int l = 0; l < lines; ++l) {
+            int em = uni(0, 6) == 0 ? uni(14, 30) : uni(6, 12);
+            int x = 20 + c * colWidth + (uni(0, 5) == 0 ? uni(0, 40) : 0);
+            int runs = uni(1, 4);
+            for (int r = 0; r < runs && x < 20 + (c + 1) * colWidth - 10; ++r) {
+                int w = uni(em, 5 * em);
+                std::string chars(static_cast<size_t>(std::max(1, w / std::max(1, em / 2))), 'a');
+                if (uni(0, 15) == 0) chars = "  ";
+                if (uni(0, 10) == 0) chars[0] = 'T';
+                all.push_back(p.Text(qm::IntBox{x, y, x + w, y + em + uni(0, 2)}, em, chars));
+                x += w + uni(0, 3 * em);
+            }
+            y += em + uni(-2, em);
+            if (uni(0, 12) == 0) y += uni(20, 120);
+        }
+    }
+    int paths = uni(0, 30);
+    for (int i = 0; i < paths; ++i) {
+        int x = uni(-20, 780), y = uni(-20, 980);
+        auto kind = uni(0, 4) == 0 ? qm::CommandKind::FillImage : qm::CommandKind::FillPath;
+        if (uni(0, 10) == 0) kind = qm::CommandKind::StrokePath;
+        all.push_back(p.Path(qm::IntBox{x, y, x + uni(0, 120), y + uni(0, 80)}, kind));
+    }
+    for (qm::PageItem *it : all) {
+        if (uni(0, 25) == 0) it->disabled = 1;
+    }
+    int groups = uni(0, 2);
+    for (int g = 0; g < groups && all.size() > 4; ++g) {
+        std::vector<qm::PageItem *> members;
+        for (int k = 0; k < 3; ++k) {
+            qm::PageItem *it = all[static_cast<size_t>(uni(0, static_cast<int>(all.size()) - 1))];
+            if (!it->grouped && std::find(members.begin(), members.end(), it) == members.end()) members.push_back(it);
+        }
+        if (!members.empty()) p.Group(members);
+    }
 }
 
 } // namespace qmtest
