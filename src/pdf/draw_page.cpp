@@ -1,5 +1,6 @@
 // Capturing the current page: load, record, boxes for both device spaces, items; and the lazily
 // painted rasters of the capture.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -58,10 +59,15 @@ int PdfDocument::FitZoom(int viewWidth, int viewHeight) {
     const double w = std::trunc(std::fabs(static_cast<double>(box.x0) - box.x1));
     const double h = std::trunc(std::fabs(static_cast<double>(box.y0) - box.y1));
     if (!(w > 0) || !(h > 0) || viewWidth <= 0 || viewHeight <= 0) return 72;
-    // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi. The result
-    // lies in 0..72.
-    if (h / viewHeight >= w / viewWidth) return h < viewHeight ? 72 : static_cast<int>(std::trunc(viewHeight * 72.0 / h));
-    return w < viewWidth ? 72 : static_cast<int>(std::trunc(viewWidth * 72.0 / w));
+    // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi. Pages so large
+    // that the fit is below 1 dpi get 1 dpi: at 0 their whole view, and every item on it, would
+    // have no size at all and the page would lose its text.
+    double dpi;
+    if (h / viewHeight >= w / viewWidth)
+        dpi = h < viewHeight ? 72 : std::trunc(viewHeight * 72.0 / h);
+    else
+        dpi = w < viewWidth ? 72 : std::trunc(viewWidth * 72.0 / w);
+    return static_cast<int>(std::clamp(dpi, 1.0, 72.0));
 }
 
 int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {

@@ -118,9 +118,9 @@ fz_outline *LoadOutline(fz_context *ctx, fz_document *doc) {
 
 // ---- page count ----
 
-// A page object with its dictionary takes some tens of bytes at the least: a file cannot hold
-// more pages than its size allows, whatever its page tree says.
-constexpr int64_t kMinBytesPerPage = 16;
+// A page takes some tens of bytes in a plain file and still several when packed into compressed
+// object streams: a file cannot hold more pages than its size allows, whatever its page tree says.
+constexpr int64_t kMinBytesPerPage = 8;
 
 void IgnoreEngineError(void *, const char *) {}
 
