@@ -56,8 +56,8 @@ int PdfDocument::FitZoom(int viewWidth, int viewHeight) {
     fz_rect box = PageBounds(ctx, state_.page);
     // Page sizes in whole points, in floating point: a box may be wider than any int (and
     // not a number at all).
-    const double w = std::trunc(std::fabs(static_cast<double>(box.x0) - box.x1));
-    const double h = std::trunc(std::fabs(static_cast<double>(box.y0) - box.y1));
+    const double w = std::trunc(std::fabs(static_cast<double>(box.x0 - box.x1)));
+    const double h = std::trunc(std::fabs(static_cast<double>(box.y0 - box.y1)));
     if (!(w > 0) || !(h > 0) || viewWidth <= 0 || viewHeight <= 0) return 72;
     // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi. Pages so large
     // that the fit is below 1 dpi get 1 dpi: at 0 their whole view, and every item on it, would

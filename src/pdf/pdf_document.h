@@ -129,8 +129,6 @@ public:
     // Why the current (or last) page run was stopped, and the time limit it went beyond.
     PageStop PageRunStop();
     double PageRunLimit();
-    // The cookie of the page run, for engine calls made while holding Lock().
-    fz_cookie *PageCookie() { return &cookie_; }
     // A thumbnail render's own cookie while it runs (null when it is done), so that a cancel
     // reaches it too.
     void SetThumbnailCookie(fz_cookie *cookie);
