@@ -39,6 +39,7 @@ struct ConvertArgs {
     bool links = false, overwrite = false, quiet = false, verbose = false;
     std::string title, creator, subject;
     bool titleSet = false, creatorSet = false, subjectSet = false;
+    double pageTimeout = 0;
 };
 
 // Progress of the current document on stderr, and the messages of each document gathered into
@@ -166,6 +167,7 @@ int RunConvert(const ConvertArgs &a) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     ConsoleFrontEnd front(a.quiet, terminal);
     qm::ConversionRun run(options, front, front);
+    run.pageTimeoutSeconds = a.pageTimeout;
 
     InterruptGuard interrupt;
     int rc = run.StartConversion(paths, names, false);
@@ -232,6 +234,9 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--title", a->title, "Book title instead of the PDF's");
     cmd->add_option("--creator", a->creator, "Book creator instead of the PDF's author");
     cmd->add_option("--subject", a->subject, "Book subject instead of the PDF's");
+    cmd->add_option("--page-timeout", a->pageTimeout,
+                    "Skip a page that takes longer than this many seconds (default: no limit)")
+        ->check(CLI::NonNegativeNumber);
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the PDF engine's error and warning trace");
     cmd->callback([a, cmd, &run] {

@@ -810,7 +810,8 @@ void BoxCommand(fz_context *ctx, DrawCommand &c, BoxPass *passes, int count, Uni
     for (int p = 0; p < count; ++p) passes[p].Command(c);
 }
 
-void RunBoxPasses(fz_context *ctx, CommandList &list, BoxPass *passes, int count, fz_device *target) {
+bool RunBoxPasses(fz_context *ctx, CommandList &list, BoxPass *passes, int count, fz_device *target,
+                  const fz_cookie *cookie = nullptr) {
     std::vector<DrawCommand> &cmds = list.commands;
     UnitRectCache units;
     size_t i = 0;
@@ -818,6 +819,7 @@ void RunBoxPasses(fz_context *ctx, CommandList &list, BoxPass *passes, int count
     // The engine calls below throw only for damaged fonts or shadings; such a command keeps the
     // last box and the pass goes on with the next one.
     for (i = 0; i < cmds.size(); ++i) {
+        if (Aborted(cookie)) return false;
         fz_try(ctx) {
             BoxCommand(ctx, cmds[i], passes, count, units);
             if (target && ReplayOne(ctx, cmds[i], target)) {
@@ -837,11 +839,12 @@ void RunBoxPasses(fz_context *ctx, CommandList &list, BoxPass *passes, int count
             // keep going
         }
     }
+    return true;
 }
 
 } // namespace
 
-int RecordPage(fz_context *ctx, fz_page *page, CommandList &list) {
+int RecordPage(fz_context *ctx, fz_page *page, CommandList &list, fz_cookie *cookie) {
     list.Release();
     try {
         list.commands.reserve(256);
@@ -854,11 +857,13 @@ int RecordPage(fz_context *ctx, fz_page *page, CommandList &list) {
     fz_var(rc);
     fz_try(ctx) {
         dev = NewRecordingDevice(ctx, &list);
-        fz_run_page(ctx, page, dev, fz_identity, nullptr);
+        fz_run_page(ctx, page, dev, fz_identity, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) fz_drop_device(ctx, dev);
     fz_catch(ctx) rc = -1;
+    // The interpreter may stop quietly when aborted: what it recorded is only part of the page.
+    if (Aborted(cookie)) rc = -1;
     if (rc != 0) list.Release();
     return rc;
 }
@@ -876,16 +881,17 @@ void ComputeBoxes(fz_context *ctx, CommandList &list, fz_matrix transform, fz_ir
     RunBoxPasses(ctx, list, &pass, 1, target);
 }
 
-void ComputeOutputAndViewBoxes(fz_context *ctx, CommandList &list, fz_matrix outputTransform, fz_irect outputBox,
-                               fz_matrix viewTransform, fz_irect viewBox) {
+bool ComputeOutputAndViewBoxes(fz_context *ctx, CommandList &list, fz_matrix outputTransform, fz_irect outputBox,
+                               fz_matrix viewTransform, fz_irect viewBox, const fz_cookie *cookie) {
     BoxPass passes[2] = {BoxPass(ctx, outputTransform, outputBox, kWriteOutput),
                          BoxPass(ctx, viewTransform, viewBox, kWriteView)};
-    RunBoxPasses(ctx, list, passes, 2, nullptr);
+    return RunBoxPasses(ctx, list, passes, 2, nullptr, cookie);
 }
 
-void ReplayCommands(fz_context *ctx, const CommandList &list, fz_device *dev, int skip) {
+bool ReplayCommands(fz_context *ctx, const CommandList &list, fz_device *dev, int skip, const fz_cookie *cookie) {
     const std::vector<DrawCommand> &cmds = list.commands;
     for (size_t i = 0; i < cmds.size(); ++i) {
+        if (Aborted(cookie)) return false;
         if (static_cast<int>(i) == skip) continue;
         if (ReplayOne(ctx, cmds[i], dev)) {
             // The device has this tile cached: its contents are not drawn again, but the tile
@@ -897,10 +903,11 @@ void ReplayCommands(fz_context *ctx, const CommandList &list, fz_device *dev, in
             }
         }
     }
+    return true;
 }
 
 fz_pixmap *RenderCommands(fz_context *ctx, const CommandList &list, fz_matrix transform, fz_irect deviceBox, bool bgr,
-                          int skip) {
+                          int skip, const fz_cookie *cookie) {
     fz_pixmap *pix = nullptr;
     fz_device *dev = nullptr;
     fz_var(pix);
@@ -909,11 +916,15 @@ fz_pixmap *RenderCommands(fz_context *ctx, const CommandList &list, fz_matrix tr
         pix = fz_new_pixmap_with_bbox(ctx, bgr ? fz_device_bgr(ctx) : fz_device_rgb(ctx), deviceBox, nullptr, 1);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, transform, pix);
-        ReplayCommands(ctx, list, dev, skip);
+        ReplayCommands(ctx, list, dev, skip, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) fz_drop_device(ctx, dev);
     fz_catch(ctx) {
+        fz_drop_pixmap(ctx, pix);
+        pix = nullptr;
+    }
+    if (pix && Aborted(cookie)) {
         fz_drop_pixmap(ctx, pix);
         pix = nullptr;
     }

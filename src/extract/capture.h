@@ -9,13 +9,16 @@
 // Text clips are never split: a text clip is the union of all its glyphs.
 #include <mupdf/fitz.h>
 
+#include <atomic>
+
 #include "extract/page_model.h"
 
 namespace qm {
 
 // Interprets `page` with the identity transform into `list` (which is emptied first).
-// 0 on success, -1 when the engine failed (the list is then emptied).
-int RecordPage(fz_context *ctx, fz_page *page, CommandList &list);
+// 0 on success, -1 when the engine failed or `cookie` (optional) was aborted: the list is then
+// emptied, since an interrupted recording is not the page.
+int RecordPage(fz_context *ctx, fz_page *page, CommandList &list, fz_cookie *cookie = nullptr);
 
 // The device box of a render with transform `transform`: the page bounds transformed and
 // rounded outwards.
@@ -32,17 +35,27 @@ void ComputeBoxes(fz_context *ctx, CommandList &list, fz_matrix transform, fz_ir
 
 // Both passes of a capture in one walk: output boxes in the space of `outputTransform`, view
 // boxes in that of `viewTransform`. Also sets the page-space bounds of the text commands.
-void ComputeOutputAndViewBoxes(fz_context *ctx, CommandList &list, fz_matrix outputTransform, fz_irect outputBox,
-                               fz_matrix viewTransform, fz_irect viewBox);
+// false when `cookie` (optional) was aborted before every command had its boxes.
+bool ComputeOutputAndViewBoxes(fz_context *ctx, CommandList &list, fz_matrix outputTransform, fz_irect outputBox,
+                               fz_matrix viewTransform, fz_irect viewBox, const fz_cookie *cookie = nullptr);
 
 // Replays every command into `dev` (commands carry page-space transforms; the device applies its
 // own). Throws engine errors (call inside fz_try). `skip` (optional) is a command index that is
-// left out, for tests that find the pixels one command paints.
-void ReplayCommands(fz_context *ctx, const CommandList &list, fz_device *dev, int skip = -1);
+// left out, for tests that find the pixels one command paints. Stops early when `cookie`
+// (optional) is aborted; false then.
+bool ReplayCommands(fz_context *ctx, const CommandList &list, fz_device *dev, int skip = -1,
+                    const fz_cookie *cookie = nullptr);
 
 // A raster of the device box with alpha, cleared to opaque white, with the list drawn into it.
-// `bgr` selects blue-green-red channel order. Null when the engine failed.
+// `bgr` selects blue-green-red channel order. Null when the engine failed or `cookie` (optional)
+// was aborted while drawing: a half-painted raster is never handed out.
 fz_pixmap *RenderCommands(fz_context *ctx, const CommandList &list, fz_matrix transform, fz_irect deviceBox, bool bgr,
-                          int skip = -1);
+                          int skip = -1, const fz_cookie *cookie = nullptr);
+
+// Whether the engine work that `cookie` (optional) belongs to was told to stop (another thread
+// sets the flag; it is read atomically here).
+inline bool Aborted(const fz_cookie *cookie) {
+    return cookie && std::atomic_ref<int>(const_cast<int &>(cookie->abort)).load(std::memory_order_relaxed) != 0;
+}
 
 } // namespace qm

@@ -12,6 +12,9 @@ namespace {
 // Alternating rounding of scaled margins: repeated zooming in and out would drift one way if
 // every scaling rounded the same way.
 bool g_marginRoundUp = true;
+// Margins never grow beyond this (view boxes stay far below it, so crop rectangles cannot
+// overflow).
+constexpr double kMaxMargin = 1e9;
 
 IntBox Union(const IntBox &a, const IntBox &b) {
     return IntBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
@@ -167,7 +170,8 @@ void PageModel::BuildPageItems() {
             g_marginRoundUp = !g_marginRoundUp;
             for (auto &entry : layouts_)
                 for (int &m : entry.second->margins) {
-                    double v = m * ratio;
+                    // Clamped before it becomes an int: zoom ratios of absurd pages are absurd too.
+                    double v = std::clamp(m * ratio, -kMaxMargin, kMaxMargin);
                     m = static_cast<int>(g_marginRoundUp ? std::ceil(v) : std::trunc(v));
                 }
         }
@@ -190,8 +194,10 @@ int PageModel::SplitTextRuns(DrawCommand *command, int commandIndex, int nextSeq
     if (!command || !command->text || !current_) return nextSeq;
     const std::vector<GlyphRecord> &g = command->text->glyphs;
     const int n = static_cast<int>(g.size());
-    // Font size in page units, truncated to an integer.
-    const int size = static_cast<int>(fz_matrix_expansion(fz_concat(command->text->matrix, command->transform)));
+    // Font size in page units, truncated to an integer (clamped first: a text matrix may say
+    // anything, not a number included).
+    const float expansion = fz_matrix_expansion(fz_concat(command->text->matrix, command->transform));
+    const int size = expansion < 1e9f ? static_cast<int>(expansion) : expansion >= 1e9f ? 1000000000 : 0;
     const double limit = size * 1.3;
     auto append = [&](int first, int count) {
         auto item = std::make_unique<PageItem>();

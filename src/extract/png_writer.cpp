@@ -9,6 +9,8 @@
 namespace qm {
 namespace {
 
+constexpr size_t kOutChunk = 64 * 1024;  // compressed bytes written per step
+
 void PutBE32(unsigned char *p, uint32_t v) {
     p[0] = static_cast<unsigned char>(v >> 24);
     p[1] = static_cast<unsigned char>(v >> 16);
@@ -59,39 +61,27 @@ int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, 
     const int dn = (!keepAlpha && n > 1) ? n - 1 : n;
     static const unsigned char kColourType[5] = {0, 0, 4, 2, 6};
 
-    // Sub filter: each byte minus the same channel of the pixel to its left.
+    // Rows are Sub-filtered (each byte minus the same channel of the pixel to its left) one at a
+    // time and fed to one deflate stream at zlib's default level, which gives the same bytes as
+    // compressing the whole filtered image in one call, without holding it (or its compressed
+    // form) in memory: a page raster may be hundreds of megabytes.
     const size_t rowBytes = static_cast<size_t>(w) * dn + 1;
-    std::vector<unsigned char> filtered;
-    std::vector<unsigned char> packed;
+    std::vector<unsigned char> row;
+    std::vector<unsigned char> out;
+    z_stream z{};
     try {
-        filtered.resize(rowBytes * h);
+        row.resize(rowBytes);
+        out.resize(kOutChunk);
     } catch (...) {
         return -2;
     }
-    for (int y = 0; y < h; ++y) {
-        const unsigned char *src = raster.samples + static_cast<size_t>(area.y0 + y) * raster.stride +
-                                   static_cast<size_t>(area.x0) * n;
-        unsigned char *dst = filtered.data() + rowBytes * y;
-        *dst++ = 1;
-        for (int c = 0; c < dn; ++c) dst[c] = src[c];
-        for (int x = 1; x < w; ++x) {
-            const unsigned char *p = src + static_cast<size_t>(x) * n;
-            unsigned char *d = dst + static_cast<size_t>(x) * dn;
-            for (int c = 0; c < dn; ++c) d[c] = static_cast<unsigned char>(p[c] - p[c - n]);
-        }
-    }
-
-    uLongf packedSize = compressBound(static_cast<uLong>(filtered.size()));
-    try {
-        packed.resize(packedSize);
-    } catch (...) {
-        return -2;
-    }
-    if (compress(packed.data(), &packedSize, filtered.data(), static_cast<uLong>(filtered.size())) != Z_OK)
-        return -2;
+    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) return -2;
 
     FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f) return -3;
+    if (!f) {
+        deflateEnd(&z);
+        return -3;
+    }
     static const unsigned char kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     unsigned char ihdr[13];
     PutBE32(ihdr, static_cast<uint32_t>(w));
@@ -101,13 +91,60 @@ int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, 
     ihdr[10] = 0;
     ihdr[11] = 0;
     ihdr[12] = 0;
-    bool ok = std::fwrite(kSignature, 1, 8, f) == 8 && WriteChunk(f, "IHDR", ihdr, sizeof ihdr) &&
-              WriteChunk(f, "IDAT", packed.data(), packedSize) && WriteChunk(f, "IEND", nullptr, 0);
+    bool ok = std::fwrite(kSignature, 1, 8, f) == 8 && WriteChunk(f, "IHDR", ihdr, sizeof ihdr);
+
+    // IDAT: its length is known only at the end; it is written in place afterwards.
+    const long idatAt = std::ftell(f);
+    unsigned char idatHead[8] = {0, 0, 0, 0, 'I', 'D', 'A', 'T'};
+    ok = ok && idatAt >= 0 && std::fwrite(idatHead, 1, 8, f) == 8;
+    uLong crc = crc32(crc32(0L, Z_NULL, 0), idatHead + 4, 4);
+    uint64_t packedSize = 0;
+    int zrc = Z_OK;
+    for (int y = 0; ok && y < h; ++y) {
+        const unsigned char *src = raster.samples + static_cast<size_t>(area.y0 + y) * raster.stride +
+                                   static_cast<size_t>(area.x0) * n;
+        unsigned char *dst = row.data();
+        *dst++ = 1;
+        for (int c = 0; c < dn; ++c) dst[c] = src[c];
+        for (int x = 1; x < w; ++x) {
+            const unsigned char *p = src + static_cast<size_t>(x) * n;
+            unsigned char *d = dst + static_cast<size_t>(x) * dn;
+            for (int c = 0; c < dn; ++c) d[c] = static_cast<unsigned char>(p[c] - p[c - n]);
+        }
+        const int flush = y + 1 == h ? Z_FINISH : Z_NO_FLUSH;
+        z.next_in = row.data();
+        z.avail_in = static_cast<uInt>(rowBytes);
+        for (;;) {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            zrc = deflate(&z, flush);
+            if (zrc == Z_STREAM_ERROR) break;
+            const size_t made = out.size() - z.avail_out;
+            if (made) {
+                crc = crc32_z(crc, out.data(), made);
+                packedSize += made;
+                ok = std::fwrite(out.data(), 1, made, f) == made;
+            }
+            if (!ok || zrc == Z_STREAM_END) break;
+            if (flush == Z_NO_FLUSH && z.avail_in == 0 && z.avail_out > 0) break;  // row taken in
+            if (zrc == Z_BUF_ERROR && made == 0) break;                           // no progress
+        }
+        if (zrc == Z_STREAM_ERROR) break;
+    }
+    deflateEnd(&z);
+    const bool packed = zrc == Z_STREAM_END && packedSize <= 0x7FFFFFFFu;
+    if (ok && packed) {
+        unsigned char tail[4], length[4];
+        PutBE32(tail, static_cast<uint32_t>(crc));
+        PutBE32(length, static_cast<uint32_t>(packedSize));
+        ok = std::fwrite(tail, 1, 4, f) == 4 && WriteChunk(f, "IEND", nullptr, 0) &&
+             std::fseek(f, idatAt, SEEK_SET) == 0 && std::fwrite(length, 1, 4, f) == 4;
+    }
     if (std::fclose(f) != 0) ok = false;
-    if (!ok) {
+    if (!ok || !packed) {
         // A short write (full disk) would leave a truncated picture that looks like a result.
         std::remove(path.c_str());
-        return -3;
+        return packed ? -3 : -2;
     }
     return 0;
 }

@@ -45,12 +45,15 @@ int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool auto
     }
 
     if (!document) return -3;
+    // A conversion that has produced all the files one book may hold writes no more pictures.
+    const bool listed = job && job->runKind == 1;
+    if (listed && document->ProducedLimitReached()) return -3;
     auto lock = document->Lock();
     fz_pixmap *raster = document->OutputRaster();
     if (!raster) return -3;
     int rc = WritePng(RasterOf(EngineContext(), raster), path, false, rect ? &area : nullptr);
     if (rc != 0) return rc;
-    if (job && job->runKind == 1) ListProducedFile(*job, path);
+    if (listed) document->ListProduced(*job, path);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 // Capturing the current page: load, record, boxes for both device spaces, items; and the lazily
 // painted rasters of the capture.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -7,6 +8,9 @@
 #include "extract/capture.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "pdf/raster_budget.h"
+#include "platform/log.h"
+#include "platform/paths.h"
 
 namespace qm {
 namespace {
@@ -15,6 +19,28 @@ constexpr int kLoadsPerFlush = 10;
 
 IntBox ToBox(fz_irect r) { return IntBox{r.x0, r.y0, r.x1, r.y1}; }
 fz_irect ToIrect(const IntBox &b) { return fz_make_irect(b.x0, b.y0, b.x1, b.y1); }
+
+fz_rect PageBounds(fz_context *ctx, fz_page *page) {
+    fz_rect bounds = fz_empty_rect;
+    fz_try(ctx) bounds = fz_bound_page(ctx, page);
+    fz_catch(ctx) bounds = fz_empty_rect;
+    return bounds;
+}
+
+// `transform` for painting page `pageNumber` at `dpi`, lowered to the raster budget when needed
+// (and said so in the log: the pictures of such a page have a lower resolution than asked for).
+fz_matrix WithinBudget(fz_rect bounds, fz_matrix transform, int dpi, int pageNumber, const std::string &path,
+                       const char *what) {
+    double scale = 1;
+    fz_matrix t = FitRasterBudget(bounds, transform, &scale);
+    if (scale < 1) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "page %d of '%s' is too large for %s at %d dpi: drawn at %.3g dpi instead",
+                      pageNumber, FileNamePart(path).c_str(), what, dpi, dpi * scale);
+        LogWarning(msg);
+    }
+    return t;
+}
 
 } // namespace
 
@@ -27,16 +53,21 @@ int PdfDocument::FitZoom(int viewWidth, int viewHeight) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (!state_.page) return 72;
     fz_context *ctx = EngineContext();
-    fz_rect box = fz_empty_rect;
-    fz_try(ctx) box = fz_bound_page(ctx, state_.page);
-    fz_catch(ctx) return 72;
-    int w = std::abs(static_cast<int>(box.x0 - box.x1));
-    int h = std::abs(static_cast<int>(box.y0 - box.y1));
-    if (w <= 0 || h <= 0 || viewWidth <= 0 || viewHeight <= 0) return 72;
-    // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi.
-    if (static_cast<double>(h) / viewHeight >= static_cast<double>(w) / viewWidth)
-        return h < viewHeight ? 72 : static_cast<int>(static_cast<long long>(viewHeight) * 72 / h);
-    return w < viewWidth ? 72 : static_cast<int>(static_cast<long long>(viewWidth) * 72 / w);
+    fz_rect box = PageBounds(ctx, state_.page);
+    // Page sizes in whole points, in floating point: a box may be wider than any int (and
+    // not a number at all).
+    const double w = std::trunc(std::fabs(static_cast<double>(box.x0 - box.x1)));
+    const double h = std::trunc(std::fabs(static_cast<double>(box.y0 - box.y1)));
+    if (!(w > 0) || !(h > 0) || viewWidth <= 0 || viewHeight <= 0) return 72;
+    // Whichever side is tighter decides; the page is never enlarged beyond 72 dpi. Pages so large
+    // that the fit is below 1 dpi get 1 dpi: at 0 their whole view, and every item on it, would
+    // have no size at all and the page would lose its text.
+    double dpi;
+    if (h / viewHeight >= w / viewWidth)
+        dpi = h < viewHeight ? 72 : std::trunc(viewHeight * 72.0 / h);
+    else
+        dpi = w < viewWidth ? 72 : std::trunc(viewWidth * 72.0 / w);
+    return static_cast<int>(std::clamp(dpi, 1.0, 72.0));
 }
 
 int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
@@ -53,6 +84,7 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
     state_.viewRaster = nullptr;
 
     if (load) {
+        BeginPageRun();
         // The previous recording goes first: it holds fonts and images the flush below could
         // otherwise not free.
         pageModel.DetachItems();
@@ -79,7 +111,7 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
         state_.page = page;
 
         auto list = std::make_unique<CommandList>();
-        if (RecordPage(ctx, page, *list) != 0) {
+        if (RecordPage(ctx, page, *list, &cookie_) != 0) {
             char msg[64];
             std::snprintf(msg, sizeof msg, "cannot draw page %d in '", state_.pageNumber);
             EngineErrorTrace(msg + state_.path + "'");
@@ -90,9 +122,11 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
     }
     if (!state_.page || !pageModel.commands) return -1;
 
-    // Output space: the job's image resolution.
+    // Output space: the job's image resolution, lowered for pages too large to paint at it.
+    const fz_rect bounds = PageBounds(ctx, state_.page);
     pageModel.outputResolution = renderDpi;
-    fz_matrix outT = ViewTransform(renderDpi);
+    fz_matrix outT = WithinBudget(bounds, ViewTransform(renderDpi), renderDpi, state_.pageNumber, state_.path,
+                                  "its pictures");
     fz_irect outBox = DeviceBoxFor(ctx, state_.page, outT);
     pageModel.outputTransform = outT;
     pageModel.outputDeviceBox = ToBox(outBox);
@@ -103,7 +137,8 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
         state_.viewWidth = viewWidth;
         state_.viewHeight = viewHeight;
     }
-    fz_matrix viewT = ViewTransform(state_.resolution);
+    fz_matrix viewT = WithinBudget(bounds, ViewTransform(state_.resolution), state_.resolution, state_.pageNumber,
+                                   state_.path, "the page view");
     fz_irect viewBox = DeviceBoxFor(ctx, state_.page, viewT);
     pageModel.viewTransform = viewT;
     pageModel.viewDeviceBox = ToBox(viewBox);
@@ -113,7 +148,12 @@ int PdfDocument::DrawPage(int load, int viewWidth, int viewHeight) {
 
     // Boxes of both spaces in one walk over the recording; nothing is painted until a raster is
     // asked for.
-    ComputeOutputAndViewBoxes(ctx, *pageModel.commands, outT, outBox, viewT, viewBox);
+    if (!ComputeOutputAndViewBoxes(ctx, *pageModel.commands, outT, outBox, viewT, viewBox, &cookie_)) {
+        // Stopped half-way: commands without boxes must not become items.
+        pageModel.commands.reset();
+        pageModel.capturedPage = 0;
+        return -1;
+    }
 
     // Scroll offset of the page view: centred when the raster is smaller than the window, else
     // kept so that the raster still covers the window.
@@ -135,7 +175,7 @@ fz_pixmap *PdfDocument::OutputRaster() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (!state_.raster && pageModel.commands)
         state_.raster = RenderCommands(EngineContext(), *pageModel.commands, pageModel.outputTransform,
-                                       ToIrect(pageModel.outputDeviceBox), false);
+                                       ToIrect(pageModel.outputDeviceBox), false, -1, &cookie_);
     return state_.raster;
 }
 
@@ -143,7 +183,7 @@ fz_pixmap *PdfDocument::ViewRaster() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (!state_.viewRaster && pageModel.commands)
         state_.viewRaster = RenderCommands(EngineContext(), *pageModel.commands, pageModel.viewTransform,
-                                           ToIrect(pageModel.viewDeviceBox), true);
+                                           ToIrect(pageModel.viewDeviceBox), true, -1, &cookie_);
     return state_.viewRaster;
 }
 

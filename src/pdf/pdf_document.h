@@ -6,6 +6,7 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -36,11 +37,15 @@ struct ThumbnailHeader {
     uint32_t colorsImportant = 0;
 };
 
+// Why the engine's work on a page was stopped from outside.
+enum class PageStop { None, Cancelled, TimeLimit };
+
 struct DocumentState {
     std::optional<std::string> title;  // Info "Title" as UTF-8; empty optional when absent
     fz_document *document = nullptr;
     fz_outline *outline = nullptr;
     int pageCount = 0;
+    int claimedPageCount = 0;          // the page tree's own count, when it is more than can be read
     bool glyphCache = false;           // the engine's glyph cache is shared per process; this marks
                                        // that this document has started using it
     int resolution = 0;                // view resolution in dpi
@@ -102,6 +107,32 @@ public:
     void SetPrompt(UserPrompt *prompt);
     UserPrompt &Prompt() const;
 
+    // ---- stopping the engine's work on a page from another thread ----
+    // Every interpretation and render of the document's pages runs with the document's engine
+    // cookie. A capture (DrawPage with load) starts a page run, which lasts until EndPageRun: the
+    // rasters painted later for the page's pictures belong to it. A run starts stopped when the
+    // job's cancel flag is already set. A stopped run's capture, rasters and pictures fail.
+    //
+    // Any thread: stops the page run in progress (the conversion is cancelled), and a thumbnail
+    // being rendered.
+    void CancelPageRun();
+    // Any thread: stops page run `serial` when it is still in progress, as having taken longer
+    // than `seconds`; false when that run is over.
+    bool StopSlowPageRun(uint64_t serial, double seconds);
+    struct PageRunInfo {
+        uint64_t serial = 0;  // 0: no run yet
+        bool active = false;
+        std::chrono::steady_clock::time_point started;
+    };
+    PageRunInfo CurrentPageRun();
+    void EndPageRun();
+    // Why the current (or last) page run was stopped, and the time limit it went beyond.
+    PageStop PageRunStop();
+    double PageRunLimit();
+    // A thumbnail render's own cookie while it runs (null when it is done), so that a cancel
+    // reaches it too.
+    void SetThumbnailCookie(fz_cookie *cookie);
+
     // ---- content files of a book (xhtml/page_driver.cpp) ----
     // Converts every page into the job's work folder: 0 done, 2 cancelled, -1 no job, -2 unknown
     // parse mode.
@@ -124,6 +155,16 @@ public:
     int WriteOutlineTarget(FILE *file, fz_outline *entry);
     int WriteNavPointsFile(ConversionJob &job);
     void WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter);
+    // Lists a produced file (ListProducedFile) and counts it against the limits below.
+    void ListProduced(const ConversionJob &job, const std::string &path);
+    // Files and bytes one conversion may produce: past either, no more pictures are written and
+    // the page loop stops with a message (hostile files could otherwise fill the disk).
+    long long maxProducedFiles = 100000;
+    long long maxProducedBytes = 4LL << 30;
+    long long producedFiles = 0, producedBytes = 0;
+    bool ProducedLimitReached() const {
+        return producedFiles >= maxProducedFiles || producedBytes >= maxProducedBytes;
+    }
     // The book's style sheet while the document is converted or previewed.
     std::shared_ptr<StyleRegistry> styleRegistry;
 
@@ -135,9 +176,21 @@ public:
     ConversionJob *job = nullptr;
 
 private:
+    void BeginPageRun();
+
     DocumentState state_;
     std::recursive_mutex lock_;
     UserPrompt *prompt_ = nullptr;
+
+    // Page runs. runLock_ guards everything below; the engine reads cookie_.abort while it works.
+    std::mutex runLock_;
+    fz_cookie cookie_{};
+    fz_cookie *thumbnailCookie_ = nullptr;
+    uint64_t runSerial_ = 0;
+    bool runActive_ = false;
+    std::chrono::steady_clock::time_point runStarted_;
+    PageStop runStop_ = PageStop::None;
+    double runLimit_ = 0;
 };
 
 // Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;

@@ -1,5 +1,6 @@
 #include "worker/conversion_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -181,9 +182,47 @@ int ConversionRun::StartConversion(const std::vector<std::string> &paths, const 
     return 0;
 }
 
+// Makes a document reachable from Cancel and the watchdog while it is converted.
+class ConversionRun::ActiveDocument {
+public:
+    ActiveDocument(ConversionRun &run, PdfDocument &doc) : run_(run) {
+        std::lock_guard<std::mutex> g(run_.activeLock_);
+        run_.activeDoc_ = &doc;
+    }
+    ~ActiveDocument() {
+        std::lock_guard<std::mutex> g(run_.activeLock_);
+        run_.activeDoc_ = nullptr;
+    }
+    ActiveDocument(const ActiveDocument &) = delete;
+    ActiveDocument &operator=(const ActiveDocument &) = delete;
+
+private:
+    ConversionRun &run_;
+};
+
 void ConversionRun::Cancel() {
     runCancel_ = true;
     state_.cancelFlag = 1;
+    // The page in progress stops too, instead of running to its end.
+    std::lock_guard<std::mutex> g(activeLock_);
+    if (activeDoc_) activeDoc_->CancelPageRun();
+}
+
+void ConversionRun::WatchPages() {
+    const auto limit = std::chrono::duration<double>(pageTimeoutSeconds);
+    // Checked often enough that a page is stopped soon after its time is up.
+    const auto period = std::chrono::milliseconds(std::clamp<long long>(
+        static_cast<long long>(pageTimeoutSeconds * 1000 / 10), 5, 50));
+    uint64_t stopped = 0;
+    std::unique_lock<std::mutex> g(activeLock_);
+    while (!watchStop_) {
+        watchWake_.wait_for(g, period);
+        if (watchStop_ || !activeDoc_) continue;
+        PdfDocument::PageRunInfo run = activeDoc_->CurrentPageRun();
+        if (run.active && run.serial != stopped && std::chrono::steady_clock::now() - run.started > limit &&
+            activeDoc_->StopSlowPageRun(run.serial, pageTimeoutSeconds))
+            stopped = run.serial;
+    }
 }
 
 void ConversionRun::Wait() {
@@ -277,6 +316,11 @@ bool ConversionRun::Package(const ConversionJob &job, const std::string &destina
 void ConversionRun::Worker() {
     RunState &s = state_;
     s.successCount = 0;
+    std::thread watchdog;
+    if (pageTimeoutSeconds > 0) {
+        watchStop_ = false;
+        watchdog = std::thread([this] { WatchPages(); });
+    }
     const int count = static_cast<int>(s.sourcePaths.size());
     std::vector<int> renamedFrom;
     const std::vector<std::string> destinations =
@@ -327,6 +371,7 @@ void ConversionRun::Worker() {
         }
 
         PdfDocument doc;
+        ActiveDocument active(*this, doc);
         doc.SetPrompt(&prompt_);
         doc.Reset();
         doc.pageModel.job = &job;
@@ -382,6 +427,14 @@ void ConversionRun::Worker() {
         observer_.DocumentFinished(i, s.documentResults[i] == 1);
     }
     // A cancel that came after the last book was in place dropped nothing: the run is complete.
+    if (watchdog.joinable()) {
+        {
+            std::lock_guard<std::mutex> g(activeLock_);
+            watchStop_ = true;
+        }
+        watchWake_.notify_all();
+        watchdog.join();
+    }
     observer_.ConversionDone(!s.singleDocumentMode);
 }
 

@@ -4,6 +4,7 @@
 // two interfaces: UserPrompt for messages and questions, and ConversionObserver for progress,
 // labels and the end of the run. Both are called on the worker thread.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -95,8 +96,8 @@ public:
     // 0: the worker started; -1: the work root could not be created (the user was told).
     int StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
                         bool singleDocumentMode);
-    // The Cancel button: the current document stops after its current page and no further
-    // document starts.
+    // The Cancel button: the engine's work on the current page stops at once (the page is dropped),
+    // the current document ends there and no further document starts.
     void Cancel();
     // Waits for the worker thread to end.
     void Wait();
@@ -110,9 +111,16 @@ public:
 
     // Delay between attempts to create the work root (200 ms as the run starts; tests shorten it).
     int retryDelayMs = 200;
+    // A page whose capture, analysis and pictures take longer than this is stopped and skipped
+    // with a message; the rest of the document goes on. 0: no limit. Set before StartConversion.
+    double pageTimeoutSeconds = 0;
 
 private:
     void Worker();
+    // Watchdog thread of a run with a page time limit: stops the current page once it has run
+    // for longer than pageTimeoutSeconds.
+    void WatchPages();
+    class ActiveDocument;
     // Packages one converted document and puts the book at `destination` (replacing a book there
     // only when `replace`); true when the book is in place.
     bool Package(const ConversionJob &job, const std::string &destination, bool replace);
@@ -127,6 +135,11 @@ private:
     Converter converter_;
     std::thread thread_;
     std::atomic<bool> runCancel_{false};
+    // The document being converted, for Cancel and the watchdog (other threads).
+    std::mutex activeLock_;
+    PdfDocument *activeDoc_ = nullptr;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
     std::vector<std::string> navPointsFiles_;
 };
 

@@ -14,8 +14,10 @@
 #include "extract/page_model.h"
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
+#include "extract/capture.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "pdf/raster_budget.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
@@ -31,6 +33,9 @@ constexpr int kPagesPerFile = 15;
 constexpr int kViewWidth = 800;
 constexpr int kViewHeight = 600;
 constexpr size_t kInfoSize = 512;
+// The page loop gives up after this many pages in a row that cannot be read (a damaged page tree
+// may still claim millions more).
+constexpr int kMaxFailedInRow = 50;
 
 void Put(FILE *file, const char *text) { std::fputs(text, file); }
 
@@ -42,9 +47,12 @@ void StartStyleSheet(PdfDocument &doc, const std::string &path) {
     if (doc.styleRegistry->BeginStyleSheet(path) != 0) LogError("cannot write '" + path + "'");
 }
 
+// The file name of the document, for messages.
+std::string DocName(PdfDocument &doc) { return FileNamePart(doc.State().path); }
+
 // The analysed content of the current (drawn) page as XHTML, with span classes from the
 // document's style registry.
-int WriteBody(PdfDocument &doc, FILE *file, ConversionJob &job) {
+int WriteBody(PdfDocument &doc, std::string &body, ConversionJob &job) {
     auto guard = doc.Lock();
     std::shared_ptr<StyleRegistry> styles = doc.styleRegistry;
     SpanClassesFn classes;
@@ -55,7 +63,74 @@ int WriteBody(PdfDocument &doc, FILE *file, ConversionJob &job) {
         classes = [styles, &job](const DrawCommand &command, std::string &out) {
             return styles->GetSpanClasses(command, out, &job);
         };
-    return WritePageXhtml(doc, file, job, classes);
+    return WritePageXhtml(doc, body, job, classes);
+}
+
+// Whether the current page's run was stopped from outside (cancel or time limit); a page that
+// took too long is reported as skipped.
+bool PageWasStopped(PdfDocument &doc, int page) {
+    PageStop stop = doc.PageRunStop();
+    if (stop == PageStop::TimeLimit) {
+        char msg[160];
+        const double limit = doc.PageRunLimit();
+        std::snprintf(msg, sizeof msg, "Page %d of '%s' took longer than %g second%s and was skipped.", page,
+                      DocName(doc).c_str(), limit, limit == 1 ? "" : "s");
+        doc.Prompt().Message(msg);
+    }
+    return stop != PageStop::None;
+}
+
+std::string ProducedList(const ConversionJob &job) { return WithTrailingSlash(job.workFolder) + "textlist.txt"; }
+
+// Position in the list of produced files, to take back what a page made.
+int64_t ProducedListMark(const ConversionJob &job) { return std::max<int64_t>(0, FileSize(ProducedList(job))); }
+
+// Deletes the files listed after `mark` and takes them off the list.
+void DropProducedSince(PdfDocument &doc, const ConversionJob &job, int64_t mark) {
+    const std::string list = ProducedList(job);
+    std::string text;
+    if (!ReadFile(list, text) || static_cast<int64_t>(text.size()) <= mark) return;
+    size_t pos = static_cast<size_t>(mark);
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string path = text.substr(pos, end - pos);
+        const int64_t size = FileSize(path);
+        if (!path.empty() && std::remove(path.c_str()) == 0) {
+            doc.producedFiles -= 1;
+            if (size > 0) doc.producedBytes -= size;
+        }
+        pos = end + 1;
+    }
+    WriteFile(list, text.substr(0, static_cast<size_t>(mark)));
+}
+
+// Writes the analysed body of the drawn page `page` to `file`, unless the page's run was stopped
+// while it was analysed or its pictures were painted: a stopped page is never taken for a
+// finished one, so nothing of it is kept (its pictures are deleted and taken off the list).
+// false when the page was stopped.
+bool WriteDrawnPage(PdfDocument &doc, FILE *file, ConversionJob &job, int page, int64_t listMark) {
+    std::string body;
+    WriteBody(doc, body, job);
+    if (PageWasStopped(doc, page)) {
+        DropProducedSince(doc, job, listMark);
+        return false;
+    }
+    if (!body.empty()) std::fwrite(body.data(), 1, body.size(), file);
+    return true;
+}
+
+// Before page `page`: false (after telling the user) when the conversion has produced as many
+// files or bytes as one document may; the pages from here on are left out.
+bool WithinOutputLimits(PdfDocument &doc, int page) {
+    if (!doc.ProducedLimitReached()) return true;
+    char msg[256];
+    std::snprintf(msg, sizeof msg,
+                  "Page %d of '%s' and the pages after it were left out: the book reached the limit of %lld files "
+                  "or %lld MB.",
+                  page, DocName(doc).c_str(), doc.maxProducedFiles, doc.maxProducedBytes >> 20);
+    doc.Prompt().Message(msg);
+    return false;
 }
 
 // Closes a page file; lists it when everything reached the disk.
@@ -66,7 +141,7 @@ void FinishPageFile(PdfDocument &doc, FILE *&file, const std::string &path, Conv
     ok = std::fclose(file) == 0 && ok;
     file = nullptr;
     if (ok)
-        ListProducedFile(job, path);
+        doc.ListProduced(job, path);
     else
         LogError("cannot write '" + path + "'");
 }
@@ -101,15 +176,37 @@ bool CommonStart(PdfDocument &doc, ConversionJob &job) {
     doc.pageModel.outputResolution = doc.renderDpi;
 
     const std::string styles = WorkPath(job, "styles.css");
-    ListProducedFile(job, styles);
+    doc.ListProduced(job, styles);
     StartStyleSheet(doc, styles);
+
+    const DocumentState &state = doc.State();
+    if (state.pageCount <= 0) {
+        // Nothing to draw a cover from either.
+        doc.Prompt().Message("'" + DocName(doc) + "' has no pages.");
+        return !job.createCover;
+    }
+    if (state.claimedPageCount > state.pageCount) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "'%s' claims %d pages, but only %d can be read.", DocName(doc).c_str(),
+                      state.claimedPageCount, state.pageCount);
+        doc.Prompt().Message(msg);
+    }
 
     if (!job.createCover) return true;
     doc.GoToPage(1);
+    const int64_t mark = ProducedListMark(job);
     int rc = doc.DrawPage(1, kViewWidth, kViewHeight);
     if (rc == 0) {
         std::string cover = WorkPath(job, "cover.png");
         rc = doc.pageModel.SaveRegionPng(cover, nullptr, false);
+    }
+    const PageStop stop = doc.PageRunStop();
+    const bool stopped = PageWasStopped(doc, 1);
+    doc.EndPageRun();
+    if (stopped) {
+        DropProducedSince(doc, job, mark);
+        // Cancelled: the conversion ends. Too slow: the book goes on without a cover.
+        return stop == PageStop::TimeLimit;
     }
     if (rc != 0) {
         doc.Prompt().Message("Couldn't create cover image file!");
@@ -149,6 +246,8 @@ int PdfDocument::ConvertDocument(ConversionJob *job) {
     this->job = job;
     pageModel.job = job;
     job->runKind = 1;
+    producedFiles = 0;
+    producedBytes = 0;
     int rc;
     switch (job->parseMode) {
     case static_cast<int32_t>(ParseMode::Automatic):
@@ -225,17 +324,30 @@ int PdfDocument::ConvertTextPages(ConversionJob &job) {
     const int pageCount = PageCount();
     FILE *file = nullptr;
     std::string path;
+    int failedInRow = 0;
     for (int i = 0; i < pageCount; ++i) {
         const int p = i + 1;
+        if (!WithinOutputLimits(*this, p)) break;
         if (i % kPagesPerFile == 0 && !StartPageFile(*this, file, path, job, p))
             return job.CancelRequested() ? 2 : 0;
         WriteAnchor(file, p);
         if (OutlineHere(job, i, 0)) WriteOutlinePage(file, &job);
         GoToPage(p);
-        if (DrawPage(1, kViewWidth, kViewHeight) == 0) WriteBody(*this, file, job);
+        const int64_t mark = ProducedListMark(job);
+        const bool drawn = DrawPage(1, kViewWidth, kViewHeight) == 0;
+        const bool stopped = drawn ? !WriteDrawnPage(*this, file, job, p, mark) : PageWasStopped(*this, p);
+        EndPageRun();
+        failedInRow = drawn || stopped ? 0 : failedInRow + 1;
         if (OutlineHere(job, i, 1)) WriteOutlinePage(file, &job);
         job.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));
         if (job.CancelRequested()) break;
+        if (failedInRow >= kMaxFailedInRow && p < pageCount) {
+            char msg[200];
+            std::snprintf(msg, sizeof msg, "Pages %d to %d of '%s' could not be read; the pages after them were left out.",
+                          p - failedInRow + 1, p, DocName(*this).c_str());
+            Prompt().Message(msg);
+            break;
+        }
     }
     if (file) {
         if (job.outputOutline && job.outlinePosition == 2) WriteOutlinePage(file, &job);
@@ -250,22 +362,30 @@ int PdfDocument::ConvertImagePages(ConversionJob &job) {
     FILE *file = nullptr;
     std::string path;
     for (int p = 1; p <= pageCount; ++p) {
+        if (!WithinOutputLimits(*this, p)) break;
         if (!StartPageFile(*this, file, path, job, p)) return job.CancelRequested() ? 2 : 0;
         WriteAnchor(file, p);
         if (OutlineHere(job, p - 1, 0)) WriteOutlinePage(file, &job);
         GoToPage(p);
         std::string picture;
+        const int64_t mark = ProducedListMark(job);
         int rc = DrawPage(1, kViewWidth, kViewHeight);
         if (rc == 0) rc = pageModel.SaveRegionPng(picture, nullptr, true);
-        if (rc != 0) {
+        const bool stopped = PageWasStopped(*this, p);
+        EndPageRun();
+        if (stopped) {
+            // Cancelled, or too slow: the page keeps its anchor and nothing else.
+            DropProducedSince(*this, job, mark);
+        } else if (rc != 0) {
             Prompt().Message("Couldn't create page image file!");
             std::fclose(file);  // unfinished: not listed
             return job.CancelRequested() ? 2 : 0;
+        } else {
+            std::fprintf(file,
+                         "<div style=\"align:center;width:95%%;height:95%%;\"><img title=\"img\" alt=\"img\" "
+                         "style=\"width:100%%;height:100%%;\" src=\"%s\" /></div>\n",
+                         picture.c_str());
         }
-        std::fprintf(file,
-                     "<div style=\"align:center;width:95%%;height:95%%;\"><img title=\"img\" alt=\"img\" "
-                     "style=\"width:100%%;height:100%%;\" src=\"%s\" /></div>\n",
-                     picture.c_str());
         if (OutlineHere(job, p - 1, 1)) WriteOutlinePage(file, &job);
         job.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));
         if (job.CancelRequested()) break;
@@ -282,7 +402,9 @@ int PdfDocument::WritePreviewPage(FILE *file, ConversionJob *previewJob) {
     job = previewJob;
     pageModel.job = previewJob;
     WritePageHead(file, previewJob, false);
-    int rc = previewJob ? WriteBody(*this, file, *previewJob) : -1;
+    std::string body;
+    int rc = previewJob ? WriteBody(*this, body, *previewJob) : -1;
+    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size()) rc = -3;
     WritePageTail(file, previewJob);
     job = nullptr;
     return rc;
@@ -300,43 +422,53 @@ unsigned char *PdfDocument::RenderThumbnail(ThumbnailHeader *header, int pageNum
     const int savedResolution = State().resolution;
     fz_page *page = nullptr;
     fz_display_list *list = nullptr;
+    fz_device *listDev = nullptr;
     fz_pixmap *pix = nullptr;
     fz_device *dev = nullptr;
     bool failed = false;
     int resolution = 72;
+    fz_cookie cookie{};
     fz_var(page);
     fz_var(list);
+    fz_var(listDev);
     fz_var(pix);
     fz_var(dev);
     fz_var(failed);
     fz_var(resolution);
+    SetThumbnailCookie(&cookie);
     fz_try(ctx) {
         page = fz_load_page(ctx, Document(), pageNumber - 1);
+        const fz_rect bounds = fz_bound_page(ctx, page);
         if (width > 0 && height > 0) {
-            fz_rect b = fz_bound_page(ctx, page);
-            float pw = b.x1 - b.x0, ph = b.y1 - b.y0;
+            float pw = bounds.x1 - bounds.x0, ph = bounds.y1 - bounds.y0;
             if (pw > 0 && ph > 0) {
-                float zoom = fz_min(width / pw, height / ph);
-                resolution = static_cast<int>(zoom * 72.0f);
-                if (resolution < 1) resolution = 1;
-                if (resolution > 600) resolution = 600;
+                // Clamped before it becomes an int: a tiny page gives an enormous zoom.
+                float dpi = fz_min(width / pw, height / ph) * 72.0f;
+                resolution = !(dpi >= 1) ? 1 : dpi > 600 ? 600 : static_cast<int>(dpi);
             }
         }
         State().resolution = resolution;
-        fz_matrix ctm = ViewTransform(resolution);
-        list = fz_new_display_list_from_page(ctx, page);
+        fz_matrix ctm = FitRasterBudget(bounds, ViewTransform(resolution));
+        // The page's display list, recorded with the cookie so that a cancel stops it.
+        list = fz_new_display_list(ctx, bounds);
+        listDev = fz_new_list_device(ctx, list);
+        fz_run_page(ctx, page, listDev, fz_identity, &cookie);
+        fz_close_device(ctx, listDev);
         fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_display_list(ctx, list), ctm));
         pix = fz_new_pixmap_with_bbox(ctx, fz_device_bgr(ctx), box, nullptr, 1);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, nullptr);
+        fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, &cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
+        fz_drop_device(ctx, listDev);
         fz_drop_display_list(ctx, list);
     }
     fz_catch(ctx) failed = true;
+    SetThumbnailCookie(nullptr);
+    if (Aborted(&cookie)) failed = true;  // half drawn
     State().resolution = savedResolution;
     if (failed || !pix) {
         fz_drop_pixmap(ctx, pix);

@@ -179,6 +179,45 @@ TEST_F(PngTest, ColourTypesFollowComponentsAndAlpha) {
     EXPECT_EQ(f, (std::vector<unsigned char>{1, flat.s[0], flat.s[1], flat.s[2], 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
+TEST_F(PngTest, StreamedCompressionGivesTheBytesOfOneCallOnTheWholeImage) {
+    // Books stay byte-identical: the picture data equals zlib's compress() of the whole filtered
+    // image, for areas large enough to span many deflate blocks and windows.
+    struct Case {
+        int w, h, n;
+        bool keepAlpha;
+        unsigned seed;
+    };
+    for (const Case &c : {Case{1500, 1100, 4, false, 1}, Case{700, 900, 1, false, 2}, Case{333, 777, 2, true, 3},
+                          Case{2048, 3, 4, true, 4}}) {
+        TestRaster r(c.w, c.h, c.n);
+        // Stretches of noise among smooth runs: both long matches and incompressible data.
+        unsigned v = c.seed;
+        for (size_t i = 0; i < r.s.size(); ++i) {
+            v = v * 1103515245u + 12345u;
+            if ((i / 5000) % 3 == 0) r.s[i] = static_cast<unsigned char>(v >> 16);
+        }
+        const std::string path = dir.File("big.png");
+        ASSERT_EQ(qm::WritePng(r.View(), path, c.keepAlpha, nullptr), 0);
+        const int dn = c.keepAlpha || c.n == 1 ? c.n : c.n - 1;
+        std::vector<unsigned char> filtered;
+        for (int y = 0; y < c.h; ++y) {
+            filtered.push_back(1);
+            const unsigned char *row = r.s.data() + static_cast<size_t>(y) * c.w * c.n;
+            for (int x = 0; x < c.w; ++x)
+                for (int k = 0; k < dn; ++k)
+                    filtered.push_back(static_cast<unsigned char>(row[x * c.n + k] - (x ? row[(x - 1) * c.n + k] : 0)));
+        }
+        std::vector<unsigned char> expected(compressBound(filtered.size()));
+        uLongf size = expected.size();
+        ASSERT_EQ(compress(expected.data(), &size, filtered.data(), filtered.size()), Z_OK);
+        expected.resize(size);
+        std::vector<Chunk> chunks = ReadChunks(path);
+        ASSERT_EQ(chunks.size(), 3u);
+        EXPECT_EQ(chunks[1].type, "IDAT");
+        EXPECT_TRUE(chunks[1].data == expected) << c.w << "x" << c.h << "x" << c.n;
+    }
+}
+
 TEST_F(PngTest, FailuresLeaveNoFile) {
     TestRaster rgb(4, 4, 3), cmyk(4, 4, 5);
     EXPECT_EQ(qm::WritePng(rgb.View(), dir.File("rgb.png"), false, nullptr), -1);

@@ -214,6 +214,17 @@ void PdfBuilder::ShadeRect(int page, double x, double y, double w, double h) {
         "q " + Num(x) + " " + Num(y) + " " + Num(w) + " " + Num(h) + " re W n /" + name + " sh Q\n";
 }
 
+void PdfBuilder::SlowStrokes(int page, int count) {
+    const int h = static_cast<int>(pages_[page].height), w = static_cast<int>(pages_[page].width);
+    std::string ops = "q 0.2 0.4 0.8 RG 40 w 1 J\n";
+    for (int i = 0; i < count; ++i) {
+        const int y = h > 0 ? i % h : 0;
+        ops += "0 " + std::to_string(y) + " m " + std::to_string(w) + " " + std::to_string(h - y) + " l " +
+               std::to_string(w / 2) + " 0 l 0 " + std::to_string(h) + " l S\n";
+    }
+    pages_[page].content += ops + "Q\n";
+}
+
 void PdfBuilder::Raw(int page, const std::string &operators) {
     pages_[page].content += operators;
     if (operators.empty() || operators.back() != '\n') pages_[page].content += '\n';
@@ -230,6 +241,13 @@ int PdfBuilder::AddOutline(const std::string &title, int page, int parent, doubl
     outline_.push_back(OutlineEntry{title, page, parent, y});
     return static_cast<int>(outline_.size()) - 1;
 }
+
+int PdfBuilder::AddOutlineToPageNumber(const std::string &title, int pageIndex, int parent) {
+    outline_.push_back(OutlineEntry{title, pageIndex, parent, -1, true});
+    return static_cast<int>(outline_.size()) - 1;
+}
+
+void PdfBuilder::SetPageTreeCount(double count) { pageTreeCount_ = count; }
 
 void PdfBuilder::LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage) {
     links_.push_back(Link{page, x0, y0, x1, y1, targetPage, std::string()});
@@ -446,7 +464,14 @@ bool PdfBuilder::Build() {
             for (size_t i = 0; i < outline_.size(); ++i) {
                 items[i] = pdf_add_new_dict(ctx, doc, 6);
                 pdf_dict_put_text_string(ctx, items[i], PDF_NAME(Title), outline_[i].title.c_str());
-                if (outline_[i].page >= 0 && outline_[i].page < static_cast<int>(pages_.size())) {
+                if (outline_[i].byNumber) {
+                    pdf_obj *dest = pdf_dict_put_array(ctx, items[i], PDF_NAME(Dest), 5);
+                    pdf_array_push_int(ctx, dest, outline_[i].page);
+                    pdf_array_push(ctx, dest, PDF_NAME(XYZ));
+                    pdf_array_push_real(ctx, dest, 0);
+                    pdf_array_push_real(ctx, dest, 0);
+                    pdf_array_push_real(ctx, dest, 0);
+                } else if (outline_[i].page >= 0 && outline_[i].page < static_cast<int>(pages_.size())) {
                     pdf_obj *dest = pdf_dict_put_array(ctx, items[i], PDF_NAME(Dest), 5);
                     pdf_array_push(ctx, dest, pdf_lookup_page_obj(ctx, doc, outline_[i].page));
                     pdf_array_push(ctx, dest, PDF_NAME(XYZ));
@@ -473,6 +498,13 @@ bool PdfBuilder::Build() {
             pdf_dict_put(ctx, root, PDF_NAME(Outlines), outlines);
             for (pdf_obj *item : items) pdf_drop_obj(ctx, item);
             pdf_drop_obj(ctx, outlines);
+        }
+        if (pageTreeCount_ >= 0) {
+            pdf_obj *tree = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+            if (pageTreeCount_ <= 2147483647.0)
+                pdf_dict_put_int(ctx, tree, PDF_NAME(Count), static_cast<int64_t>(pageTreeCount_));
+            else
+                pdf_dict_put_real(ctx, tree, PDF_NAME(Count), pageTreeCount_);
         }
         if (hasInfo_) {
             pdf_obj *info = pdf_add_new_dict(ctx, doc, 3);

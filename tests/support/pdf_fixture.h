@@ -54,6 +54,9 @@ public:
                   double wordSpacing = 0);
     // Width of a text in a standard-14 font at its own advances, in points (no Tc/Tw).
     static double TextWidth(const std::string &text, double size = 10, const std::string &font = "Times-Roman");
+    // `count` stroked paths, each crossing the whole page with a wide line: cheap to interpret,
+    // slow to paint (a few thousand take seconds at 72 dpi).
+    void SlowStrokes(int page, int count);
     // Raw content operators appended to the page (resources: fonts /F<n> are named by FontResource).
     void Raw(int page, const std::string &operators);
     // Resource name ("F1", ...) of a standard-14 font, registering it on first use.
@@ -64,6 +67,12 @@ public:
     // Adds an outline entry and returns its index; parent -1 for a top-level entry; page -1 for an
     // entry without destination.
     int AddOutline(const std::string &title, int page, int parent = -1, double y = -1);
+    // An outline entry whose destination names page `pageIndex` (from 0) by its number, whether or
+    // not the document has such a page (damaged and hostile files do this).
+    int AddOutlineToPageNumber(const std::string &title, int pageIndex, int parent = -1);
+    // Writes `count` as the page tree's /Count instead of the real number of pages (a page tree
+    // that lies about its size). Values beyond the engine's integers are written as reals.
+    void SetPageTreeCount(double count);
     // Link areas in page user space.
     void LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage);
     void LinkToUri(int page, double x0, double y0, double x1, double y1, const std::string &uri);
@@ -101,6 +110,7 @@ private:
         int page;
         int parent;
         double y;
+        bool byNumber = false;  // destination is the bare page number, checked against nothing
     };
     struct ImageSpec {
         std::string name;
@@ -121,6 +131,7 @@ private:
     std::vector<OutlineEntry> outline_;
     std::string title_, author_, subject_;
     bool hasInfo_ = false;
+    double pageTreeCount_ = -1;  // < 0: the real count
     bool usesUnicodeFont_ = false;
     struct Impl;
     Impl *impl_ = nullptr;

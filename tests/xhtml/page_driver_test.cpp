@@ -188,17 +188,92 @@ TEST_F(PageDriverTest, ClampsFontScaleAndTruncatesImageDpi) {
     EXPECT_EQ(doc.ConvertDocument(nullptr), -1);
 }
 
-TEST_F(PageDriverTest, ZeroPagesWritesOnlyTheStyleSheet) {
+TEST_F(PageDriverTest, ZeroPagesWritesOnlyTheStyleSheetAndSaysSoWithOrWithoutCover) {
     qmtest::PdfBuilder b;
     b.SetInfo("Empty", "Nobody");
-    if (!b.Save(dir.File("zero.pdf"))) GTEST_SKIP() << "the engine cannot write a PDF without pages";
-    doc.SetPrompt(&prompt);
-    doc.Reset();
-    if (doc.Open(dir.File("zero.pdf"), "", "") != 0) GTEST_SKIP() << "the engine cannot open a PDF without pages";
+    ASSERT_TRUE(b.Save(dir.File("zero.pdf")));
+    Open(dir.File("zero.pdf"));
     ASSERT_EQ(doc.ConvertDocument(&job), 0);
     EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css"}));
     EXPECT_EQ(job.title, "Empty");
-    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"'zero.pdf' has no pages."}));
+
+    // With a cover there is nothing to draw one from either: the same words, not a failed cover.
+    prompt.messages.clear();
+    std::remove((work + "textlist.txt").c_str());
+    job.createCover = true;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"'zero.pdf' has no pages."}));
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css"}));
+}
+
+TEST_F(PageDriverTest, APageTreeThatLiesAboutItsSizeGivesTheRealPages) {
+    qmtest::PdfBuilder b;
+    b.Text(b.AddPage(), 72, 700, "One");
+    b.Text(b.AddPage(), 72, 700, "Two");
+    b.SetPageTreeCount(1e20);
+    ASSERT_TRUE(b.Save(dir.File("count.pdf")));
+    Open(dir.File("count.pdf"));
+    job.createCover = true;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css", "cover.png", "title_page.html", "page-1.html"}));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].rfind("'count.pdf' claims ", 0), 0u) << prompt.messages[0];
+    EXPECT_NE(prompt.messages[0].find("but only 2 can be read."), std::string::npos) << prompt.messages[0];
+    EXPECT_NE(Read("page-1.html").find("page-2"), std::string::npos);
+    EXPECT_EQ(Read("page-1.html").find("page-3"), std::string::npos);
+}
+
+TEST_F(PageDriverTest, ThePageLoopStopsAfterFiftyPagesInARowThatCannotBeRead) {
+    // Written by hand (the engine repairs the missing cross-reference table): the inner node says
+    // it holds 200 pages but holds one, so pages 3 to 201 cannot be found; page 202 can.
+    std::string pdf = "%PDF-1.4\n"
+                      "1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
+                      "2 0 obj <</Type/Pages/Count 202/Kids[3 0 R 4 0 R 6 0 R]>> endobj\n"
+                      "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]>> endobj\n"
+                      "4 0 obj <</Type/Pages/Parent 2 0 R/Count 200/Kids[5 0 R]>> endobj\n"
+                      "5 0 obj <</Type/Page/Parent 4 0 R/MediaBox[0 0 200 200]>> endobj\n"
+                      "6 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]>> endobj\n";
+    pdf += "%" + std::string(4000, 'x') + "\n";  // a size that could hold 202 pages
+    pdf += "trailer <</Root 1 0 R/Size 7>>\n%%EOF\n";
+    ASSERT_TRUE(qm::WriteFile(dir.File("tree.pdf"), pdf));
+    Open(dir.File("tree.pdf"));
+    ASSERT_EQ(doc.PageCount(), 202);
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{
+                                   "Pages 3 to 52 of 'tree.pdf' could not be read; the pages after them were left out."}));
+    EXPECT_EQ(ListedNames(work), (std::vector<std::string>{"styles.css", "page-1.html", "page-16.html", "page-31.html",
+                                                           "page-46.html"}));
+    EXPECT_EQ(percent, 52 * 100 / 202);
+}
+
+TEST_F(PageDriverTest, FilesAndBytesPerDocumentAreCapped) {
+    Open(OutlinedPdf(10));
+    job.parseMode = 2;  // imaging: a page file and a picture per page
+    doc.maxProducedFiles = 4;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(prompt.messages,
+              (std::vector<std::string>{"Page 3 of 'doc.pdf' and the pages after it were left out: the book reached "
+                                        "the limit of 4 files or 4096 MB."}));
+    std::vector<std::string> names = ListedNames(work);
+    ASSERT_EQ(names.size(), 5u);
+    EXPECT_EQ(names[4], "page-2.html");
+    EXPECT_EQ(job.title, "Title");  // the document's end is still reached
+
+    // The byte limit stops text pages once a finished page file has reached it.
+    prompt.messages.clear();
+    Open(OutlinedPdf(20));
+    const std::string work2 = dir.File("work2/");
+    qm::CreateFolder(work2);
+    job.workFolder = work2;
+    job.parseMode = 0;
+    doc.maxProducedFiles = 100000;
+    doc.maxProducedBytes = 1;
+    ASSERT_EQ(doc.ConvertDocument(&job), 0);
+    EXPECT_EQ(ListedNames(work2), (std::vector<std::string>{"styles.css", "page-1.html", "page-16.html"}));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].rfind("Page 17 of 'doc.pdf' and the pages after it were left out", 0), 0u)
+        << prompt.messages[0];
 }
 
 TEST_F(PageDriverTest, FailuresAreReportedAndEndTheConversion) {
