@@ -454,7 +454,10 @@ unsigned char *PdfDocument::RenderThumbnail(ThumbnailHeader *header, int pageNum
         listDev = fz_new_list_device(ctx, list);
         fz_run_page(ctx, page, listDev, fz_identity, &cookie);
         fz_close_device(ctx, listDev);
-        fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_display_list(ctx, list), ctm));
+        // Content beyond the page (an extended shading, a path far outside) is cut off: the
+        // thumbnail never grows past the page box that the resolution was chosen for.
+        fz_rect content = fz_intersect_rect(fz_bound_display_list(ctx, list), bounds);
+        fz_irect box = fz_round_rect(fz_transform_rect(content, ctm));
         pix = fz_new_pixmap_with_bbox(ctx, fz_device_bgr(ctx), box, nullptr, 1);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
