@@ -2,7 +2,8 @@
 // each captured, analysed and written into a page file as the page driver writes them (page
 // anchors, outline page, span classes from the style sheet, link anchors), plus the cover or
 // whole-page picture, a thumbnail and the navigation points. The page file and the navigation
-// points must be well-formed XML.
+// points must be well-formed XML, and every link in the page must lead somewhere: to a page of
+// the document or to an address with a scheme and something after it.
 //
 // The last byte of the input chooses the options (the mutator reaches every combination):
 //   bits 0-1  parse mode (0 automatic, 1 strict, 2 imaging, 3 automatic)
@@ -11,6 +12,7 @@
 //   bits 4-5  outline page position (0 first, 1 second, 2/3 last)
 //   bit 6     pictures ignored
 //   bit 7     paragraph and alignment checks off
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,25 @@
 namespace {
 
 constexpr int kMaxPages = 2;
+
+// "page-F.html#page-P" with 1 <= P <= pageCount, "scheme:rest" with a non-empty rest (after any
+// "//"), or empty (an outline entry without destination).
+bool UsableHref(const std::string &href, int pageCount) {
+    if (href.empty()) return true;
+    int file = 0, page = 0, used = 0;
+    if (std::sscanf(href.c_str(), "page-%d.html#page-%d%n", &file, &page, &used) == 2 &&
+        static_cast<size_t>(used) == href.size())
+        return file >= 1 && file <= page && page <= pageCount;
+    size_t colon = href.find(':');
+    if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(href[0]))) return false;
+    for (size_t i = 1; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(href[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+    }
+    std::string rest = href.substr(colon + 1);
+    if (rest.rfind("//", 0) == 0) rest.erase(0, 2);
+    return !rest.empty();
+}
 constexpr int kViewWidth = 800;
 constexpr int kViewHeight = 600;
 
@@ -109,6 +130,8 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
     std::string page;
     QMFUZZ_CHECK(qm::ReadFile(pagePath, page), pagePath);
     QMFUZZ_CHECK(qmfuzz::IsWellFormedXml(page, "html"), page);
+    for (const std::string &href : qmfuzz::AnchorHrefs(page))
+        QMFUZZ_CHECK(UsableHref(href, doc.PageCount()), "href=\"" + href + "\"");
 
     if (doc.PageCount() > 0) {
         qm::ThumbnailHeader header;
@@ -130,7 +153,7 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     qmfuzz::Setup();
-    qmfuzz::InputFolder work("page");
+    qmfuzz::InputFolder work;
     const std::string pdf = work.Write("input.pdf", data, size);
     qm::ConversionJob job = MakeJob(size ? data[size - 1] : 0u, work.Path());
 

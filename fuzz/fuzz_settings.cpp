@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     qmfuzz::Setup();
-    qmfuzz::InputFolder work("settings");
+    qmfuzz::InputFolder work;
     const std::string input = work.Write("input.dat", data, size);
 
     qm::ConversionOptions first;

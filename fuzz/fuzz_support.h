@@ -1,27 +1,26 @@
 #pragma once
-// What the fuzz targets share: a private scratch folder per process (also the process's $TMPDIR,
-// so that nothing the core writes lands anywhere else), removed when the process ends; a prompt
-// that keeps quiet; a silenced log; and the check that turns a broken promise into a crash the
-// fuzzer records.
+// What the fuzz targets share: a private scratch folder per input (also $TMPDIR while the input
+// runs, so that nothing the core writes lands anywhere else), removed when the input is done; a
+// prompt that keeps quiet; a silenced log; and the check that turns a broken promise into a crash
+// the fuzzer records.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/prompt.h"
 
 namespace qmfuzz {
 
-// Silences the log, makes the scratch folder and points $TMPDIR at it. Called at the start of
-// every input; the work is done once.
+// Silences the log and starts the XML parser. Called at the start of every input; the work is
+// done once.
 void Setup();
 
-// The scratch folder of this process, ending in "/".
-const std::string &ScratchRoot();
-
-// A folder for one input under the scratch folder, emptied and removed when it goes out of scope.
+// A new folder "qmfz_XXXXXX" in the temporary folder for one input, $TMPDIR while it lives;
+// removed with everything in it (and $TMPDIR restored) when it goes out of scope.
 class InputFolder {
 public:
-    explicit InputFolder(const std::string &name);
+    InputFolder();
     ~InputFolder();
     InputFolder(const InputFolder &) = delete;
     InputFolder &operator=(const InputFolder &) = delete;
@@ -32,6 +31,8 @@ public:
 
 private:
     std::string path_;
+    std::string savedTmpdir_;
+    bool hadTmpdir_ = false;
 };
 
 class SilentPrompt : public qm::UserPrompt {
@@ -43,6 +44,10 @@ public:
 // Whether `text` parses as XML (libxml2, no network, no external DTD); `root` must then be the
 // root element's local name when it is not empty.
 bool IsWellFormedXml(const std::string &text, const std::string &root = std::string());
+
+// The href of every "a" element of an XML document, in document order (none when it does not
+// parse).
+std::vector<std::string> AnchorHrefs(const std::string &xml);
 
 // Prints the broken promise and aborts, so that libFuzzer (and the regression runner) report it.
 [[noreturn]] void Fail(const char *what, const std::string &detail = std::string());
