@@ -26,20 +26,23 @@
 #include "platform/paths.h"
 #include "worker/conversion_worker.h"
 #include "xhtml/block_writer.h"
+#include "xhtml/outline_writer.h"
 #include "xhtml/style_registry.h"
 
 namespace {
 
 constexpr int kMaxPages = 2;
+constexpr int kViewWidth = 800;
+constexpr int kViewHeight = 600;
 
-// "page-F.html#page-P" with 1 <= P <= pageCount, "scheme:rest" with a non-empty rest (after any
-// "//"), or empty (an outline entry without destination).
-bool UsableHref(const std::string &href, int pageCount) {
+// "page-F.html#page-P" with P a page of the document and F the file that holds it, "scheme:rest"
+// with a non-empty rest (after any "//"), or empty (an outline entry without destination).
+bool UsableHref(const std::string &href, int pageCount, bool imaging) {
     if (href.empty()) return true;
     int file = 0, page = 0, used = 0;
     if (std::sscanf(href.c_str(), "page-%d.html#page-%d%n", &file, &page, &used) == 2 &&
         static_cast<size_t>(used) == href.size())
-        return file >= 1 && file <= page && page <= pageCount;
+        return page >= 1 && page <= pageCount && file == qm::PageFileNumber(page, imaging);
     size_t colon = href.find(':');
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(href[0]))) return false;
     for (size_t i = 1; i < colon; ++i) {
@@ -50,8 +53,6 @@ bool UsableHref(const std::string &href, int pageCount) {
     if (rest.rfind("//", 0) == 0) rest.erase(0, 2);
     return !rest.empty();
 }
-constexpr int kViewWidth = 800;
-constexpr int kViewHeight = 600;
 
 qm::ConversionJob MakeJob(unsigned selector, const std::string &workFolder) {
     qm::ConversionOptions options;
@@ -131,7 +132,7 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
     QMFUZZ_CHECK(qm::ReadFile(pagePath, page), pagePath);
     QMFUZZ_CHECK(qmfuzz::IsWellFormedXml(page, "html"), page);
     for (const std::string &href : qmfuzz::AnchorHrefs(page))
-        QMFUZZ_CHECK(UsableHref(href, doc.PageCount()), "href=\"" + href + "\"");
+        QMFUZZ_CHECK(UsableHref(href, doc.PageCount(), imaging), "href=\"" + href + "\"");
 
     if (doc.PageCount() > 0) {
         qm::ThumbnailHeader header;
