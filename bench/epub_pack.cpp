@@ -118,7 +118,10 @@ int main(int argc, char **argv) {
 
         // Info-ZIP on the same tree, same order of entries.
         std::string list;
-        for (const auto &item : job.items) list += " " + qmtest::ShellQuote("OPS/" + qm::FileNamePart(item.sourcePath));
+        for (const auto &item : job.items) {
+            list += ' ';
+            list += qmtest::ShellQuote("OPS/" + qm::FileNamePart(item.sourcePath));
+        }
         t0 = std::chrono::steady_clock::now();
         const std::string cmd = "cd " + qmtest::ShellQuote(stage) + " && rm -f info.epub && zip -q -X -0 info.epub mimetype" +
                                 " && zip -q -X -8 info.epub META-INF/container.xml OPS/content.opf OPS/toc.ncx" + list;

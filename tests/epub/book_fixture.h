@@ -76,7 +76,7 @@ inline std::string MaskVolatile(std::string text) {
 
 // A literal with "\t" written as the two characters backslash and t, for readable goldens.
 inline std::string Tabs(std::string text) {
-    for (size_t p; (p = text.find("\\t")) != std::string::npos;) text.replace(p, 2, "\t");
+    for (size_t p; (p = text.find("\\t")) != std::string::npos;) text.replace(p, 2, 1, '\t');
     return text;
 }
 

@@ -43,8 +43,10 @@ public:
         EXPECT_EQ(previous, index > 0 ? &blocks[static_cast<size_t>(index - 1)] : nullptr);
         EXPECT_EQ(next, index + 1 < count ? &blocks[static_cast<size_t>(index + 1)] : nullptr);
         std::string s;
-        for (const qm::BlockMember *m = blocks[static_cast<size_t>(index)].first; m; m = m->next)
-            s += (s.empty() ? "" : ",") + std::to_string(m->item ? m->item->seq : -1);
+        for (const qm::BlockMember *m = blocks[static_cast<size_t>(index)].first; m; m = m->next) {
+            if (!s.empty()) s += ',';
+            s += std::to_string(m->item ? m->item->seq : -1);
+        }
         written.push_back(s);
     }
     int saveResult = 0, saves = 0, begun = 0, ended = 0;

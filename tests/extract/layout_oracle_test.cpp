@@ -18,8 +18,10 @@ std::string Describe(const qm::BlockList &list, int n) {
         s += std::to_string(b.index) + (b.consumed ? "c" : "") + "[" + std::to_string(b.box.x0) + "," +
              std::to_string(b.box.y0) + "," + std::to_string(b.box.x1) + "," + std::to_string(b.box.y1) + "] s" +
              std::to_string(b.sameLineNext) + " n" + std::to_string(b.nextLine) + ":";
-        for (const qm::BlockMember *m = b.first; m; m = m->next)
-            s += (m->isGroup ? "g" : "") + std::to_string(m->isGroup ? m->group->members[0]->seq : m->item->seq) + " ";
+        for (const qm::BlockMember *m = b.first; m; m = m->next) {
+            if (m->isGroup) s += 'g';
+            s += std::to_string(m->isGroup ? m->group->members[0]->seq : m->item->seq) + " ";
+        }
         s += "\n";
     }
     return s;

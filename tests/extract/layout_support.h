@@ -101,8 +101,9 @@ inline std::vector<std::string> BlockSeqs(const qm::BlockList &list, int n) {
         std::string s;
         for (const qm::BlockMember *m = list.blocks[static_cast<size_t>(i)].first; m; m = m->next) {
             if (!s.empty()) s += ",";
-            s += m->isGroup ? "g" + std::to_string(m->group->members.empty() ? -1 : m->group->members[0]->seq)
-                            : std::to_string(m->item->seq);
+            if (m->isGroup) s += 'g';
+            s += std::to_string(m->isGroup ? (m->group->members.empty() ? -1 : m->group->members[0]->seq)
+                                           : m->item->seq);
         }
         out.push_back(s);
     }

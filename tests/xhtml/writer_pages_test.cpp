@@ -21,7 +21,7 @@ namespace {
 std::vector<std::string> Words(const std::string &text) {
     // Blanks and no-break spaces separate words.
     std::string s = text;
-    for (size_t p = s.find("\xC2\xA0"); p != std::string::npos; p = s.find("\xC2\xA0", p)) s.replace(p, 2, " ");
+    for (size_t p = s.find("\xC2\xA0"); p != std::string::npos; p = s.find("\xC2\xA0", p)) s.replace(p, 2, 1, ' ');
     std::istringstream in(s);
     std::vector<std::string> words;
     for (std::string w; in >> w;) words.push_back(w);
