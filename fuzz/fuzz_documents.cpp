@@ -7,7 +7,6 @@
 // the text up to the first line feed within the next 80 bytes is the title; the rest is the
 // document.
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "fuzz_support.h"
@@ -15,18 +14,16 @@
 
 namespace {
 
-using Resolver = std::function<std::string(const std::string &, bool)>;
-
-Resolver MakeResolver(unsigned choice) {
+qm::ReferenceResolver MakeResolver(unsigned choice) {
     switch (choice) {
     case 1:
-        return [](const std::string &address, bool) { return address; };
+        return [](const std::string &address, qm::ReferenceKind) { return address; };
     case 2:
-        return [](const std::string &address, bool picture) {
-            return std::string(picture ? "images/" : "text/") + address;
+        return [](const std::string &address, qm::ReferenceKind kind) {
+            return std::string(kind == qm::ReferenceKind::Picture ? "images/" : "text/") + address;
         };
     case 3:
-        return [](const std::string &, bool) { return std::string(); };
+        return [](const std::string &, qm::ReferenceKind) { return std::string(); };
     default:
         return nullptr;
     }
