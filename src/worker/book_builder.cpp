@@ -1245,8 +1245,10 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                       std::string *failure) {
     if (!done) return -1;
     // Why no book was made, when the reason is the disk: told through the prompt and kept.
+    std::string failed;
     auto Fail = [&](const std::string &line) {
-        if (line.empty()) return;
+        if (line.empty() || line == failed) return;
+        failed = line;
         prompt.Message(line);
         if (failure) *failure = line;
     };
@@ -1367,6 +1369,7 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                 }
                 if (source.empty()) {
                     book.Refuse(f.path, "its copy for the book cannot be written", refusals);
+                    Fail(TempFolderProblem(staging));
                     continue;
                 }
                 ManifestItem item{source, f.title, p.name};
@@ -1384,10 +1387,13 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                 if (!page.empty()) {
                     pkg.items.insert(pkg.items.begin(), ManifestItem{page, title, name});
                     anyDocument = true;
+                } else {
+                    Fail(TempFolderProblem(staging));
                 }
             }
             if (!anyDocument) {
-                prompt.Message("No book was made: none of the files is a document or a picture a book can show.");
+                if (failed.empty())  // else the disk was named already
+                    prompt.Message("No book was made: none of the files is a document or a picture a book can show.");
                 pkg.items.clear();
             }
         }
