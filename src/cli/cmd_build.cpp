@@ -76,11 +76,15 @@ int RunBuild(const BuildArgs &a) {
     std::atomic<bool> done{false};
     InterruptGuard interrupt;  // the build is short: a Ctrl-C waits for it so its files are removed
     std::vector<std::string> refusals;  // listed files left out, each told through the prompt
-    int rc = qm::BookBuilderWorker(options, request, state, prompt, &done, &refusals);
+    std::string failure;                // why the disk kept the book from being made
+    int rc = qm::BookBuilderWorker(options, request, state, prompt, &done, &refusals, &failure);
     qm::SetLogSink(previous);
-    // The prompt is silent with --quiet; a file left out is an error and is always named.
-    if (a.quiet)
+    // The prompt is silent with --quiet; a file left out and the reason a book was not made are
+    // errors and are always printed.
+    if (a.quiet) {
         for (const std::string &line : refusals) std::fprintf(stderr, "%s\n", line.c_str());
+        if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
+    }
     if (rc != 0) {
         std::fprintf(stderr, "%s: the book could not be made\n", a.output.c_str());
         return 1;

@@ -143,9 +143,9 @@ void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawI
 
 } // namespace
 
-std::string EpubBuilder::XmlEscape(const std::string &text) {
+std::string EpubBuilder::XmlChars(const std::string &text) {
     std::string out;
-    out.reserve(text.size() + text.size() / 8);
+    out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         uint32_t cp;
         size_t len = DecodeUtf8(text, i, cp);
@@ -154,17 +154,32 @@ std::string EpubBuilder::XmlEscape(const std::string &text) {
             ++i;
             continue;
         }
-        switch (cp) {
+        if ((cp >= 0x20 || cp == '\t' || cp == '\n' || cp == '\r') && cp != 0xFFFE && cp != 0xFFFF)
+            out.append(text, i, len);
+        i += len;
+    }
+    return out;
+}
+
+bool EpubBuilder::IsUtf8(const std::string &text) {
+    uint32_t cp;
+    for (size_t i = 0, len = 0; i < text.size(); i += len)
+        if ((len = DecodeUtf8(text, i, cp)) == 0) return false;
+    return true;
+}
+
+std::string EpubBuilder::XmlEscape(const std::string &text) {
+    const std::string clean = XmlChars(text);
+    std::string out;
+    out.reserve(clean.size() + clean.size() / 8);
+    for (char c : clean) {
+        switch (c) {
         case '&': out += "&amp;"; break;
         case '>': out += "&gt;"; break;
         case '<': out += "&lt;"; break;
         case '"': out += "&quot;"; break;
-        default:
-            if (cp >= 0x20 || cp == '\t' || cp == '\n' || cp == '\r') {
-                if (cp != 0xFFFE && cp != 0xFFFF) out.append(text, i, len);
-            }
+        default: out += c;
         }
-        i += len;
     }
     return out;
 }

@@ -59,6 +59,12 @@ public:
     // (control characters other than tab, line feed and carriage return) are dropped, and bytes that
     // are not UTF-8 become U+FFFD, so metadata from a damaged PDF still gives a well-formed book.
     static std::string XmlEscape(const std::string &text);
+    // The text as XmlEscape leaves it, without the escaping: bytes that are not UTF-8 become U+FFFD
+    // and characters XML cannot hold, not even as references, are dropped. Equal to `text` exactly
+    // when `text` is UTF-8 that XML can hold.
+    static std::string XmlChars(const std::string &text);
+    // Whether every byte of `text` belongs to a UTF-8 sequence of a Unicode scalar value.
+    static bool IsUtf8(const std::string &text);
 
     // Media type of a file by the extension after its last dot (case ignored), and whether the
     // file is a document of the reading order.

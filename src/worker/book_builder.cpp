@@ -1,10 +1,12 @@
 #include "worker/book_builder.h"
 
+#include <iconv.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,26 +143,27 @@ struct Sanitizer {
             xmlAttr *next = a->next;
             std::string an = a->name ? reinterpret_cast<const char *>(a->name) : "";
             xmlChar *v = xmlNodeGetContent(reinterpret_cast<xmlNode *>(a));
-            std::string value = v ? reinterpret_cast<const char *>(v) : "";
+            const std::string raw = v ? reinterpret_cast<const char *>(v) : "";
             xmlFree(v);
+            // The HTML parser keeps control characters in attribute values; XML cannot hold
+            // them, not even as references.
+            const std::string value = EpubBuilder::XmlChars(raw);
+            std::string written = value;
             bool keep = kCommonAttributes.count(an) || (own != kOwnAttributes.end() && own->second.count(an));
             if (an == "id" && !ValidId(value)) keep = false;
             if (an == "dir" && value != "ltr" && value != "rtl") keep = false;
             if (name == "a" && an == "name") anchorName = value;
             if (keep && (an == "href" || an == "src") && resolve && *resolve) {
-                std::string target = (*resolve)(value, an == "src" ? ReferenceKind::Picture : ReferenceKind::Link);
-                if (target.empty())
-                    keep = false;
-                else if (target != value)
-                    xmlSetProp(e, a->name, BAD_CAST target.c_str());
+                written = (*resolve)(value, an == "src" ? ReferenceKind::Picture : ReferenceKind::Link);
+                if (written.empty()) keep = false;
             } else if (keep && an == "style" && resolve && *resolve) {
-                std::string css = RewriteCssReferences(value, *resolve);
-                if (css.find_first_not_of(" \t\r\n;") == std::string::npos)
-                    keep = false;
-                else if (css != value)
-                    xmlSetProp(e, a->name, BAD_CAST css.c_str());
+                written = RewriteCssReferences(value, *resolve);
+                if (written.find_first_not_of(" \t\r\n;") == std::string::npos) keep = false;
             }
-            if (!keep) xmlRemoveProp(a);
+            if (!keep)
+                xmlRemoveProp(a);
+            else if (written != raw)
+                xmlSetProp(e, a->name, BAD_CAST EpubBuilder::XmlChars(written).c_str());
             a = next;
         }
         // Old-style anchors become ids.
@@ -194,7 +197,13 @@ struct Sanitizer {
                         Unwrap(c);
                     }
                 }
-            } else if (c->type != XML_TEXT_NODE && c->type != XML_CDATA_SECTION_NODE) {
+            } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+                const char *text = reinterpret_cast<const char *>(c->content);
+                if (text) {
+                    const std::string clean = EpubBuilder::XmlChars(text);
+                    if (clean != text) xmlNodeSetContent(c, BAD_CAST clean.c_str());
+                }
+            } else {
                 // comments, processing instructions, entity references and the like
                 xmlUnlinkNode(c);
                 xmlFreeNode(c);
@@ -563,6 +572,108 @@ void CollectStyles(xmlNode *n, const ReferenceResolver &resolve, std::string &he
     }
 }
 
+// ---- Encodings ----------------------------------------------------------------------------------
+
+// windows-1252 for 0x80-0x9F; the five bytes it leaves open keep their C1 code points.
+constexpr uint16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Windows1252ToUtf8(const std::string &bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (char c : bytes) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x80)
+            out += c;
+        else
+            AppendUtf8(out, u < 0xA0 ? kWindows1252High[u - 0x80] : u);
+    }
+    return out;
+}
+
+// Converts with iconv from `charset`; a sequence that is not of the charset becomes U+FFFD.
+// false when the system does not know the charset.
+bool ConvertToUtf8(const std::string &bytes, const std::string &charset, std::string &out) {
+    iconv_t cd = iconv_open("UTF-8", charset.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.clear();
+    std::string input = bytes;
+    char *in = input.data();
+    size_t inLeft = input.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+        char *o = buffer;
+        size_t oLeft = sizeof buffer;
+        const size_t rc = iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buffer, static_cast<size_t>(o - buffer));
+        if (rc != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        out += "\xEF\xBF\xBD";
+        if (errno == EINVAL) break;  // cut off at the end
+        ++in;                        // EILSEQ: one byte is skipped
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    char *o = buffer;
+    size_t oLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &o, &oLeft);  // the shift state's closing bytes
+    out.append(buffer, static_cast<size_t>(o - buffer));
+    iconv_close(cd);
+    return true;
+}
+
+// The charset a document names near its start: an XML declaration's encoding, or a "charset="
+// of a meta element; lower case, "" when none.
+std::string DeclaredCharset(const std::string &bytes) {
+    const std::string head = bytes.substr(0, 1024);
+    for (const char *word : {"encoding", "charset"}) {
+        for (size_t at = 0; at < head.size(); ++at) {
+            if (!HasWordAt(head, at, word)) continue;
+            size_t i = at + std::strlen(word);
+            while (i < head.size() && IsCssSpace(head[i])) ++i;
+            if (i >= head.size() || head[i] != '=') continue;
+            ++i;
+            while (i < head.size() && (IsCssSpace(head[i]) || head[i] == '"' || head[i] == '\'')) ++i;
+            std::string name;
+            for (; i < head.size(); ++i) {
+                const char c = head[i];
+                if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '_' || c == '.' || c == ':'))
+                    break;
+                name += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            }
+            if (!name.empty()) return name;
+        }
+    }
+    return std::string();
+}
+
+// A document's bytes as UTF-8, decided before any parser sees them: a byte order mark names the
+// encoding; text that is valid UTF-8 stays as it is; otherwise the charset the document declares
+// (`declarations`: HTML and XML) when the system knows it, else windows-1252, which gives every
+// byte a character. The parser then never switches encodings half way through.
+std::string DocumentUtf8(const std::string &bytes, bool declarations) {
+    std::string out;
+    if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
+        const bool little = bytes[0] == '\xFF';
+        if (ConvertToUtf8(bytes.substr(2), little ? "UTF-16LE" : "UTF-16BE", out)) return out;
+    }
+    if (EpubBuilder::IsUtf8(bytes)) return bytes;
+    if (declarations) {
+        const std::string charset = DeclaredCharset(bytes);
+        // Latin-1 and ASCII labels mean windows-1252, as browsers read them; a declared UTF-8
+        // or UTF-16 is evidently wrong here.
+        const bool latin = charset.empty() || charset == "iso-8859-1" || charset == "iso8859-1" || charset == "latin1" ||
+                           charset == "l1" || charset == "us-ascii" || charset == "ascii" || charset == "windows-1252" ||
+                           charset == "cp1252" || charset == "x-cp1252";
+        const bool unicode = charset.rfind("utf", 0) == 0 || charset.rfind("ucs", 0) == 0;
+        if (!latin && !unicode && ConvertToUtf8(bytes, charset, out)) return out;
+    }
+    return Windows1252ToUtf8(bytes);
+}
+
 // ---- Pictures -----------------------------------------------------------------------------------
 
 // Pictures up to this many pixels are decoded in full to check them; larger ones only by their
@@ -638,7 +749,7 @@ bool IsWellFormedXhtml(const std::string &content) {
 }
 
 std::string TextToXhtml(const std::string &input, const std::string &title) {
-    std::string text = input;
+    std::string text = DocumentUtf8(input, false);
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     std::string body;
     std::string paragraph;
@@ -743,8 +854,10 @@ std::string HtmlToXhtml(const std::string &html, const std::string &title, const
     std::string head;
     std::string body = "<body>\n<p></p>\n</body>\n";
     htmlDocPtr doc = nullptr;
-    if (html.size() < static_cast<size_t>(INT32_MAX))
-        doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, nullptr,
+    // Parsed as UTF-8 throughout: a charset the document names was taken into account already.
+    const std::string utf8 = DocumentUtf8(html, true);
+    if (utf8.size() < static_cast<size_t>(INT32_MAX))
+        doc = htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
                              HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     if (doc) {
         CollectStyles(xmlDocGetRootElement(doc), resolve, head);
@@ -933,14 +1046,16 @@ public:
         return out == css ? sourcePath : Stage(bookPath, out);
     }
 
-    // A well-formed XHTML document with its references resolved; unchanged (byte for byte) when
-    // every reference could stay as it is.
+    // A well-formed XHTML document with its references resolved, in UTF-8; unchanged (byte for
+    // byte) when it is UTF-8 and every reference could stay as it is.
     std::string Xhtml(const std::string &content, const Origin &origin) {
         if (content.size() > static_cast<size_t>(INT32_MAX)) return content;
         xmlDoc *doc = xmlReadMemory(content.data(), static_cast<int>(content.size()), nullptr, nullptr,
                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
         if (!doc) return content;
-        bool changed = false;
+        // The pages of a book are UTF-8: a document in another encoding is written anew.
+        bool changed = !EpubBuilder::IsUtf8(content) ||
+                       (doc->encoding && xmlStrcasecmp(doc->encoding, BAD_CAST "UTF-8") != 0);
         const ReferenceResolver resolve = ResolverFor(origin);
         ResolveXhtml(xmlDocGetRootElement(doc), resolve, changed);
         std::string out = content;
@@ -1126,8 +1241,17 @@ std::string PicturesPage(const std::string &title, const std::vector<ManifestIte
 } // namespace
 
 int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
-                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals) {
+                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals,
+                      std::string *failure) {
     if (!done) return -1;
+    // Why no book was made, when the reason is the disk: told through the prompt and kept.
+    std::string failed;
+    auto Fail = [&](const std::string &line) {
+        if (line.empty() || line == failed) return;
+        failed = line;
+        prompt.Message(line);
+        if (failure) *failure = line;
+    };
     const std::string destination = !request.destination.empty()
                                         ? request.destination
                                         : BuilderDestination(options, request.firstListedPath, request.firstListedName);
@@ -1145,6 +1269,7 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
             DeleteFolderTree(staging);
             if (!CreateFolder(staging)) staging.clear();
         }
+        if (staging.empty()) Fail(TempFolderProblem(TempFolder()));
     }
     int result = -1;
     if (!staging.empty()) {
@@ -1228,17 +1353,23 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                 if (p.kind < 0) continue;
                 const BookAssembly::Origin origin{f.path, p.name, 0};
                 std::string source = f.path;
-                if (p.kind == 1 || p.kind == 2) {
-                    source = book.Stage(p.name, p.kind == 1 ? TextToXhtml(p.content, f.title)
-                                                            : HtmlToXhtml(p.content, f.title, book.ResolverFor(origin)));
-                } else if (p.kind == 3) {
-                    const std::string page = book.Xhtml(p.content, origin);
-                    if (page != p.content) source = book.Stage(p.name, page);
+                if (p.kind >= 1 && p.kind <= 3) {
+                    const std::string page = p.kind == 1   ? TextToXhtml(p.content, f.title)
+                                             : p.kind == 2 ? HtmlToXhtml(p.content, f.title, book.ResolverFor(origin))
+                                                           : book.Xhtml(p.content, origin);
+                    // Whatever the document held, no page goes into the book that a reader
+                    // would refuse.
+                    if (!EpubBuilder::IsUtf8(page) || !IsWellFormedXhtml(page)) {
+                        book.Refuse(f.path, "it could not be made into a well-formed UTF-8 XHTML page", refusals);
+                        continue;
+                    }
+                    if (p.kind != 3 || page != p.content) source = book.Stage(p.name, page);
                 } else if (p.kind == 4) {
                     source = book.Stylesheet(f.path, p.name, 0);
                 }
                 if (source.empty()) {
                     book.Refuse(f.path, "its copy for the book cannot be written", refusals);
+                    Fail(TempFolderProblem(staging));
                     continue;
                 }
                 ManifestItem item{source, f.title, p.name};
@@ -1256,10 +1387,13 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                 if (!page.empty()) {
                     pkg.items.insert(pkg.items.begin(), ManifestItem{page, title, name});
                     anyDocument = true;
+                } else {
+                    Fail(TempFolderProblem(staging));
                 }
             }
             if (!anyDocument) {
-                prompt.Message("No book was made: none of the files is a document or a picture a book can show.");
+                if (failed.empty())  // else the disk was named already
+                    prompt.Message("No book was made: none of the files is a document or a picture a book can show.");
                 pkg.items.clear();
             }
         }
@@ -1275,16 +1409,25 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
         pkg.navPointsFile = request.fromPdfRun ? run.lastNavPointsFile : std::string();
 
         const std::string staged = WithTrailingSlash(staging) + FileNamePart(destination);
-        std::remove(staged.c_str());
+        std::remove(staged.c_str());  // only a book built now may be placed
         EpubBuilder builder(prompt);
         int rc = pkg.items.empty() ? -1 : builder.Build(&pkg, true);
-        if (rc == EpubBuilder::kOk && FileExists(staged) && CopyFileReplacing(staged, destination)) {
-            run.producedBooks.push_back(destination);
-            run.successCount = 1;
-            run.lastOutputPath = destination;
-            result = 0;
-        } else {
-            LogError("the book '" + destination + "' could not be made");
+        if (rc == EpubBuilder::kOk && FileExists(staged)) {
+            // The finished book takes its name in one step, so the name never shows a
+            // half-written book; an existing book of that name is replaced, as the builder always
+            // did.
+            int error = 0;
+            if (PlaceFile(staged, destination, true, &error) == PlaceResult::kPlaced) {
+                run.producedBooks.push_back(destination);
+                run.successCount = 1;
+                run.lastOutputPath = destination;
+                result = 0;
+            } else {
+                Fail("The book could not be written to " + destination + ": " + SystemErrorText(error) + ".");
+            }
+        } else if (!pkg.items.empty()) {
+            LogError("the book '" + destination + "' could not be built (" + std::to_string(rc) + ")");
+            Fail(TempFolderProblem(staging));
         }
         DeleteFolderTree(staging);
     }

@@ -239,9 +239,15 @@ void ConversionRun::Finish() {
     state_.placeholders.clear();
 }
 
-void ConversionRun::ReportTempFolderProblem(const std::string &workFolder) {
+std::string TempFolderProblem(const std::string &workFolder) {
     if (int error = FolderWriteError(workFolder, kTempProbeBytes))
-        prompt_.Message("The temporary folder " + TempFolder() + " cannot be written: " + SystemErrorText(error) + ".");
+        return "The temporary folder " + TempFolder() + " cannot be written: " + SystemErrorText(error) + ".";
+    return std::string();
+}
+
+void ConversionRun::ReportTempFolderProblem(const std::string &workFolder) {
+    const std::string problem = TempFolderProblem(workFolder);
+    if (!problem.empty()) prompt_.Message(problem);
 }
 
 bool ConversionRun::Package(const ConversionJob &job, const std::string &destination, bool replace) {

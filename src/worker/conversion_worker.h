@@ -81,6 +81,10 @@ int OutputResolution(double imageDpi);
 // Makes a unique run stem (placeholder file "qmrk_XXXXXX.tmp" in the temporary folder, recorded
 // in `placeholders`); "" on failure.
 std::string NewRunStem(std::vector<std::string> &placeholders);
+// The line that tells why files cannot be written into `workFolder` (a folder of the temporary
+// folder): "The temporary folder /tmp/ cannot be written: No space left on device."; "" when a
+// book's files fit.
+std::string TempFolderProblem(const std::string &workFolder);
 
 class ConversionRun {
 public:

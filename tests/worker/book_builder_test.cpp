@@ -195,6 +195,58 @@ TEST(TextToXhtmlTest, EscapesAndSplitsAtBlankLines) {
     EXPECT_TRUE(qm::IsWellFormedXhtml(qm::TextToXhtml("", "")));
 }
 
+// ---- Encodings and characters XML cannot hold ---------------------------------------------------
+
+std::string Body(const std::string &page) {
+    const size_t start = page.find("<body>"), end = page.rfind("</html>");
+    return start == std::string::npos || end < start ? page : page.substr(start, end - start);
+}
+
+// Pages the fuzzer found not well-formed or not UTF-8, and the encodings a document may come in.
+TEST(HtmlToXhtmlTest, EveryPageIsWellFormedUtf8WhateverTheBytes) {
+    const qm::ReferenceResolver keep = [](const std::string &address, qm::ReferenceKind) { return address; };
+    auto check = [](const std::string &page) {
+        EXPECT_TRUE(qm::EpubBuilder::IsUtf8(page)) << page;
+        EXPECT_TRUE(qm::IsWellFormedXhtml(page)) << page;
+        return Body(page);
+    };
+    // A control character in an attribute value goes, with or without a resolver, in every
+    // attribute that is kept.
+    for (const qm::ReferenceResolver &resolve : {qm::ReferenceResolver(), keep}) {
+        EXPECT_EQ(check(qm::HtmlToXhtml("<a href=\"x\x03y\">t</a>", "", resolve)),
+                  "<body><p><a href=\"xy\">t</a></p></body>\n");
+        EXPECT_EQ(check(qm::HtmlToXhtml("<p title=\"a\x01\x1F\" class=\"\x0B"
+                                        "c\" style=\"color:\x02red\"><img src=\"p.png\" alt=\"\x7F\x08\"></p>",
+                                        "", resolve)),
+                  "<body><p title=\"a\" class=\"c\" style=\"color:red\"><img src=\"p.png\" alt=\"\x7F\"/></p></body>\n");
+    }
+    // "&" before a byte that is not UTF-8: the document is read as windows-1252 from the start.
+    EXPECT_EQ(check(qm::HtmlToXhtml("&\xF8", "")), "<body><p>&amp;\xC3\xB8</p></body>\n");
+    EXPECT_EQ(check(qm::HtmlToXhtml("<p>caf\xE9 \x80 \x93q\x94 &\x81</p>", "")),
+              "<body><p>caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cq\xE2\x80\x9D &amp;\xC2\x81</p></body>\n");
+    // Valid UTF-8 stays UTF-8 whatever the document declares.
+    EXPECT_EQ(check(qm::HtmlToXhtml("<meta charset=\"iso-8859-1\"><p>caf\xC3\xA9</p>", "")),
+              "<body><p>caf\xC3\xA9</p></body>\n");
+    // Otherwise a declared charset is honoured; Latin-1 means windows-1252, a declared UTF-8 that
+    // is not UTF-8 is not believed.
+    EXPECT_EQ(check(qm::HtmlToXhtml("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-7\">"
+                                    "<p>\xE1\xE2</p>",
+                                    "")),
+              "<body><p>\xCE\xB1\xCE\xB2</p></body>\n");
+    EXPECT_EQ(check(qm::HtmlToXhtml("<meta charset=latin1><p>\x93q\x94</p>", "")),
+              "<body><p>\xE2\x80\x9Cq\xE2\x80\x9D</p></body>\n");
+    EXPECT_EQ(check(qm::HtmlToXhtml("<meta charset='utf-8'><p>\xE9t\xE9</p>", "")),
+              "<body><p>\xC3\xA9t\xC3\xA9</p></body>\n");
+    EXPECT_EQ(check(qm::HtmlToXhtml("<meta charset=no-such-charset><p>\xE9</p>", "")), "<body><p>\xC3\xA9</p></body>\n");
+    // A byte order mark names the encoding.
+    EXPECT_EQ(check(qm::HtmlToXhtml(std::string("\xFF\xFE<\0p\0>\0\xE9\0", 10), "")), "<body><p>\xC3\xA9</p></body>\n");
+    // Plain text: UTF-8 or windows-1252.
+    EXPECT_NE(check(qm::TextToXhtml("caf\xE9 \x85", "")).find("<p>caf\xC3\xA9 \xE2\x80\xA6</p>"), std::string::npos);
+    EXPECT_NE(check(qm::TextToXhtml("caf\xC3\xA9", "")).find("<p>caf\xC3\xA9</p>"), std::string::npos);
+    // A title with bytes that are not UTF-8 still gives a UTF-8 page.
+    check(qm::HtmlToXhtml("<p>x</p>", "t\xFF\x01"));
+}
+
 // ---- Pictures, pages of pictures, stylesheets ---------------------------------------------------
 
 // A 1 x 1 GIF.
@@ -485,6 +537,22 @@ TEST_F(StyledBookTest, ReferencesThatCannotStayAsWrittenAreMovedOrDropped) {
     EXPECT_TRUE(Contains(recorder.messages, "reference \"missing.css\" left out of the book: the file was not found."));
     EXPECT_TRUE(Contains(recorder.messages, "reference \"http://example.org/x.css\" left out"));
     EXPECT_TRUE(Contains(recorder.messages, "reference \"nowhere.xhtml\" left out"));
+}
+
+// Documents in other encodings are UTF-8 in the book, and the book stays valid.
+TEST_F(StyledBookTest, DocumentsInOtherEncodingsGoInAsUtf8) {
+    Write("latin.xhtml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                         "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head>"
+                         "<body><p>caf\xE9</p></body></html>\n");
+    Write("soup.html", "<p><a href=\"https://ex\x03" "ample.org/\" title=\"\x01\">&\xF8</a></p>");
+    Write("notes.txt", "na\xEFve\n");
+    auto entries = Build({"latin.xhtml", "soup.html", "notes.txt"});
+    const std::string &latin = entries["OPS/latin.xhtml"];
+    EXPECT_NE(latin.find("encoding=\"UTF-8\""), std::string::npos) << latin;
+    EXPECT_NE(latin.find("<p>caf\xC3\xA9</p>"), std::string::npos) << latin;
+    EXPECT_NE(entries["OPS/soup.html"].find("<a href=\"https://example.org/\" title=\"\">&amp;\xC3\xB8</a>"), std::string::npos)
+        << entries["OPS/soup.html"];
+    EXPECT_NE(entries["OPS/notes.html"].find("<p>na\xC3\xAFve</p>"), std::string::npos) << entries["OPS/notes.html"];
 }
 
 TEST_F(BookBuilderTest, NoDoneFlagDoesNothing) {
