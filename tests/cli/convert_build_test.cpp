@@ -163,6 +163,43 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
 }
 
+TEST_F(CliConvertTest, InterruptDuringBuildStillGivesTheBookAndSaysSo) {
+    std::vector<std::string> args = {QM_CLI_PATH, "build"};
+    std::string text;
+    for (int l = 0; l < 400; ++l) text += "A line of the keeper's log, written every evening at dusk.\n\n";
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = dir.File("doc" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(qm::WriteFile(name, text));
+        args.push_back(name);
+    }
+    args.push_back("-o");
+    args.push_back(dir.File("log.epub"));
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("TMPDIR", temp.Path().c_str(), 1);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execv(QM_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    // Ctrl-C once the build has started staging its files (or at once, if it is already done).
+    for (int i = 0; i < 500 && ListFolder(temp.Path()).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File("log.epub"), &report)) << report;
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
 TEST_F(CliConvertTest, BuildMakesOneBookInTheGivenOrder) {
     ASSERT_TRUE(qm::WriteFile(dir.File("one.txt"), "First & only\n\nSecond"));
     ASSERT_TRUE(qm::WriteFile(dir.File("two.html"), "<p>Two<p>Three"));
