@@ -53,6 +53,23 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string Q(const std::string &name) { return qmtest::ShellQuote(dir.File(name)); }
+    // Starts the program in the background with its output thrown away; the child's pid.
+    pid_t Spawn(std::vector<std::string> args) {
+        args.insert(args.begin(), QM_CLI_PATH);
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("TMPDIR", temp.Path().c_str(), 1);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            execv(QM_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
 };
 
 TEST_F(CliConvertTest, BadInputsGetOneLineEachAndTheBatchGoesOn) {
@@ -134,17 +151,8 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
         b.ShadeRect(p, 72, 100, 400, 500);
     }
     ASSERT_TRUE(b.Save(dir.File("long.pdf")));
-    pid_t pid = fork();
+    pid_t pid = Spawn({"convert", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf")});
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("TMPDIR", temp.Path().c_str(), 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execl(QM_CLI_PATH, QM_CLI_PATH, "convert", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf").c_str(),
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
     // Wait until the run has started converting pages, then press Ctrl-C.
     bool converting = false;
     for (int i = 0; i < 600 && !converting; ++i) {
@@ -164,7 +172,7 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
 }
 
 TEST_F(CliConvertTest, InterruptDuringBuildStillGivesTheBookAndSaysSo) {
-    std::vector<std::string> args = {QM_CLI_PATH, "build"};
+    std::vector<std::string> args = {"build"};
     std::string text;
     for (int l = 0; l < 400; ++l) text += "A line of the keeper's log, written every evening at dusk.\n\n";
     for (int i = 0; i < 60; ++i) {
@@ -174,19 +182,8 @@ TEST_F(CliConvertTest, InterruptDuringBuildStillGivesTheBookAndSaysSo) {
     }
     args.push_back("-o");
     args.push_back(dir.File("log.epub"));
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
+    pid_t pid = Spawn(args);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("TMPDIR", temp.Path().c_str(), 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execv(QM_CLI_PATH, argv.data());
-        _exit(127);
-    }
     // Ctrl-C once the build has started staging its files (or at once, if it is already done).
     for (int i = 0; i < 500 && ListFolder(temp.Path()).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
