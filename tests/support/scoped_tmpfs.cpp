@@ -1,6 +1,8 @@
 #include "support/scoped_tmpfs.h"
 
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qmtest {
 
@@ -15,6 +17,11 @@ ScopedTmpfs::~ScopedTmpfs() {
 
 bool ScopedTmpfs::MakeReadOnly() {
     return mounted_ && mount(nullptr, Path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+std::string ScopedTmpfs::MakeUnwritable() {
+    if (geteuid() != 0) return chmod(Path().c_str(), 0555) == 0 ? "Permission denied" : "";
+    return MakeReadOnly() ? "Read-only file system" : "";
 }
 
 } // namespace qmtest

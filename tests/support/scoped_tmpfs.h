@@ -21,6 +21,10 @@ public:
     std::string File(const std::string &name) const { return dir_.File(name); }
     // Remounts the file system read-only; false when that is refused.
     bool MakeReadOnly();
+    // Makes the folder unwritable the way the running user can feel: permission bits for an
+    // ordinary user, a read-only remount for root (who writes through permission bits). Returns
+    // the reason the system then gives for a failed write; empty when neither works.
+    std::string MakeUnwritable();
 
 private:
     TempDir dir_;
