@@ -75,7 +75,6 @@ int RelateBoxes(const IntBox &a, const IntBox &b, int tolX, int tolY);
 // width: empty). Boxes intersect when the result has x0 != x1.
 IntBox IntersectBoxes(const IntBox &a, const IntBox &b);
 bool BoxesIntersect(const IntBox &a, const IntBox &b);
-IntBox UnionBoxes(const IntBox &a, const IntBox &b);
 
 // Run-level facts.
 bool IsTextItem(const PageItem &item);
