@@ -180,14 +180,6 @@ RunFacts FactsOf(const PageItem &item, const fz_matrix &viewTransform) {
 
 } // namespace
 
-bool SameLineNeighbour(const PageItem &a, const PageItem &b, float tolX, const fz_matrix &viewTransform) {
-    return SameLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolX);
-}
-
-bool NextLineNeighbour(const PageItem &a, const PageItem &b, float tolY, const fz_matrix &viewTransform) {
-    return NextLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolY);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Blocks
 
@@ -795,11 +787,6 @@ struct GridScan {
 
 } // namespace
 
-int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
-                   const TextBlock *p, int mode) {
-    return TieBreak(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
-}
-
 int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
                   const TextBlock *p, int mode) {
     return Compare(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
@@ -1232,8 +1219,7 @@ int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Pa
 }
 
 int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
-                  LayoutEngine engine) {
+                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt) {
     if (page.options.noOutput == 1) return 0;
     sink.BeginPage();
     if (page.options.imageWholePage == 1) {
@@ -1250,7 +1236,7 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
         return 0;
     }
     BlockList list;
-    int n = AnalysePageBody(page, items, groups, list, engine);
+    int n = AnalysePageBody(page, items, groups, list);
     if (n < 0) {
         sink.EndPage();
         return n;
@@ -1268,10 +1254,10 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
     return 1;
 }
 
-int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt, LayoutEngine engine) {
+int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt) {
     PageLayout *cur = model.Current();
     if (!cur) return -1;
-    return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt, engine);
+    return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt);
 }
 
 } // namespace qm
