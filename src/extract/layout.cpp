@@ -78,10 +78,6 @@ bool BoxesIntersect(const IntBox &a, const IntBox &b) {
     return r.x0 != r.x1;
 }
 
-IntBox UnionBoxes(const IntBox &a, const IntBox &b) {
-    return IntBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
-}
-
 // ---------------------------------------------------------------------------------------------
 // Items
 
@@ -184,14 +180,6 @@ RunFacts FactsOf(const PageItem &item, const fz_matrix &viewTransform) {
 
 } // namespace
 
-bool SameLineNeighbour(const PageItem &a, const PageItem &b, float tolX, const fz_matrix &viewTransform) {
-    return SameLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolX);
-}
-
-bool NextLineNeighbour(const PageItem &a, const PageItem &b, float tolY, const fz_matrix &viewTransform) {
-    return NextLineFacts(FactsOf(a, viewTransform), FactsOf(b, viewTransform), tolY);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Blocks
 
@@ -199,7 +187,7 @@ IntBox BlockBox(const TextBlock &block) {
     IntBox box;
     bool firstMember = true;
     for (const BlockMember *m = block.first; m; m = m->next) {
-        box = firstMember ? MemberBox(*m) : UnionBoxes(box, MemberBox(*m));
+        box = firstMember ? MemberBox(*m) : Union(box, MemberBox(*m));
         firstMember = false;
     }
     return box;
@@ -212,7 +200,7 @@ void MergeBlocks(TextBlock &into, TextBlock &from) {
     if (intoEmpty)
         into.box = BlockBox(into);
     else if (from.first)
-        into.box = UnionBoxes(into.box, from.box);
+        into.box = Union(into.box, from.box);
     from.consumed = true;
 }
 
@@ -244,10 +232,10 @@ void MergeChain(std::vector<TextBlock> &blocks, int x, int mode, std::vector<int
                                      blocks[static_cast<size_t>(from.nextLine)], nullptr, 0) > 0) {
                 into.nextLine = from.nextLine;
             }
-            into.box = intoEmpty ? BlockBox(into) : (from.first ? UnionBoxes(into.box, from.box) : into.box);
+            into.box = intoEmpty ? BlockBox(into) : (from.first ? Union(into.box, from.box) : into.box);
             into.sameLineNext = -1;
         } else {
-            into.box = intoEmpty ? BlockBox(into) : (from.first ? UnionBoxes(into.box, from.box) : into.box);
+            into.box = intoEmpty ? BlockBox(into) : (from.first ? Union(into.box, from.box) : into.box);
             from.first = from.last = nullptr;
             into.nextLine = -1;
         }
@@ -315,7 +303,7 @@ private:
                 odd_.push_back(i);
                 continue;
             }
-            bounds = any ? UnionBoxes(bounds, b) : b;
+            bounds = any ? Union(bounds, b) : b;
             any = true;
             extent += std::max(b.Width(), b.Height());
             regular_.push_back(i);
@@ -342,7 +330,7 @@ IntBox BoundsOfBlocks(const std::vector<TextBlock> &blocks, int *typical) {
     int n = 0;
     for (const TextBlock &b : blocks) {
         if (b.consumed) continue;
-        bounds = any ? UnionBoxes(bounds, b.box) : b.box;
+        bounds = any ? Union(bounds, b.box) : b.box;
         any = true;
         extent += std::max(b.box.Width(), b.box.Height());
         ++n;
@@ -389,7 +377,7 @@ void NeighboursIndexed(std::vector<TextBlock> &blocks, const std::vector<RunFact
     for (int i = 0; i < n; ++i) {
         const RunFacts &f = facts[static_cast<size_t>(i)];
         if (!f.text) continue;
-        bounds = any ? UnionBoxes(bounds, f.box) : f.box;
+        bounds = any ? Union(bounds, f.box) : f.box;
         any = true;
         extent += std::max(f.box.Width(), f.box.Height());
         maxEm = std::max(maxEm, f.em);
@@ -615,7 +603,7 @@ int BuildBlocks(const LayoutPage &page, BlockList &out, const std::vector<std::u
                 IntBox bounds = blocks[static_cast<size_t>(targets[0])].box;
                 long long extent = 0;
                 for (int i : targets) {
-                    bounds = UnionBoxes(bounds, blocks[static_cast<size_t>(i)].box);
+                    bounds = Union(bounds, blocks[static_cast<size_t>(i)].box);
                     extent += std::max(blocks[static_cast<size_t>(i)].box.Width(), blocks[static_cast<size_t>(i)].box.Height());
                 }
                 BoxGrid grid(bounds, count, static_cast<int>(extent / static_cast<long long>(targets.size())));
@@ -799,11 +787,6 @@ struct GridScan {
 
 } // namespace
 
-int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
-                   const TextBlock *p, int mode) {
-    return TieBreak(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
-}
-
 int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
                   const TextBlock *p, int mode) {
     return Compare(x, y, p, mode, ArrayScan{blocks, from, to, &x, &y, p});
@@ -844,7 +827,7 @@ int OrderBlocks(BlockList &list, bool usePrevious, bool singleColumn, LayoutEngi
     long long extent = 0;
     for (int i = 0; i < n; ++i) {
         byId[static_cast<size_t>(i)] = OrderBox{blocks[static_cast<size_t>(i)].box, i};
-        bounds = UnionBoxes(bounds, blocks[static_cast<size_t>(i)].box);
+        bounds = Union(bounds, blocks[static_cast<size_t>(i)].box);
         extent += std::max(blocks[static_cast<size_t>(i)].box.Width(), blocks[static_cast<size_t>(i)].box.Height());
     }
     BoxGrid grid(bounds, n, static_cast<int>(extent / n));
@@ -1183,7 +1166,7 @@ int BlockAlignment(const LayoutPage &page, const std::vector<TextBlock> &blocks,
         if (z.consumed) continue;
         int r = Relate(z.box, area, 0, 0);
         if (r < 3 || r > 7) break;
-        area = UnionBoxes(area, z.box);
+        area = Union(area, z.box);
     }
     long long l = std::llabs(static_cast<long long>(area.x0) - page.viewPageBox.x0);
     long long r = std::llabs(static_cast<long long>(area.x1) - page.viewPageBox.x1);
@@ -1236,8 +1219,7 @@ int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Pa
 }
 
 int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
-                  LayoutEngine engine) {
+                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt) {
     if (page.options.noOutput == 1) return 0;
     sink.BeginPage();
     if (page.options.imageWholePage == 1) {
@@ -1254,7 +1236,7 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
         return 0;
     }
     BlockList list;
-    int n = AnalysePageBody(page, items, groups, list, engine);
+    int n = AnalysePageBody(page, items, groups, list);
     if (n < 0) {
         sink.EndPage();
         return n;
@@ -1272,10 +1254,10 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
     return 1;
 }
 
-int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt, LayoutEngine engine) {
+int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt) {
     PageLayout *cur = model.Current();
     if (!cur) return -1;
-    return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt, engine);
+    return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt);
 }
 
 } // namespace qm

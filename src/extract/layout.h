@@ -4,10 +4,11 @@
 // each block, and judges the alignment of blocks and pictures. All geometry is in view space.
 //
 // Every search has two implementations. The plain one follows the rules literally and is
-// quadratic (or worse for ordering); it is kept as the reference. The indexed one answers the same
-// questions through a uniform grid over the boxes and produces exactly the same blocks in exactly
-// the same order; it is what the program uses. The indexed one falls back to the plain one for
-// inputs outside its assumptions (inverted boxes, negative factors). The runs inside a block are
+// quadratic (or worse for ordering). The indexed one answers the same questions through a uniform
+// grid over the boxes and produces exactly the same blocks in exactly the same order; it is what
+// the program uses, and it falls back to the plain one for inputs outside its assumptions
+// (inverted boxes, negative factors). LayoutEngine::Plain forces the plain one on any input, so
+// that tests and benchmarks can hold the two against each other. The runs inside a block are
 // ordered by following an exchange sort without making all of its comparisons (see OrderMembers).
 #include <deque>
 #include <string>
@@ -75,7 +76,6 @@ int RelateBoxes(const IntBox &a, const IntBox &b, int tolX, int tolY);
 // width: empty). Boxes intersect when the result has x0 != x1.
 IntBox IntersectBoxes(const IntBox &a, const IntBox &b);
 bool BoxesIntersect(const IntBox &a, const IntBox &b);
-IntBox UnionBoxes(const IntBox &a, const IntBox &b);
 
 // Run-level facts.
 bool IsTextItem(const PageItem &item);
@@ -96,9 +96,6 @@ int TextEmPixels(const DrawCommand &command, const fz_matrix &viewTransform);
 bool OverlapsText(const LayoutPage &page, const PageItem &item);
 bool IsLayoutCandidate(const LayoutPage &page, const PageItem &item);
 bool IsLayoutCandidate(const LayoutPage &page, const ItemGroup &group);
-
-bool SameLineNeighbour(const PageItem &a, const PageItem &b, float tolX, const fz_matrix &viewTransform);
-bool NextLineNeighbour(const PageItem &a, const PageItem &b, float tolY, const fz_matrix &viewTransform);
 
 // Builds blocks from any of four sources (each may be null): the page's item list, its group
 // list, the member list of one group, and a member chain. Returns the number of blocks created
@@ -128,8 +125,6 @@ IntBox BlockBox(const TextBlock &block);
 // positions scanned by the column tie-break (blocks may be null: nothing to scan).
 int CompareBlocks(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
                   const TextBlock *previous, int mode);
-int ColumnTieBreak(const std::vector<TextBlock> *blocks, int from, int to, const TextBlock &x, const TextBlock &y,
-                   const TextBlock *previous, int mode);
 
 // Alignment of block `index` of `count` blocks: 0 left, 1 centre, 2 right. The line statistics
 // (number of visual lines, shared left and right edges) come from the writer.
@@ -156,12 +151,10 @@ public:
 // Analyses the model's current page and hands its blocks to the sink in reading order.
 // 1: body written; 0: nothing to analyse ("No Output", or the page written as one picture);
 // -1: no block, or the page picture could not be saved; -2: ordering failed.
-int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt = nullptr,
-                  LayoutEngine engine = LayoutEngine::Indexed);
+int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt = nullptr);
 // Same on an explicit page description (the model's page view or a synthetic one).
 int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt,
-                  LayoutEngine engine = LayoutEngine::Indexed);
+                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt);
 
 // The page body's analysis without writing: blocks built with the page body's factors, put in
 // reading order, members ordered. Returns the live count (blocks 0 .. n-1 of out), -1 when there

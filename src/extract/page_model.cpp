@@ -1,6 +1,7 @@
 #include "extract/page_model.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "options/conversion_job.h"
@@ -10,19 +11,17 @@ namespace qm {
 namespace {
 
 // Alternating rounding of scaled margins: repeated zooming in and out would drift one way if
-// every scaling rounded the same way.
-bool g_marginRoundUp = true;
+// every scaling rounded the same way. Pages of several documents may be captured on several
+// threads at once, so the toggle is flipped atomically; each zoom change reads the value it
+// flipped to once and rounds all its margins with it.
+std::atomic<bool> g_marginRoundUp{true};
 // Margins never grow beyond this (view boxes stay far below it, so crop rectangles cannot
 // overflow).
 constexpr double kMaxMargin = 1e9;
 
-IntBox Union(const IntBox &a, const IntBox &b) {
-    return IntBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
-}
-
 } // namespace
 
-bool MarginRoundingToggle() { return g_marginRoundUp; }
+bool MarginRoundingToggle() { return g_marginRoundUp.load(); }
 
 const char *CommandKindName(CommandKind k) {
     static const char *const names[] = {"FillPath",     "StrokePath",   "ClipPath",    "ClipStrokePath",
@@ -95,14 +94,6 @@ void PageModel::DetachItems() {
     for (auto &item : current_->items) item->command = nullptr;
 }
 
-void PageModel::RebuildCropHandles() {
-    if (!current_) return;
-    const IntBox &c = current_->cropRect;
-    const int corners[4][2] = {{c.x0, c.y0}, {c.x1, c.y0}, {c.x0, c.y1}, {c.x1, c.y1}};
-    for (int i = 0; i < 4; ++i)
-        cropHandles[i] = IntBox{corners[i][0] - 3, corners[i][1] - 3, corners[i][0] + 3, corners[i][1] + 3};
-}
-
 // A record made outside SelectPageLayout (by ApplyOptions/ApplyMargins) starts like one made by
 // a capture: the default margins and the job's default page options.
 static PageLayout *EnsureLayout(std::map<int, std::unique_ptr<PageLayout>> &layouts, int pageNumber,
@@ -167,12 +158,16 @@ void PageModel::BuildPageItems() {
     if (lastViewZoom != 0) {
         double ratio = static_cast<double>(viewResolution) / lastViewZoom;
         if (std::fabs(ratio - 1) > 0.001) {
-            g_marginRoundUp = !g_marginRoundUp;
+            // Flips the toggle and keeps the value it now holds.
+            bool was = g_marginRoundUp.load();
+            while (!g_marginRoundUp.compare_exchange_weak(was, !was)) {
+            }
+            const bool roundUp = !was;
             for (auto &entry : layouts_)
                 for (int &m : entry.second->margins) {
                     // Clamped before it becomes an int: zoom ratios of absurd pages are absurd too.
                     double v = std::clamp(m * ratio, -kMaxMargin, kMaxMargin);
-                    m = static_cast<int>(g_marginRoundUp ? std::ceil(v) : std::trunc(v));
+                    m = static_cast<int>(roundUp ? std::ceil(v) : std::trunc(v));
                 }
         }
         for (auto &group : page.groups) {
@@ -187,7 +182,6 @@ void PageModel::BuildPageItems() {
 
     page.cropRect = IntBox{viewDeviceBox.x0 + page.margins[0], viewDeviceBox.y0 + page.margins[1],
                            viewDeviceBox.x1 - page.margins[2], viewDeviceBox.y1 - page.margins[3]};
-    RebuildCropHandles();
 }
 
 int PageModel::SplitTextRuns(DrawCommand *command, int commandIndex, int nextSeq) {

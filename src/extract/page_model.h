@@ -1,7 +1,8 @@
 #pragma once
 // Captured content of the pages of one open document: the recorded drawing commands of the
 // current page, per-page records with their items and groups, and the working state that layout
-// analysis and the XHTML writer use.
+// analysis and the XHTML writer use. What a window shows over the items (pointer, selection,
+// crop handles) is not kept here: see region_model.h.
 //
 // Coordinate spaces: page space (PDF user space in points as the engine delivers it: origin top
 // left, y down, because pages are interpreted with the identity transform), output space (pixels
@@ -15,19 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "extract/geometry.h"
 #include "options/conversion_options.h"
 
 namespace qm {
 
 struct ConversionJob;
 class PdfDocument;
-
-struct IntBox {
-    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    int Width() const { return x1 - x0; }
-    int Height() const { return y1 - y0; }
-    bool operator==(const IntBox &) const = default;
-};
 
 // Numbering used throughout capture, layout, writing and the page view.
 enum class CommandKind : int {
@@ -145,13 +140,10 @@ struct PageItem {
     int seq = 0;
     DrawCommand *command = nullptr;
     int commandIndex = 0;
-    int hover = 0;
-    bool selected = false;
     int mark = 0;        // 0 none, 1 "to Table", 2 "to Graphic"
     int disabled = 0;    // 1 = the user excluded it
     bool grouped = false;
     ItemGroup *group = nullptr;  // the group it belongs to, when grouped
-    IntBox screenRect;
     IntBox viewBox;
     IntBox outputBox;
     int firstGlyph = 0;  // text runs: glyphs firstGlyph .. firstGlyph + glyphCount - 1 of the command
@@ -160,12 +152,9 @@ struct PageItem {
 
 struct ItemGroup {
     std::vector<PageItem *> members;  // in the order they were added
-    int hover = 0;
-    bool selected = false;
     int mark = 0;        // 0 plain group, 1 "to Table", 2 "to Graphic"
     int disabled = 0;
     IntBox viewBox;      // union of the members' view boxes
-    IntBox screenRect;
 };
 
 struct PageLayout {
@@ -216,10 +205,6 @@ public:
     std::unique_ptr<CommandList> commands;  // recording of the loaded page
     int capturedPage = 0;                // page number the recording belongs to (0 = none)
     int viewResolution = 72;             // view zoom of the last capture (dpi)
-    // Crop rectangle handles of the current page, view space: 6 x 6 squares centred on the
-    // corners top-left, top-right, bottom-left, bottom-right.
-    std::array<IntBox, 4> cropHandles{};
-    void RebuildCropHandles();
     // Clears the command references of the current page's items (before its recording is
     // released); BuildPageItems re-attaches them.
     void DetachItems();

@@ -1,6 +1,6 @@
 #pragma once
 // The process-wide conversion settings, the seven per-page parse switches and the small rules that
-// tie option fields together. Strings are UTF-8; flags and numbers are 32-bit signed integers and a
+// tie option fields together (the wizard's page-to-page rules are in wizard_rules.h). Strings are UTF-8; flags and numbers are 32-bit signed integers and a
 // flag is on when non-zero. The settings file only loads values within each field's range (a flag
 // is 0 or 1), so what is loaded is saved back unchanged.
 #include <array>
@@ -41,8 +41,8 @@ struct ConversionOptions {
     std::string bookAuthor;              // kept in the settings file only
     int32_t useSourceMetadata = 1;       // metadata from the PDF's Info dictionary
     int32_t taskKind = 0;                // TaskKind
-    int32_t fileListTask = 0;            // copy of taskKind the file list page compares with listedTask
-    int32_t listedTask = 0;              // task the file lists were filled for (not saved)
+    int32_t fileListTask = 0;            // copy of taskKind the file list page compares with the task
+                                         // its lists were filled for
     int32_t overwriteExisting = 0;       // replace an existing book without asking
     int32_t sameAsSource = 0;            // write each book next to its PDF
     int32_t useMyDocuments = 1;          // the output folder is the documents folder
@@ -83,24 +83,10 @@ struct ConversionOptions {
 
     // ---- rules between fields (no widgets involved) ----
 
-    // The options page is left: an empty output folder becomes the home folder, and a folder
-    // always ends in "/" so that book names can be appended to it.
-    void LeaveOptionsPage();
-    // The options page is entered: with useMyDocuments on, the output folder becomes the
-    // documents folder ending in "/".
-    void EnterOptionsPage();
     // The cover check box: switching the cover off also switches compatibleKindle off.
     void SetCreateCover(bool on);
     // The Kindle check box: switching it on also switches the cover on.
     void SetCompatibleKindle(bool on);
-    // The task page is left with `chosenTask`: a different task clears the task-bound reserved
-    // fields 31-38; taskKind and fileListTask take the chosen value.
-    void LeaveTaskPage(int32_t chosenTask);
-    // The task page is entered while its radio buttons show `shownTask`.
-    void EnterTaskPage(int32_t shownTask);
-    // The file list page is entered. True when the task changed since the lists were filled, so
-    // the caller must clear both file lists; listedTask is brought up to date.
-    bool EnterFileListPage();
 
     // Page defaults as every job starts them (imageWholePage has no saved default: 0).
     PageParseOptions PageDefaults() const;

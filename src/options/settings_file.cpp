@@ -116,7 +116,7 @@ class Writer {
 public:
     explicit Writer(const Options &o) : o_(o) {}
 
-    void Int(int32_t Options::*field, IntRange = kAnyInt, int32_t Options::* = nullptr) {
+    void Int(int32_t Options::*field, IntRange = kAnyInt) {
         Put32(static_cast<uint32_t>(o_.*field));
     }
     template <size_t N>
@@ -173,8 +173,7 @@ public:
         return text;
     }
 
-    // `mirror` also receives the value (fileListTask sets listedTask as well).
-    void Int(int32_t Options::*field, IntRange range = kAnyInt, int32_t Options::*mirror = nullptr) {
+    void Int(int32_t Options::*field, IntRange range = kAnyInt) {
         ++number_;
         uint32_t v;
         if (stopped_ || !Get32(v)) return Stop();
@@ -184,7 +183,6 @@ public:
             value = defaults_.*field;
         }
         o_.*field = value;
-        if (mirror) o_.*mirror = value;
     }
 
     template <size_t N>
@@ -300,7 +298,7 @@ void VisitFields(Visitor &v) {
     v.Str(&Options::bookSubject);                            // 9
     v.Int(&Options::useSourceMetadata, kFlag);               // 10
     v.Str(&Options::bookAuthor);                             // 11
-    v.Int(&Options::fileListTask, kTask, &Options::listedTask);  // 12
+    v.Int(&Options::fileListTask, kTask);                    // 12
     v.Int(&Options::reserved13);
     v.Int(&Options::reserved14);
     v.Int(&Options::ignoreImagesAll, kFlag);                 // 15

@@ -58,7 +58,7 @@ public:
         for (qm::PageItem *m : members) {
             m->grouped = true;
             g->members.push_back(m);
-            g->viewBox = first ? m->viewBox : qm::UnionBoxes(g->viewBox, m->viewBox);
+            g->viewBox = first ? m->viewBox : qm::Union(g->viewBox, m->viewBox);
             first = false;
         }
         for (qm::PageItem *m : members) m->group = g.get();

@@ -8,7 +8,6 @@
 
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
-#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -81,34 +80,6 @@ TEST(ConversionJob, PageDefaultsNeverStartAsWholePageImages) {
     EXPECT_TRUE(job.CancelRequested());
 }
 
-TEST(ConversionOptions, OutputFolderRules) {
-    ConversionOptions o;
-    EXPECT_EQ(o.outputFolder, qm::HomeFolder());
-    EXPECT_EQ(o.outputFolder.back(), '/');
-    o.outputFolder = "";
-    o.LeaveOptionsPage();
-    EXPECT_EQ(o.outputFolder, qm::HomeFolder());
-    o.outputFolder = "/srv/books";  // e.g. from an older settings file
-    o.LeaveOptionsPage();
-    EXPECT_EQ(o.outputFolder, "/srv/books/");
-
-    qmtest::TempDir dir;
-    const char *oldDocs = std::getenv("XDG_DOCUMENTS_DIR");
-    std::string saved = oldDocs ? oldDocs : "";
-    std::string docs = dir.Path().substr(0, dir.Path().size() - 1);  // without the "/"
-    setenv("XDG_DOCUMENTS_DIR", docs.c_str(), 1);
-    o.useMyDocuments = 0;
-    o.EnterOptionsPage();
-    EXPECT_EQ(o.outputFolder, "/srv/books/");
-    o.useMyDocuments = 1;
-    o.EnterOptionsPage();
-    EXPECT_EQ(o.outputFolder, dir.Path());
-    if (oldDocs)
-        setenv("XDG_DOCUMENTS_DIR", saved.c_str(), 1);
-    else
-        unsetenv("XDG_DOCUMENTS_DIR");
-}
-
 TEST(ConversionOptions, CoverAndKindleFollowEachOther) {
     ConversionOptions o;
     o.compatibleKindle = 1;  // as a settings file may leave it, with the cover on
@@ -121,23 +92,6 @@ TEST(ConversionOptions, CoverAndKindleFollowEachOther) {
     EXPECT_EQ(o.createCover, 1);  // the cover stays
     o.SetCreateCover(true);
     EXPECT_EQ(o.compatibleKindle, 0);
-}
-
-TEST(ConversionOptions, TaskChangeReachesTheFileListOnce) {
-    ConversionOptions o;
-    for (auto &r : o.reserved30to38) r = 5;
-    o.EnterTaskPage(0);
-    o.LeaveTaskPage(0);  // same task: nothing reset, no clearing
-    EXPECT_EQ(o.reserved30to38[3], 5);
-    EXPECT_FALSE(o.EnterFileListPage());
-
-    o.EnterTaskPage(0);
-    o.LeaveTaskPage(1);
-    EXPECT_EQ(o.taskKind, 1);
-    EXPECT_EQ(o.reserved30to38[0], 5);  // field 30 is not bound to the task
-    for (size_t i = 1; i < o.reserved30to38.size(); ++i) EXPECT_EQ(o.reserved30to38[i], 0);
-    EXPECT_TRUE(o.EnterFileListPage());
-    EXPECT_FALSE(o.EnterFileListPage());
 }
 
 } // namespace
