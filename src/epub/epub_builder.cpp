@@ -28,15 +28,6 @@ struct Entry {
     bool titlePage = false;
 };
 
-std::string LowerExtension(const std::string &fileName) {
-    size_t dot = fileName.rfind('.');
-    if (dot == std::string::npos) return std::string();
-    std::string ext = fileName.substr(dot + 1);
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 // XML 1.0 (fifth edition) name characters, without the colon.
 bool IsNameStart(uint32_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||

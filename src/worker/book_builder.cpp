@@ -26,15 +26,6 @@ namespace {
 
 constexpr const char *kXhtmlNs = "http://www.w3.org/1999/xhtml";
 
-std::string LowerExtension(const std::string &name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return std::string();
-    std::string ext = name.substr(dot + 1);
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 std::string StemToLastDot(const std::string &name) {
     size_t dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);

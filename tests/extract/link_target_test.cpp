@@ -5,6 +5,7 @@
 #include "extract/links.h"
 #include "extract/text_extract.h"
 #include "options/conversion_job.h"
+#include "support/page_links.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 #include "text_support.h"
@@ -12,24 +13,8 @@
 #include <fstream>
 
 using qm::PageLink;
-
-namespace {
-
-PageLink ToPage(int p) {
-    PageLink l;
-    l.kind = PageLink::InDocument;
-    l.page = p;
-    return l;
-}
-
-PageLink ToUri(const std::string &uri) {
-    PageLink l;
-    l.kind = PageLink::Uri;
-    l.uri = uri;
-    return l;
-}
-
-} // namespace
+using qmtest::ToPage;
+using qmtest::ToUri;
 
 TEST(LinkTarget, CharactersInLinkAreas) {
     std::vector<PageLink> links{ToUri("a.example"), ToUri("b.example")};

@@ -9,27 +9,16 @@
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
 #include "pdf/engine.h"
+#include "support/page_links.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 #include "xhtml/book_names.h"
 
 using qm::PageLink;
+using qmtest::ToPage;
+using qmtest::ToUri;
 
 namespace {
-
-PageLink ToPage(int p) {
-    PageLink l;
-    l.kind = PageLink::InDocument;
-    l.page = p;
-    return l;
-}
-
-PageLink ToUri(const std::string &uri) {
-    PageLink l;
-    l.kind = PageLink::Uri;
-    l.uri = uri;
-    return l;
-}
 
 std::string Href(const PageLink &link, int pageCount = 40, int perFile = 15) {
     return qm::LinkHref(link, pageCount, perFile);
