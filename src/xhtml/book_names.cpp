@@ -53,6 +53,19 @@ bool IsUsableAddress(const std::string &address) {
     return UsableAuthority(rest.substr(2, rest.find_first_of("/?#", 2) - 2));
 }
 
+// Whether an address from a PDF carries its scheme. Producers store bare hosts, so what reads as
+// a scheme with a dot ("www.example.org:8080") or a host with a port ("localhost:8080/a": digits
+// up to the end or the next "/") is a host, not a scheme.
+bool AddressHasScheme(const std::string &uri) {
+    if (!HasUriScheme(uri)) return false;
+    size_t colon = uri.find(':');
+    if (uri.find('.') < colon) return false;
+    size_t j = colon + 1;
+    while (j < uri.size() && std::isdigit(static_cast<unsigned char>(uri[j]))) ++j;
+    bool port = j > colon + 1 && (j == uri.size() || uri[j] == '/');
+    return !port;
+}
+
 void AppendPercentEncoded(std::string &out, const std::string &text) {
     static const char hex[] = "0123456789ABCDEF";
     for (char ch : text) {
@@ -86,14 +99,14 @@ std::string PageLinkTarget(int page, int pageCount, int pagesPerFile) {
 }
 
 bool HasUriScheme(const std::string &uri) {
-    size_t i = 0;
-    if (uri.empty() || !std::isalpha(static_cast<unsigned char>(uri[0]))) return false;
-    while (i < uri.size() && (std::isalnum(static_cast<unsigned char>(uri[i])) || uri[i] == '+' || uri[i] == '-')) ++i;
-    if (i >= uri.size() || uri[i] != ':') return false;
-    size_t j = i + 1;
-    while (j < uri.size() && std::isdigit(static_cast<unsigned char>(uri[j]))) ++j;
-    bool port = j > i + 1 && (j == uri.size() || uri[j] == '/');
-    return !port;
+    size_t colon = uri.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        unsigned char c = static_cast<unsigned char>(uri[i]);
+        bool ok = std::isalpha(c) || (i > 0 && (std::isdigit(c) || c == '+' || c == '-' || c == '.'));
+        if (!ok) return false;
+    }
+    return true;
 }
 
 std::string AddressHref(const std::string &engineUri) {
@@ -101,7 +114,7 @@ std::string AddressHref(const std::string &engineUri) {
     if (uri.rfind("file://", 0) == 0 && uri.size() > 7 && uri[7] != '/') uri.erase(0, 7);
     if (uri.empty()) return std::string();
     std::string href;
-    if (!HasUriScheme(uri)) {
+    if (!AddressHasScheme(uri)) {
         if (uri.find('.') == std::string::npos) return std::string();
         href = uri.find('@') != std::string::npos ? "mailto:" : "http://";
     }

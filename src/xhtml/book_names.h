@@ -26,9 +26,8 @@ std::string PageFileName(int firstPage);
 // "page-F.html#page-P": the anchor of page P in its file. Nothing for a page outside 1..pageCount.
 std::string PageLinkTarget(int page, int pageCount, int pagesPerFile);
 
-// Whether `uri` starts with a scheme: a letter, then letters, digits, "+" or "-", then ":". A dot
-// is left out on purpose, and a host with a port ("localhost:8080/a": digits up to the end or the
-// next "/") is no scheme either: "www.example.org:8080" is an address, not a scheme.
+// Whether `uri` starts with a scheme as URI references have it: a letter, then letters, digits,
+// "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
 bool HasUriScheme(const std::string &uri);
 
 // An address from the PDF (a URI link or outline entry, as the engine reports it) as it goes
@@ -36,6 +35,8 @@ bool HasUriScheme(const std::string &uri);
 // - The engine reads an address stored without a scheme ("www.example.org") as relative to the
 //   base "file://" and reports "file://www.example.org"; that prefix is undone. A file URI whose
 //   path starts with "/" is kept.
+// - A scheme with a dot or one followed by a port number ("www.example.org:8080",
+//   "localhost:8080/a") is read as a host: producers store bare hosts.
 // - An address without a scheme gets "mailto:" (with "@" and a dot) or "http://" (with a dot);
 //   one without a dot would name a file of the book that does not exist: it leads nowhere.
 // - Bare schemes ("http://", "mailto:", "file://") and web addresses without a plain host lead

@@ -61,6 +61,14 @@ TEST(BookNames, AddressesGetASchemeOnlyWhenTheyHaveNone) {
     // A host with a port is not a scheme.
     EXPECT_EQ("http://www.example.com:8080/", Href(ToUri("www.example.com:8080/")));
     EXPECT_EQ("http://localhost.test:8080", Href(ToUri("localhost.test:8080")));
+    EXPECT_EQ("", Href(ToUri("localhost:8080/a")));  // a host with a port, but no dot: a bare name
+    // A reference in a document is absolute by the scheme alone, dots and digits included.
+    EXPECT_TRUE(qm::HasUriScheme("vnd.example+x-1:abc"));
+    EXPECT_TRUE(qm::HasUriScheme("localhost:8080/a"));
+    EXPECT_FALSE(qm::HasUriScheme("1a:b"));
+    EXPECT_FALSE(qm::HasUriScheme(":b"));
+    EXPECT_FALSE(qm::HasUriScheme("a b:c"));
+    EXPECT_FALSE(qm::HasUriScheme("page.html#x:y"));
     // Blanks and non-ASCII bytes cannot stand in an href as they are; markup characters are
     // escaped for the attribute.
     EXPECT_EQ("http://example.com/a%20b%C3%A9&lt;&quot;", Href(ToUri("example.com/a b\xC3\xA9<\"")));
