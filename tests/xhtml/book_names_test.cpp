@@ -26,6 +26,27 @@ std::string Href(const PageLink &link, int pageCount = 40, int perFile = 15) {
 
 } // namespace
 
+namespace {
+
+// Converts dir/NAME.pdf with `options` into dir/NAME.epub, checks the book with epubcheck and
+// gives its first page file ("" when anything failed, with a test failure).
+std::string ConvertAndReadFirstPage(const qmtest::TempDir &dir, const std::string &name, const std::string &options) {
+    std::string out;
+    EXPECT_EQ(0, qmtest::RunCommand(qmtest::ShellQuote(QM_CLI_PATH) + " convert " + options + " " +
+                                        qmtest::ShellQuote(dir.File(name + ".pdf")) + " -o " +
+                                        qmtest::ShellQuote(dir.Path()),
+                                    &out))
+        << out;
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File(name + ".epub"), &report)) << report;
+    std::string page1;
+    EXPECT_EQ(0, qmtest::RunCommand("unzip -p " + qmtest::ShellQuote(dir.File(name + ".epub")) + " OPS/page-1.html",
+                                    &page1));
+    return page1;
+}
+
+} // namespace
+
 TEST(BookNames, PageFilesAndTargets) {
     qm::ConversionJob job;
     job.parseMode = static_cast<int32_t>(qm::ParseMode::Imaging);
@@ -145,17 +166,7 @@ TEST(BookNames, BookmarksAndPageLinksShareOneAddressRule) {
     }
     ASSERT_TRUE(pdf.Save(dir.File("uris.pdf")));
 
-    std::string out;
-    ASSERT_EQ(0, qmtest::RunCommand(qmtest::ShellQuote(QM_CLI_PATH) + " convert --links --outline first " +
-                                        qmtest::ShellQuote(dir.File("uris.pdf")) + " -o " +
-                                        qmtest::ShellQuote(dir.Path()),
-                                    &out))
-        << out;
-    std::string report;
-    EXPECT_TRUE(qmtest::EpubCheck(dir.File("uris.epub"), &report)) << report;
-    std::string page1;
-    ASSERT_EQ(0, qmtest::RunCommand("unzip -p " + qmtest::ShellQuote(dir.File("uris.epub")) + " OPS/page-1.html",
-                                    &page1));
+    const std::string page1 = ConvertAndReadFirstPage(dir, "uris", "--links --outline first");
     ASSERT_NE(page1.find("<h1>Document Outline</h1>"), std::string::npos) << page1;
     // Every label stands twice as an anchor: once in the outline page, once on the page.
     std::map<std::string, std::vector<std::string>> hrefs;
@@ -204,17 +215,7 @@ TEST(BookNames, UnusableTargetsGiveNoAnchorAndTheBookStaysValid) {
     fz_drop_page(ctx, page);
     fz_drop_document(ctx, doc);
 
-    std::string out;
-    ASSERT_EQ(0, qmtest::RunCommand(qmtest::ShellQuote(QM_CLI_PATH) + " convert --links " +
-                                        qmtest::ShellQuote(dir.File("links.pdf")) + " -o " +
-                                        qmtest::ShellQuote(dir.Path()),
-                                    &out))
-        << out;
-    std::string report;
-    EXPECT_TRUE(qmtest::EpubCheck(dir.File("links.epub"), &report)) << report;
-    std::string page1;
-    ASSERT_EQ(0, qmtest::RunCommand("unzip -p " + qmtest::ShellQuote(dir.File("links.epub")) + " OPS/page-1.html",
-                                    &page1));
+    const std::string page1 = ConvertAndReadFirstPage(dir, "links", "--links");
     // Every word is in the book; only the working link is an anchor, one around the whole word.
     std::string text;
     for (size_t i = 0; i < page1.size(); ++i) {
