@@ -26,7 +26,7 @@
 #include "platform/paths.h"
 #include "worker/conversion_worker.h"
 #include "xhtml/block_writer.h"
-#include "xhtml/outline_writer.h"
+#include "xhtml/book_names.h"
 #include "xhtml/style_registry.h"
 
 namespace {
@@ -42,7 +42,7 @@ bool UsableHref(const std::string &href, int pageCount, bool imaging) {
     int file = 0, page = 0, used = 0;
     if (std::sscanf(href.c_str(), "page-%d.html#page-%d%n", &file, &page, &used) == 2 &&
         static_cast<size_t>(used) == href.size())
-        return page >= 1 && page <= pageCount && file == qm::PageFileNumber(page, imaging);
+        return page >= 1 && page <= pageCount && file == qm::FirstPageOfFile(page, imaging ? 1 : qm::kPagesPerFile);
     size_t colon = href.find(':');
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(href[0]))) return false;
     for (size_t i = 1; i < colon; ++i) {

@@ -12,6 +12,8 @@
 #include "epub/zip_writer.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
+#include "platform/xml_text.h"
 
 namespace qm {
 namespace {
@@ -26,42 +28,6 @@ struct Entry {
     bool titlePage = false;
 };
 
-std::string LowerExtension(const std::string &fileName) {
-    size_t dot = fileName.rfind('.');
-    if (dot == std::string::npos) return std::string();
-    std::string ext = fileName.substr(dot + 1);
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
-// Decodes one UTF-8 sequence at text[i]; returns its length, 0 when the bytes are not UTF-8.
-size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &cp) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t len;
-    uint32_t min;
-    if (c < 0x80) {
-        cp = c;
-        return 1;
-    } else if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > text.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        const unsigned char d = static_cast<unsigned char>(text[i + k]);
-        if ((d & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
 // XML 1.0 (fifth edition) name characters, without the colon.
 bool IsNameStart(uint32_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||
@@ -75,7 +41,7 @@ bool IsNameChar(uint32_t c) {
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
-std::string Href(const std::string &name) { return EpubBuilder::XmlEscape(EpubBuilder::UriPath(name)); }
+std::string Href(const std::string &name) { return XmlEscape(EpubBuilder::UriPath(name)); }
 
 // The name of an item inside OPS: its book path, or its file name. A book path must stay inside
 // OPS: no empty, "." or ".." parts and no leading "/"; "" when it does not.
@@ -142,47 +108,6 @@ void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawI
 }
 
 } // namespace
-
-std::string EpubBuilder::XmlChars(const std::string &text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        uint32_t cp;
-        size_t len = DecodeUtf8(text, i, cp);
-        if (len == 0) {
-            out += "\xEF\xBF\xBD"; // U+FFFD for a byte that is not UTF-8
-            ++i;
-            continue;
-        }
-        if ((cp >= 0x20 || cp == '\t' || cp == '\n' || cp == '\r') && cp != 0xFFFE && cp != 0xFFFF)
-            out.append(text, i, len);
-        i += len;
-    }
-    return out;
-}
-
-bool EpubBuilder::IsUtf8(const std::string &text) {
-    uint32_t cp;
-    for (size_t i = 0, len = 0; i < text.size(); i += len)
-        if ((len = DecodeUtf8(text, i, cp)) == 0) return false;
-    return true;
-}
-
-std::string EpubBuilder::XmlEscape(const std::string &text) {
-    const std::string clean = XmlChars(text);
-    std::string out;
-    out.reserve(clean.size() + clean.size() / 8);
-    for (char c : clean) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '>': out += "&gt;"; break;
-        case '<': out += "&lt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string EpubBuilder::UriPath(const std::string &path) {
     static const char *kHex = "0123456789ABCDEF";

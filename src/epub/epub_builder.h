@@ -55,17 +55,6 @@ public:
     // Builds the package and, when `createZip`, the .epub. A null job does nothing and returns 0.
     int Build(const PackageJob *job, bool createZip);
 
-    // "&" -> "&amp;", ">" -> "&gt;", "<" -> "&lt;", '"' -> "&quot;". Characters XML cannot hold
-    // (control characters other than tab, line feed and carriage return) are dropped, and bytes that
-    // are not UTF-8 become U+FFFD, so metadata from a damaged PDF still gives a well-formed book.
-    static std::string XmlEscape(const std::string &text);
-    // The text as XmlEscape leaves it, without the escaping: bytes that are not UTF-8 become U+FFFD
-    // and characters XML cannot hold, not even as references, are dropped. Equal to `text` exactly
-    // when `text` is UTF-8 that XML can hold.
-    static std::string XmlChars(const std::string &text);
-    // Whether every byte of `text` belongs to a UTF-8 sequence of a Unicode scalar value.
-    static bool IsUtf8(const std::string &text);
-
     // Media type of a file by the extension after its last dot (case ignored), and whether the
     // file is a document of the reading order.
     static std::string MediaType(const std::string &fileName);
@@ -73,7 +62,7 @@ public:
 
     // A relative path of the book as a URI reference: characters a URI may not hold (or that would
     // end the path, or read as a scheme) are percent-encoded, "/" still separates folders, letters
-    // beyond ASCII stay as they are (IRI). Needs XmlEscape for the "&" it may hold.
+    // beyond ASCII stay as they are (IRI). Needs XmlEscape (platform/xml_text.h) for the "&" it may hold.
     static std::string UriPath(const std::string &path);
 
     // True when `id` is an XML name without a colon (what an id attribute may hold).

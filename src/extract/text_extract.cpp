@@ -9,6 +9,7 @@
 #include "extract/links.h"
 #include "pdf/engine.h"
 #include "platform/prompt.h"
+#include "platform/xml_text.h"
 
 namespace qm {
 namespace {
@@ -286,21 +287,10 @@ int ExtractTextSpans(TextSpanChain &chain, const CapturedText &text, int first, 
 }
 
 void AppendXhtmlChar(std::string &out, int ch) {
+    // Controls (tab and line ends too: the writer places its own separators) and code points XML
+    // does not allow would make the page unreadable; they are dropped.
     if (ch < 32) return;
-    if (ch < 128) {
-        switch (ch) {
-        case '&': out += "&amp;"; return;
-        case '>': out += "&gt;"; return;
-        case '<': out += "&lt;"; return;
-        case '"': out += "&quot;"; return;
-        default: out += static_cast<char>(ch); return;
-        }
-    }
-    // Code points XML does not allow (surrogates, the two non-characters U+FFFE/U+FFFF, values
-    // beyond Unicode) would make the page unreadable; they are dropped like controls.
-    if ((ch >= 0xD800 && ch <= 0xDFFF) || ch == 0xFFFE || ch == 0xFFFF || ch > 0x10FFFF) return;
-    char buf[FZ_UTFMAX];
-    out.append(buf, static_cast<size_t>(fz_runetochar(buf, ch)));
+    AppendXmlChar(out, static_cast<uint32_t>(ch));
 }
 
 namespace {
@@ -317,7 +307,10 @@ void SwitchAnchor(RunTextOutput &output, const PageLink *link) {
     if (!link) return;
     std::string &out = *output.file;
     out += "<a href=\"";
-    WriteLinkTarget(out, *link, output.pageCount, output.pagesPerFile);
+    if (output.links && output.hrefs) {
+        size_t index = static_cast<size_t>(link - output.links->data());
+        if (index < output.hrefs->size()) out += (*output.hrefs)[index];
+    }
     out += "\">";
     output.openLink = link;
 }

@@ -85,8 +85,9 @@ void AppendXhtmlChar(std::string &out, int ch);
 struct RunTextOutput {
     std::string *file = nullptr;               // XHTML being written
     const std::vector<PageLink> *links = nullptr; // null or empty: no anchors
-    int pageCount = 0;                         // for the targets of links inside the document
-    int pagesPerFile = 15;
+    // The href of each link, in the order of `links` (already escaped for an attribute); a link
+    // without one gets an empty href.
+    const std::vector<std::string> *hrefs = nullptr;
     UserPrompt *prompt = nullptr;              // null: the default prompt
     // Leave the last anchor of a run open for the next run (the caller then closes it with
     // CloseRunAnchor); otherwise every run closes its own anchors.

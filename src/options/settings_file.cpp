@@ -1,6 +1,5 @@
 #include "options/settings_file.h"
 
-#include <mupdf/fitz.h>
 
 #include <sys/stat.h>
 
@@ -12,6 +11,7 @@
 
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
 
 namespace qm {
 
@@ -29,33 +29,11 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::u16string Utf8ToUtf16(const std::string &text) {
     std::u16string out;
     out.reserve(text.size());
-    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-    const size_t n = text.size();
-    size_t i = 0;
-    while (i < n) {
-        unsigned char b = s[i];
-        char32_t cp = kReplacement;
-        size_t len = 1;
-        if (b < 0x80) {
-            cp = b;
-        } else {
-            size_t need = 0;
-            char32_t min = 0;
-            if (b >= 0xC2 && b <= 0xDF) { need = 1; cp = b & 0x1F; min = 0x80; }
-            else if (b >= 0xE0 && b <= 0xEF) { need = 2; cp = b & 0x0F; min = 0x800; }
-            else if (b >= 0xF0 && b <= 0xF4) { need = 3; cp = b & 0x07; min = 0x10000; }
-            bool ok = need > 0;
-            if (ok) {
-                for (size_t k = 1; k <= need; ++k) {
-                    if (i + k >= n || (s[i + k] & 0xC0) != 0x80) { ok = false; break; }
-                    cp = (cp << 6) | (s[i + k] & 0x3F);
-                }
-            }
-            if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-            if (ok) len = need + 1;
-            else cp = kReplacement;
-        }
-        i += len;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t decoded = 0;
+        size_t len = DecodeUtf8(text, i, decoded);
+        char32_t cp = len ? static_cast<char32_t>(decoded) : kReplacement;
+        i += len ? len : 1;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -65,11 +43,6 @@ std::u16string Utf8ToUtf16(const std::string &text) {
         }
     }
     return out;
-}
-
-void AppendUtf8(std::string &out, char32_t cp) {
-    char buf[FZ_UTFMAX];
-    out.append(buf, static_cast<size_t>(fz_runetochar(buf, static_cast<int>(cp))));
 }
 
 // Decodes `units` UTF-16LE code units at `p`; unpaired surrogates become U+FFFD.

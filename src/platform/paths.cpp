@@ -19,6 +19,15 @@ std::string WithTrailingSlash(const std::string &folder) {
     return folder + "/";
 }
 
+std::string LowerExtension(const std::string &fileName) {
+    size_t dot = fileName.rfind('.');
+    if (dot == std::string::npos) return std::string();
+    std::string ext = fileName.substr(dot + 1);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
 std::string FileNamePart(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);

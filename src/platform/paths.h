@@ -68,6 +68,8 @@ int64_t FileSize(const std::string &path);
 
 // Name after the last "/" (the whole path when there is none).
 std::string FileNamePart(const std::string &path);
+// The part after the last dot, in lower case ASCII; "" when there is no dot.
+std::string LowerExtension(const std::string &fileName);
 // Everything up to and including the last "/" ("" when there is none).
 std::string FolderPart(const std::string &path);
 // Appends "/" when the text does not end with one (an empty text stays empty).

@@ -14,23 +14,17 @@
 #include <set>
 #include <unordered_map>
 
-#include "pdf/engine.h"
+#include "pdf/picture_probe.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
+#include "platform/xml_text.h"
+#include "xhtml/book_names.h"
 
 namespace qm {
 namespace {
 
 constexpr const char *kXhtmlNs = "http://www.w3.org/1999/xhtml";
-
-std::string LowerExtension(const std::string &name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return std::string();
-    std::string ext = name.substr(dot + 1);
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
 
 std::string StemToLastDot(const std::string &name) {
     size_t dot = name.rfind('.');
@@ -42,7 +36,7 @@ std::string PageFrame(const std::string &title, const std::string &head = std::s
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE html  PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" \"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n"
            "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n<title>" +
-           EpubBuilder::XmlEscape(title) +
+           XmlEscape(title) +
            "</title>\n"
            "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n" +
            head + "</head>\n";
@@ -147,7 +141,7 @@ struct Sanitizer {
             xmlFree(v);
             // The HTML parser keeps control characters in attribute values; XML cannot hold
             // them, not even as references.
-            const std::string value = EpubBuilder::XmlChars(raw);
+            const std::string value = XmlChars(raw);
             std::string written = value;
             bool keep = kCommonAttributes.count(an) || (own != kOwnAttributes.end() && own->second.count(an));
             if (an == "id" && !ValidId(value)) keep = false;
@@ -163,7 +157,7 @@ struct Sanitizer {
             if (!keep)
                 xmlRemoveProp(a);
             else if (written != raw)
-                xmlSetProp(e, a->name, BAD_CAST EpubBuilder::XmlChars(written).c_str());
+                xmlSetProp(e, a->name, BAD_CAST XmlChars(written).c_str());
             a = next;
         }
         // Old-style anchors become ids.
@@ -200,7 +194,7 @@ struct Sanitizer {
             } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
                 const char *text = reinterpret_cast<const char *>(c->content);
                 if (text) {
-                    const std::string clean = EpubBuilder::XmlChars(text);
+                    const std::string clean = XmlChars(text);
                     if (clean != text) xmlNodeSetContent(c, BAD_CAST clean.c_str());
                 }
             } else {
@@ -317,18 +311,6 @@ xmlNode *FindBody(xmlNode *n) {
     return nullptr;
 }
 
-bool HasUriScheme(const std::string &uri) {
-    size_t colon = uri.find(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    for (size_t i = 0; i < colon; ++i) {
-        char c = uri[i];
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                  (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
-        if (!ok) return false;
-    }
-    return true;
-}
-
 std::string PercentDecode(const std::string &text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -399,25 +381,6 @@ size_t SkipCssSpace(const std::string &css, size_t at) {
     return at;
 }
 
-void AppendUtf8(std::string &out, uint32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -440,7 +403,7 @@ std::string CssUnescape(const std::string &text) {
             for (; k < 6 && i < text.size() && HexValue(text[i]) >= 0; ++k, ++i) cp = cp * 16 + static_cast<uint32_t>(HexValue(text[i]));
             if (i < text.size() && IsCssSpace(text[i])) ++i;
             --i;
-            AppendUtf8(out, cp);
+            AppendUtf8(out, cp == 0 ? 0xFFFD : cp);  // CSS reads an escaped zero as U+FFFD
         } else if (text[i] != '\n') {
             out += text[i];
         }
@@ -553,19 +516,19 @@ void CollectStyles(xmlNode *n, const ReferenceResolver &resolve, std::string &he
     for (; n; n = n->next) {
         if (n->type != XML_ELEMENT_NODE) continue;
         const std::string media = Attribute(n, "media");
-        const std::string mediaAttribute = media.empty() ? std::string() : " media=\"" + EpubBuilder::XmlEscape(media) + "\"";
+        const std::string mediaAttribute = media.empty() ? std::string() : " media=\"" + XmlEscape(media) + "\"";
         if (IsStylesheetLink(n)) {
             std::string href = Attribute(n, "href");
             if (!href.empty() && resolve) href = resolve(href, ReferenceKind::Stylesheet);
             if (!href.empty())
-                head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + EpubBuilder::XmlEscape(href) + "\"" +
+                head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + XmlEscape(href) + "\"" +
                         mediaAttribute + "/>\n";
         } else if (IsCssStyle(n)) {
             std::string css = TextContent(n);
             if (resolve) css = RewriteCssReferences(css, resolve);
             // Escaped as XML text, the style is well-formed whatever it holds ("<", "&", "]]>").
             if (css.find_first_not_of(" \t\r\n") != std::string::npos)
-                head += "<style type=\"text/css\"" + mediaAttribute + ">\n" + EpubBuilder::XmlEscape(css) + "\n</style>\n";
+                head += "<style type=\"text/css\"" + mediaAttribute + ">\n" + XmlEscape(css) + "\n</style>\n";
         } else {
             CollectStyles(n->children, resolve, head);
         }
@@ -660,7 +623,7 @@ std::string DocumentUtf8(const std::string &bytes, bool declarations) {
         const bool little = bytes[0] == '\xFF';
         if (ConvertToUtf8(bytes.substr(2), little ? "UTF-16LE" : "UTF-16BE", out)) return out;
     }
-    if (EpubBuilder::IsUtf8(bytes)) return bytes;
+    if (IsUtf8(bytes)) return bytes;
     if (declarations) {
         const std::string charset = DeclaredCharset(bytes);
         // Latin-1 and ASCII labels mean windows-1252, as browsers read them; a declared UTF-8
@@ -675,45 +638,6 @@ std::string DocumentUtf8(const std::string &bytes, bool declarations) {
 }
 
 // ---- Pictures -----------------------------------------------------------------------------------
-
-// Pictures up to this many pixels are decoded in full to check them; larger ones only by their
-// header, so that a header claiming a huge picture cannot make the check take gigabytes.
-constexpr double kPictureDecodeBudget = 16.0 * 1000 * 1000;
-
-// Whether `bytes` is a picture of the engine's kind `wanted` that decodes.
-bool DecodesAs(const std::string &bytes, int wanted) {
-    fz_context *ctx = EngineContext();
-    fz_buffer *buffer = nullptr;
-    fz_image *image = nullptr;
-    fz_pixmap *pixmap = nullptr;
-    int ok = 0;
-    fz_var(buffer);
-    fz_var(image);
-    fz_var(pixmap);
-    fz_var(ok);
-    fz_try(ctx) {
-        buffer = fz_new_buffer_from_shared_data(ctx, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
-        image = fz_new_image_from_buffer(ctx, buffer);
-        fz_compressed_buffer *compressed = fz_compressed_image_buffer(ctx, image);
-        if (compressed && compressed->params.type == wanted && image->w > 0 && image->h > 0) {
-            if (static_cast<double>(image->w) * image->h <= kPictureDecodeBudget)
-                pixmap = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
-            else
-                LogWarning("a picture of " + std::to_string(image->w) + " x " + std::to_string(image->h) +
-                                 " pixels is checked by its header only");
-            ok = 1;
-        }
-    }
-    fz_always(ctx) {
-        fz_drop_pixmap(ctx, pixmap);
-        fz_drop_image(ctx, image);
-        fz_drop_buffer(ctx, buffer);
-    }
-    fz_catch(ctx) {
-        ok = 0;
-    }
-    return ok != 0;
-}
 
 bool IsSvgDocument(const std::string &bytes) {
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) return false;
@@ -754,7 +678,7 @@ std::string TextToXhtml(const std::string &input, const std::string &title) {
     std::string body;
     std::string paragraph;
     auto flush = [&] {
-        if (!paragraph.empty()) body += "<p>" + EpubBuilder::XmlEscape(paragraph) + "</p>\n";
+        if (!paragraph.empty()) body += "<p>" + XmlEscape(paragraph) + "</p>\n";
         paragraph.clear();
     };
     size_t pos = 0;
@@ -842,10 +766,11 @@ std::string PictureProblem(const std::string &path) {
     std::string bytes;
     if (!ReadFile(path, bytes)) return "the file cannot be read";
     if (bytes.empty()) return "the picture is empty";
-    bool ok = type == "image/svg+xml" ? IsSvgDocument(bytes)
-                                      : DecodesAs(bytes, type == "image/png"    ? FZ_IMAGE_PNG
-                                                         : type == "image/jpeg" ? FZ_IMAGE_JPEG
-                                                                                : FZ_IMAGE_GIF);
+    bool ok = type == "image/svg+xml"
+                  ? IsSvgDocument(bytes)
+                  : ProbePicture(bytes, type == "image/png"    ? PictureFormat::Png
+                                        : type == "image/jpeg" ? PictureFormat::Jpeg
+                                                               : PictureFormat::Gif) == PictureProbe::Decodes;
     return ok ? std::string() : std::string("the picture cannot be read (damaged, or not a ") + kind + " file)";
 }
 
@@ -1054,7 +979,7 @@ public:
                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
         if (!doc) return content;
         // The pages of a book are UTF-8: a document in another encoding is written anew.
-        bool changed = !EpubBuilder::IsUtf8(content) ||
+        bool changed = !IsUtf8(content) ||
                        (doc->encoding && xmlStrcasecmp(doc->encoding, BAD_CAST "UTF-8") != 0);
         const ReferenceResolver resolve = ResolverFor(origin);
         ResolveXhtml(xmlDocGetRootElement(doc), resolve, changed);
@@ -1232,8 +1157,8 @@ std::string PicturesPage(const std::string &title, const std::vector<ManifestIte
     std::string body = "<body>\n";
     for (const ManifestItem &p : pictures) {
         const std::string path = p.bookPath.empty() ? FileNamePart(p.sourcePath) : p.bookPath;
-        body += "<div><img src=\"" + EpubBuilder::XmlEscape(EpubBuilder::UriPath(path)) + "\" alt=\"" +
-                EpubBuilder::XmlEscape(StemToLastDot(FileNamePart(p.sourcePath))) + "\"/></div>\n";
+        body += "<div><img src=\"" + XmlEscape(EpubBuilder::UriPath(path)) + "\" alt=\"" +
+                XmlEscape(StemToLastDot(FileNamePart(p.sourcePath))) + "\"/></div>\n";
     }
     return PageFrame(title) + body + "</body>\n</html>\n";
 }
@@ -1359,7 +1284,7 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                                                            : book.Xhtml(p.content, origin);
                     // Whatever the document held, no page goes into the book that a reader
                     // would refuse.
-                    if (!EpubBuilder::IsUtf8(page) || !IsWellFormedXhtml(page)) {
+                    if (!IsUtf8(page) || !IsWellFormedXhtml(page)) {
                         book.Refuse(f.path, "it could not be made into a well-formed UTF-8 XHTML page", refusals);
                         continue;
                     }

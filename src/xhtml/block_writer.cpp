@@ -81,7 +81,10 @@ const char *DivTag(int align) {
 
 } // namespace
 
-BlockWriter::BlockWriter(std::string &file, BlockWriterSetup setup) : file_(file), setup_(std::move(setup)) {}
+BlockWriter::BlockWriter(std::string &file, BlockWriterSetup setup) : file_(file), setup_(std::move(setup)) {
+    if (setup_.links && !(setup_.job && setup_.job->ignoreLinks))
+        anchors_ = AnchorsForLinks(*setup_.links, setup_.pageCount, PagesPerFile(setup_.job));
+}
 
 BlockWriter::~BlockWriter() { EndWriterState(); }
 
@@ -222,12 +225,10 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
     // share a span; it is closed before any markup.
     RunTextOutput output;
     output.file = &file_;
-    output.links = setup_.links;
-    output.pageCount = setup_.pageCount;
-    output.pagesPerFile = PagesPerFile(setup_.job);
+    output.links = &anchors_.links;
+    output.hrefs = &anchors_.hrefs;
     output.prompt = setup_.prompt;
     output.continueAnchors = true;
-    if (setup_.job && setup_.job->ignoreLinks) output.links = nullptr;
 
     for (const BlockMember *m = s.block->first; m; m = m->next) {
         const PageItem *it = MemberItem(m);

@@ -17,6 +17,7 @@
 #include "extract/layout.h"
 #include "extract/links.h"
 #include "extract/page_model.h"
+#include "xhtml/book_names.h"
 
 namespace qm {
 
@@ -121,6 +122,7 @@ private:
 
     std::string &file_;
     BlockWriterSetup setup_;
+    LinkAnchors anchors_;  // the links that get anchors, with their hrefs
     LayoutPage page_;
     std::vector<std::unique_ptr<BlockWriterState>> stack_;
     // Class lists of the page's text commands, asked once per command.

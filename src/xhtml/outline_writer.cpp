@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <string>
 
-#include "epub/epub_builder.h"
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/xml_text.h"
+#include "xhtml/book_names.h"
 
 namespace qm {
 namespace {
@@ -23,17 +24,6 @@ constexpr int kMaxDepth = 2 * 256;
 
 void Put(FILE *file, const std::string &text) {
     if (file && !text.empty()) std::fwrite(text.data(), 1, text.size(), file);
-}
-
-bool HasScheme(const std::string &uri) {
-    size_t colon = uri.find(':');
-    if (colon == std::string::npos || colon < 2) return false;
-    for (size_t i = 0; i < colon; ++i) {
-        char c = uri[i];
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-'));
-        if (!ok) return false;
-    }
-    return true;
 }
 
 enum class LinkKind { None, Page, Uri };
@@ -48,19 +38,6 @@ LinkKind KindOf(fz_context *ctx, const fz_outline *entry) {
 
 } // namespace
 
-int PageFileNumber(int page, bool imaging) {
-    if (imaging) return page;
-    return 15 * ((page - 1) / 15) + 1;
-}
-
-std::string LinkUri(const std::string &uri) {
-    if (HasScheme(uri)) return uri;
-    bool dot = uri.find('.') != std::string::npos;
-    if (dot && uri.find('@') != std::string::npos) return "mailto:" + uri;
-    if (dot) return "http://" + uri;
-    return uri;
-}
-
 int PdfDocument::WriteOutlineTarget(FILE *file, fz_outline *entry) {
     if (!entry) return 0;
     fz_context *ctx = EngineContext();
@@ -68,14 +45,11 @@ int PdfDocument::WriteOutlineTarget(FILE *file, fz_outline *entry) {
     case LinkKind::Page: {
         int p = entry->page.page + 1;
         if (p <= 0 || p > State().pageCount) return 0;
-        bool imaging = job && job->parseMode == static_cast<int32_t>(ParseMode::Imaging);
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "page-%d.html#page-%d", PageFileNumber(p, imaging), p);
-        Put(file, buf);
+        Put(file, PageLinkTarget(p, State().pageCount, PagesPerFile(job)));
         return p;
     }
     case LinkKind::Uri:
-        Put(file, EpubBuilder::XmlEscape(LinkUri(entry->uri)));
+        Put(file, XmlEscape(AddressHref(entry->uri)));
         return 0;
     case LinkKind::None:
         break;
@@ -90,7 +64,7 @@ void PdfDocument::WriteOutlineList(FILE *file, fz_outline *first, int depth) {
         Put(file, "<li><a href=\"");
         WriteOutlineTarget(file, e);
         Put(file, "\">");
-        if (e->title) Put(file, EpubBuilder::XmlEscape(e->title));
+        if (e->title) Put(file, XmlEscape(e->title));
         Put(file, "</a>");
         if (e->down && depth + 2 <= kMaxDepth) {
             Put(file, "\n");
@@ -155,7 +129,7 @@ void PdfDocument::WriteNavPoints(FILE *file, fz_outline *first, int depth, int &
         idCounter += 1;
         Put(file, buf);
         Put(file, "\t\t\t<navLabel>\n\t\t\t\t<text>");
-        if (e->title) Put(file, EpubBuilder::XmlEscape(e->title));
+        if (e->title) Put(file, XmlEscape(e->title));
         Put(file, "</text>\n\t\t\t</navLabel>\n");
         Put(file, "\t\t\t<content src=\"");
         WriteOutlineTarget(file, target);

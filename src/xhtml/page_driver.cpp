@@ -23,13 +23,13 @@
 #include "platform/prompt.h"
 #include "worker/conversion_worker.h"
 #include "xhtml/block_writer.h"
+#include "xhtml/book_names.h"
 #include "xhtml/outline_writer.h"
 #include "xhtml/style_registry.h"
 
 namespace qm {
 namespace {
 
-constexpr int kPagesPerFile = 15;
 constexpr int kViewWidth = 800;
 constexpr int kViewHeight = 600;
 constexpr size_t kInfoSize = 512;
@@ -150,9 +150,7 @@ void FinishPageFile(PdfDocument &doc, FILE *&file, const std::string &path, Conv
 // telling the user) when the new file cannot be created.
 bool StartPageFile(PdfDocument &doc, FILE *&file, std::string &path, ConversionJob &job, int page) {
     FinishPageFile(doc, file, path, job);
-    char name[32];
-    std::snprintf(name, sizeof name, "page-%d.html", page);
-    path = WorkPath(job, name);
+    path = WorkPath(job, PageFileName(page));
     file = std::fopen(path.c_str(), "wb");
     if (!file) {
         doc.Prompt().Message("Couldn't create html file!");

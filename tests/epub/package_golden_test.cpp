@@ -281,15 +281,6 @@ TEST(EpubPackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     EXPECT_NE(std::string::npos, book2.ncx.find(NavPoint(2, "Tom &amp; Jerry", "page-16.html")));
 }
 
-TEST(EpubPackageFiles, XmlEscapeKeepsTextWellFormed) {
-    EXPECT_EQ("A &amp;amp; &lt;b&gt; &quot;q&quot; '", EpubBuilder::XmlEscape("A &amp; <b> \"q\" '"));
-    // Control characters XML cannot hold are dropped; bytes that are not UTF-8 become U+FFFD.
-    EXPECT_EQ("a\tb\nc", EpubBuilder::XmlEscape(std::string("a\tb\n\x01\x1F") + "c"));
-    EXPECT_EQ("x\xEF\xBF\xBDy \xC3\xA9", EpubBuilder::XmlEscape("x\xFFy \xC3\xA9"));
-    EXPECT_EQ("\xEF\xBF\xBD", EpubBuilder::XmlEscape("\xC3"));
-    EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", EpubBuilder::XmlEscape("\xED\xA0\x80")); // a surrogate
-}
-
 TEST(EpubPackageFiles, NavigationPointsFile) {
     TempDir dir;
     const std::string points = Tabs(

@@ -247,6 +247,11 @@ int PdfBuilder::AddOutlineToPageNumber(const std::string &title, int pageIndex, 
     return static_cast<int>(outline_.size()) - 1;
 }
 
+int PdfBuilder::AddOutlineToUri(const std::string &title, const std::string &uri, int parent) {
+    outline_.push_back(OutlineEntry{title, -1, parent, -1, false, uri});
+    return static_cast<int>(outline_.size()) - 1;
+}
+
 void PdfBuilder::SetPageTreeCount(double count) { pageTreeCount_ = count; }
 
 void PdfBuilder::LinkToPage(int page, double x0, double y0, double x1, double y1, int targetPage) {
@@ -464,7 +469,11 @@ bool PdfBuilder::Build() {
             for (size_t i = 0; i < outline_.size(); ++i) {
                 items[i] = pdf_add_new_dict(ctx, doc, 6);
                 pdf_dict_put_text_string(ctx, items[i], PDF_NAME(Title), outline_[i].title.c_str());
-                if (outline_[i].byNumber) {
+                if (!outline_[i].uri.empty()) {
+                    pdf_obj *action = pdf_dict_put_dict(ctx, items[i], PDF_NAME(A), 2);
+                    pdf_dict_put(ctx, action, PDF_NAME(S), PDF_NAME(URI));
+                    pdf_dict_put_string(ctx, action, PDF_NAME(URI), outline_[i].uri.c_str(), outline_[i].uri.size());
+                } else if (outline_[i].byNumber) {
                     pdf_obj *dest = pdf_dict_put_array(ctx, items[i], PDF_NAME(Dest), 5);
                     pdf_array_push_int(ctx, dest, outline_[i].page);
                     pdf_array_push(ctx, dest, PDF_NAME(XYZ));

@@ -70,6 +70,9 @@ public:
     // An outline entry whose destination names page `pageIndex` (from 0) by its number, whether or
     // not the document has such a page (damaged and hostile files do this).
     int AddOutlineToPageNumber(const std::string &title, int pageIndex, int parent = -1);
+    // An outline entry whose action is a /URI action holding `uri` exactly as given (a bare
+    // "www.example.org" as producers store it, or one with a scheme).
+    int AddOutlineToUri(const std::string &title, const std::string &uri, int parent = -1);
     // Writes `count` as the page tree's /Count instead of the real number of pages (a page tree
     // that lies about its size). Values beyond the engine's integers are written as reals.
     void SetPageTreeCount(double count);
@@ -111,6 +114,7 @@ private:
         int parent;
         double y;
         bool byNumber = false;  // destination is the bare page number, checked against nothing
+        std::string uri;        // not empty: a /URI action instead of a destination
     };
     struct ImageSpec {
         std::string name;

@@ -18,6 +18,7 @@
 #include "options/conversion_options.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "platform/utf8.h"
 #include "support/pdf_fixture.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
@@ -206,7 +207,7 @@ std::string Body(const std::string &page) {
 TEST(HtmlToXhtmlTest, EveryPageIsWellFormedUtf8WhateverTheBytes) {
     const qm::ReferenceResolver keep = [](const std::string &address, qm::ReferenceKind) { return address; };
     auto check = [](const std::string &page) {
-        EXPECT_TRUE(qm::EpubBuilder::IsUtf8(page)) << page;
+        EXPECT_TRUE(qm::IsUtf8(page)) << page;
         EXPECT_TRUE(qm::IsWellFormedXhtml(page)) << page;
         return Body(page);
     };

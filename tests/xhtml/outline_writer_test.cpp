@@ -237,16 +237,4 @@ TEST_F(OutlineWriterTest, NoOutlineWritesNothing) {
     EXPECT_TRUE(job.navPointsFile.empty());
 }
 
-TEST(LinkUriTest, SchemesAreKeptAndBareAddressesCompleted) {
-    EXPECT_EQ(qm::LinkUri("https://x.org"), "https://x.org");
-    EXPECT_EQ(qm::LinkUri("mailto:a@b.org"), "mailto:a@b.org");
-    EXPECT_EQ(qm::LinkUri("www.x.org"), "http://www.x.org");
-    EXPECT_EQ(qm::LinkUri("a@b.org"), "mailto:a@b.org");
-    EXPECT_EQ(qm::LinkUri("www.x.org:8080/p"), "http://www.x.org:8080/p");
-    EXPECT_EQ(qm::PageFileNumber(15, false), 1);
-    EXPECT_EQ(qm::PageFileNumber(16, false), 16);
-    EXPECT_EQ(qm::PageFileNumber(31, false), 31);
-    EXPECT_EQ(qm::PageFileNumber(30, true), 30);
-}
-
 } // namespace

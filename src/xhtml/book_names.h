@@ -1,0 +1,60 @@
+#pragma once
+// How the book names its page files and anchors, and how a link of the PDF (a page link, an
+// outline entry) becomes an href. The page writer, the outline writers, the block writer and the
+// document builder all take these rules from here.
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct ConversionJob;
+struct PageLink;
+
+// Pages that share one XHTML file in text mode.
+constexpr int kPagesPerFile = 15;
+
+// Pages that share one XHTML file for a job: 1 in imaging mode, otherwise (also without a job)
+// kPagesPerFile.
+int PagesPerFile(const ConversionJob *job);
+
+// The first page (1-based) of the file that holds `page`; the file is named after it.
+int FirstPageOfFile(int page, int pagesPerFile);
+
+// "page-N.html": the page file whose first page is N.
+std::string PageFileName(int firstPage);
+
+// "page-F.html#page-P": the anchor of page P in its file. Nothing for a page outside 1..pageCount.
+std::string PageLinkTarget(int page, int pageCount, int pagesPerFile);
+
+// Whether `uri` starts with a scheme as URI references have it: a letter, then letters, digits,
+// "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
+bool HasUriScheme(const std::string &uri);
+
+// An address from the PDF (a URI link or outline entry, as the engine reports it) as it goes
+// into an href, before XML escaping; empty when it leads nowhere.
+// - The engine reads an address stored without a scheme ("www.example.org") as relative to the
+//   base "file://" and reports "file://www.example.org"; that prefix is undone. A file URI whose
+//   path starts with "/" is kept.
+// - A scheme with a dot or one followed by a port number ("www.example.org:8080",
+//   "localhost:8080/a") is read as a host: producers store bare hosts.
+// - An address without a scheme gets "mailto:" (with "@" and a dot) or "http://" (with a dot);
+//   one without a dot would name a file of the book that does not exist: it leads nowhere.
+// - Bare schemes ("http://", "mailto:", "file://") and web addresses without a plain host lead
+//   nowhere.
+// - Blanks, controls and bytes beyond ASCII are percent-encoded, so the result is plain ASCII.
+std::string AddressHref(const std::string &engineUri);
+
+// The href of a page's link, escaped for an attribute: PageLinkTarget for a link to a page,
+// AddressHref for an address; empty when it leads nowhere.
+std::string LinkHref(const PageLink &link, int pageCount, int pagesPerFile);
+
+// The links of a page that get anchors, each with its href (in the same order). An address that
+// leads nowhere gives no anchor: the text under it stays, and the book keeps only links a reader
+// can follow. A link to a page outside the document keeps an empty href.
+struct LinkAnchors {
+    std::vector<PageLink> links;
+    std::vector<std::string> hrefs;
+};
+LinkAnchors AnchorsForLinks(const std::vector<PageLink> &links, int pageCount, int pagesPerFile);
+
+} // namespace qm
