@@ -60,7 +60,7 @@ IntBox Union(bool &any, const IntBox &acc, const IntBox &b) {
         any = true;
         return b;
     }
-    return IntBox{std::min(acc.x0, b.x0), std::min(acc.y0, b.y0), std::max(acc.x1, b.x1), std::max(acc.y1, b.y1)};
+    return qm::Union(acc, b);
 }
 
 const char *ParagraphTag(int align) {
