@@ -1,8 +1,8 @@
 #pragma once
 // The PDF outline in the book: an outline page (a nested list of links into the page files) and a
 // file of NCX navPoint elements that the package writer puts into the navMap of "toc.ncx". The
-// writers themselves are members of PdfDocument (pdf/pdf_document.h); these are the helpers they
-// share with the page text writer and the tests.
+// writers themselves are members of DocumentConverter (xhtml/document_converter.h); these are the
+// helpers they share with the page text writer and the tests.
 #include <string>
 
 namespace qm {
