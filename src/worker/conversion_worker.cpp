@@ -409,6 +409,7 @@ void ConversionRun::Worker() {
         s.lastNavPointsFile = job.navPointsFile;
 
         if (s.singleDocumentMode) {
+            s.producedFiles = std::move(converted.files);
             doc.Close();
             s.documentResults[i] = 1;
             observer_.DocumentFinished(i, true);

@@ -51,6 +51,9 @@ struct RunState {
     std::vector<std::string> producedBooks;
     std::string sourceTitle, sourceAuthor, sourceSubject;
     std::string lastNavPointsFile;
+    // Single-document mode: the content files the document gave, full paths in book order (they
+    // stay in the work root for the book builder).
+    std::vector<std::string> producedFiles;
     std::atomic<unsigned char> cancelFlag{0};
     std::atomic<int> percent{0};
     // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).

@@ -65,6 +65,10 @@ public:
     int WriteNavPointsFile();
     // The href of an entry's target; returns the page it points to (0 for an address or none).
     int WriteOutlineTarget(FILE *file, const OutlineEntry &entry);
+    // The nested list of the outline page for `entries`, and their navPoint elements (entries
+    // that reach no page are left out with everything below them; `idCounter` numbers them).
+    void WriteOutlineList(FILE *file, const std::vector<OutlineEntry> &entries, int depth);
+    void WriteNavPoints(FILE *file, const std::vector<OutlineEntry> &entries, int depth, int &idCounter);
 
     PdfDocument &Document() { return doc_; }
     PageModel &Model() { return model_; }
@@ -86,8 +90,6 @@ private:
     bool FinishPageFile(FILE *&file, const std::string &path);
     void ListProduced(const std::string &path);
     void DropProducedSince(size_t mark);
-    void WriteOutlineList(FILE *file, const std::vector<OutlineEntry> &entries, int depth);
-    void WriteNavPoints(FILE *file, const std::vector<OutlineEntry> &entries, int depth, int &idCounter);
     int NavTargetEntry(const OutlineEntry &entry, const OutlineEntry **target, int depth);
     std::string DocName() const;
 

@@ -166,6 +166,7 @@ TEST_F(PdfDocumentTest, PagesLoadOnlyWithinTheDocumentAndThumbnailsFitTheirBox) 
     EXPECT_EQ(thumb.bgra.size(), static_cast<size_t>(thumb.width) * thumb.height * 4);
     EXPECT_EQ(thumb.bgra[3], 255);  // opaque white background
     EXPECT_TRUE(doc.RenderThumbnail(9, 100, 100).Empty());
+    EXPECT_EQ(doc.RenderThumbnail(1, 0, 0).width, 612);  // no box: 72 dpi
 }
 
 TEST_F(PdfDocumentTest, SecondThreadUsesSameDocumentUnderTheLock) {
