@@ -17,6 +17,7 @@
 
 #include "extract/capture.h"
 #include "pdf/engine.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "support/pdf_fixture.h"
 
@@ -102,15 +103,14 @@ void Breakdown(fz_document *doc, int pages, double out[3]) {
     for (int k = 0; k < 3; ++k) out[k] /= pages;
 }
 
-double CapturePass(qm::PdfDocument &doc, int pages, bool rasters) {
-    auto lock = doc.Lock();
+double CapturePass(qm::PageCapture &capture, int pages, bool rasters) {
+    auto lock = capture.Document().Lock();
     auto t0 = Clock::now();
     for (int i = 1; i <= pages; ++i) {
-        doc.GoToPage(i);
-        if (doc.DrawPage(1, 800, 600) != 0) continue;
+        if (capture.Capture(i, 800, 600) != 0) continue;
         if (rasters) {
-            doc.OutputRaster();
-            doc.ViewRaster();
+            capture.OutputRaster();
+            capture.ViewRaster();
         }
     }
     return Ms(t0, Clock::now()) / pages;
@@ -118,12 +118,13 @@ double CapturePass(qm::PdfDocument &doc, int pages, bool rasters) {
 
 void Measure(const std::string &path, const char *label) {
     qm::PdfDocument doc;
-    doc.Reset();
-    if (doc.Open(path, "", "") != 0) {
+    qm::PageModel model;
+    qm::PageCapture capture(doc, model);
+    if (doc.Open(path, "", "") != qm::OpenResult::Opened) {
         std::printf("%s: cannot open\n", path.c_str());
         return;
     }
-    doc.renderDpi = 150;
+    capture.outputDpi = 150;
     int pages = doc.PageCount();
     fz_document *engineDoc = doc.Document();
     size_t commands = 0, glyphs = 0;
@@ -131,10 +132,9 @@ void Measure(const std::string &path, const char *label) {
     {
         auto lock = doc.Lock();
         for (int i = 1; i <= pages; ++i) {
-            doc.GoToPage(i);
-            if (doc.DrawPage(1, 800, 600) != 0) continue;
-            commands += doc.pageModel.commands->commands.size();
-            for (auto &c : doc.pageModel.commands->commands)
+            if (capture.Capture(i, 800, 600) != 0) continue;
+            commands += model.commands->commands.size();
+            for (auto &c : model.commands->commands)
                 if (c.text) glyphs += c.text->glyphs.size();
         }
     }
@@ -146,8 +146,8 @@ void Measure(const std::string &path, const char *label) {
             v[0] = EnginePass(engineDoc, pages, 0);
             v[1] = EnginePass(engineDoc, pages, 72);
         }
-        v[2] = CapturePass(doc, pages, false);
-        v[3] = CapturePass(doc, pages, true);
+        v[2] = CapturePass(capture, pages, false);
+        v[3] = CapturePass(capture, pages, true);
         for (int k = 0; k < 4; ++k) best[k] = std::min(best[k], v[k]);
     }
     std::printf("%s: %d pages, %.0f commands and %.0f glyphs per page\n", label, pages,
@@ -210,16 +210,16 @@ int main(int argc, char **argv) {
     std::string big = "/tmp/bench_capture_300.pdf";
     if (!WriteTextDocument(big, 300, true)) return 1;
     qm::PdfDocument doc;
-    doc.Reset();
-    if (doc.Open(big, "", "") != 0) return 1;
-    doc.renderDpi = 150;
+    qm::PageModel model;
+    qm::PageCapture capture(doc, model);
+    if (doc.Open(big, "", "") != qm::OpenResult::Opened) return 1;
+    capture.outputDpi = 150;
     auto lock = doc.Lock();
     long rss0 = ResidentKb();
     for (int p = 1; p <= 300; ++p) {
-        doc.GoToPage(p);
-        if (doc.DrawPage(1, 800, 600) != 0) return 1;
-        doc.OutputRaster();
-        doc.ViewRaster();
+        if (capture.Capture(p, 800, 600) != 0) return 1;
+        capture.OutputRaster();
+        capture.ViewRaster();
         if (p == 30 || p == 300)
             std::printf("300-page document (text, picture, shading), rasters painted: after %3d pages "
                         "resident %ld KiB, peak %ld KiB (before: %ld KiB)\n",

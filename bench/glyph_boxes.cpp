@@ -9,6 +9,7 @@
 
 #include "extract/png_writer.h"
 #include "pdf/engine.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "support/pdf_fixture.h"
 #include "support/varied_pages.h"
@@ -39,9 +40,9 @@ void Outline(unsigned char *s, int w, int h, int n, int stride, const qm::IntBox
     }
 }
 
-void Draw(qm::PdfDocument &doc, fz_pixmap *pix, bool view, const char *path) {
+void Draw(const qm::PageModel &model, fz_pixmap *pix, bool view, const char *path) {
     fz_context *ctx = qm::EngineContext();
-    const qm::PageModel &m = doc.pageModel;
+    const qm::PageModel &m = model;
     const qm::IntBox &origin = view ? m.viewDeviceBox : m.outputDeviceBox;
     unsigned char *s = fz_pixmap_samples(ctx, pix);
     int w = fz_pixmap_width(ctx, pix), h = fz_pixmap_height(ctx, pix), n = fz_pixmap_components(ctx, pix);
@@ -74,13 +75,13 @@ int main(int argc, char **argv) {
         if (!b.Save(file)) return 1;
     }
     qm::PdfDocument doc;
-    doc.Reset();
-    if (doc.Open(file, "", "") != 0) return 1;
-    doc.renderDpi = dpi;
-    doc.GoToPage(page);
+    qm::PageModel model;
+    qm::PageCapture capture(doc, model);
+    if (doc.Open(file, "", "") != qm::OpenResult::Opened) return 1;
+    capture.outputDpi = dpi;
     auto lock = doc.Lock();
-    if (doc.DrawPage(1, 1200, 1600) != 0) return 1;
-    Draw(doc, doc.ViewRaster(), true, "glyph-boxes-view.png");
-    Draw(doc, doc.OutputRaster(), false, "glyph-boxes-output.png");
+    if (capture.Capture(page, 1200, 1600) != 0) return 1;
+    Draw(model, capture.ViewRaster(), true, "glyph-boxes-view.png");
+    Draw(model, capture.OutputRaster(), false, "glyph-boxes-output.png");
     return 0;
 }

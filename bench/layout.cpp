@@ -7,6 +7,7 @@
 #include <random>
 
 #include "extract/layout_support.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -97,15 +98,15 @@ void RealPages(bool skipPlain) {
         std::string path = dir.File("bench.pdf");
         if (!b.Save(path)) continue;
         qm::PdfDocument doc;
-        doc.Reset();
-        if (doc.Open(path, "", "") != 0) continue;
-        doc.GoToPage(1);
+        qm::PageModel model;
+        qm::PageCapture capture(doc, model);
+        if (doc.Open(path, "", "") != qm::OpenResult::Opened) continue;
         auto lock = doc.Lock();
-        if (doc.DrawPage(1, 800, 600) != 0) continue;
-        qm::PageLayout *page = doc.pageModel.Current();
+        if (capture.Capture(1, 800, 600) != 0) continue;
+        qm::PageLayout *page = model.Current();
         for (int single = 0; single < 2; ++single) {
             page->options.columnMode = single;
-            qm::LayoutPage lp = qm::MakeLayoutPage(doc.pageModel);
+            qm::LayoutPage lp = qm::MakeLayoutPage(model);
             double ms[2] = {-1, -1};
             int n[2] = {0, 0};
             for (int e = 0; e < (skipPlain ? 1 : 2); ++e) {

@@ -6,6 +6,7 @@
 
 #include "extract/layout.h"
 #include "options/conversion_job.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -58,8 +59,9 @@ int main() {
     }
 
     qm::PdfDocument doc;
-    doc.Reset();
-    if (doc.Open(dir.File("book.pdf"), "", "") != 0) {
+    qm::PageModel model;
+    qm::PageCapture pageCapture(doc, model);
+    if (doc.Open(dir.File("book.pdf"), "", "") != qm::OpenResult::Opened) {
         std::printf("cannot open the test document\n");
         return 1;
     }
@@ -67,8 +69,8 @@ int main() {
     job.workFolder = dir.Path();
     job.scratchFolder = dir.Path();
     job.ignoreLinks = 0;
-    doc.job = &job;
-    doc.pageModel.job = &job;
+    model.job = &job;
+    model.pictures.folder = job.scratchFolder;
     qm::StyleRegistry styles;
     styles.BeginStyleSheet(dir.File("styles.css"));
     qm::SpanClassesFn classes = [&](const qm::DrawCommand &c, std::string &out) {
@@ -78,18 +80,17 @@ int main() {
     double capture = 0, analysis = 0, whole = 0;
     size_t bytes = 0;
     for (int p = 1; p <= pages; ++p) {
-        doc.GoToPage(p);
         auto t0 = Clock::now();
-        if (doc.DrawPage(1, 800, 600) != 0) {
+        if (pageCapture.Capture(p, 800, 600) != 0) {
             std::printf("cannot draw page %d\n", p);
             return 1;
         }
         auto t1 = Clock::now();
         NullSink sink;
-        qm::WritePageBody(doc.pageModel, sink);
+        qm::WritePageBody(model, sink);
         auto t2 = Clock::now();
         std::string body;
-        qm::WritePageXhtml(doc, body, job, classes);
+        qm::WritePageXhtml(pageCapture, body, job, classes);
         auto t3 = Clock::now();
         capture += Ms(t0, t1);
         analysis += Ms(t1, t2);

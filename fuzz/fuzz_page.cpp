@@ -22,11 +22,12 @@
 #include "fuzz_support.h"
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "platform/paths.h"
-#include "worker/conversion_worker.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/book_names.h"
+#include "xhtml/document_converter.h"
 #include "xhtml/style_registry.h"
 
 namespace {
@@ -76,56 +77,57 @@ qm::ConversionJob MakeJob(unsigned selector, const std::string &workFolder) {
 }
 
 // The page body with span classes, as the page driver writes it.
-void WriteBody(qm::PdfDocument &doc, FILE *file, qm::ConversionJob &job) {
-    auto guard = doc.Lock();
-    std::shared_ptr<qm::StyleRegistry> styles = doc.styleRegistry;
-    styles->LoadPageFontNames(doc.Document(), doc.State().pageNumber - 1);
-    qm::SpanClassesFn classes = [styles, &job](const qm::DrawCommand &command, std::string &out) {
-        return styles->GetSpanClasses(command, out, &job);
+void WriteBody(qm::PageCapture &capture, qm::StyleRegistry &styles, FILE *file, qm::ConversionJob &job) {
+    auto guard = capture.Document().Lock();
+    styles.LoadPageFontNames(capture.Document(), capture.PageNumber() - 1);
+    qm::SpanClassesFn classes = [&styles, &job](const qm::DrawCommand &command, std::string &out) {
+        return styles.GetSpanClasses(command, out, &job);
     };
-    qm::WritePageXhtml(doc, file, job, classes);
+    qm::WritePageXhtml(capture, file, job, classes);
 }
 
 void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &folder) {
     const bool imaging = job.parseMode == static_cast<int32_t>(qm::ParseMode::Imaging);
-    doc.job = &job;
-    doc.pageModel.job = &job;
-    doc.renderDpi = qm::OutputResolution(job.imageDpi);
-    doc.pageModel.outputResolution = doc.renderDpi;
-    doc.styleRegistry = std::make_shared<qm::StyleRegistry>();
-    doc.styleRegistry->BeginStyleSheet(folder + "styles.css");
+    // The converter's own parts, with the pages cut short so that each input stays quick.
+    qm::DocumentConverter converter(doc, job);
+    qm::PageCapture &capture = converter.Capture();
+    qm::PageModel &model = converter.Model();
+    qm::StyleRegistry styles;
+    styles.BeginStyleSheet(folder + "styles.css");
 
     if (job.createCover) {
-        doc.GoToPage(1);
-        if (doc.DrawPage(1, kViewWidth, kViewHeight) == 0) {
+        if (capture.Capture(1, kViewWidth, kViewHeight) == 0) {
             std::string cover = folder + "cover.png";
-            doc.pageModel.SaveRegionPng(cover, nullptr, false);
+            model.SaveRegionPng(cover, nullptr, false);
         }
+        doc.EndPageRun();
     }
 
     const std::string pagePath = folder + "page.html";
     FILE *file = std::fopen(pagePath.c_str(), "wb");
     QMFUZZ_CHECK(file != nullptr, pagePath);
-    doc.WritePageHead(file, &job, false);
+    std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
+               "<title></title>\n</head>\n<body>\n",
+               file);
     const int pages = doc.PageCount() < kMaxPages ? doc.PageCount() : kMaxPages;
     const bool outlineInPages = !job.createCover;
     for (int p = 1; p <= pages; ++p) {
         std::fprintf(file, "<p><a id=\"page-%d\"></a></p>", p);
-        if (outlineInPages && p == 1 && job.outlinePosition == 0) doc.WriteOutlinePage(file, &job);
-        doc.GoToPage(p);
-        if (doc.DrawPage(1, kViewWidth, kViewHeight) == 0) {
+        if (outlineInPages && p == 1 && job.outlinePosition == 0) converter.WriteOutlinePage(file);
+        if (capture.Capture(p, kViewWidth, kViewHeight) == 0) {
             if (imaging) {
                 std::string picture;
-                if (doc.pageModel.SaveRegionPng(picture, nullptr, true) == 0)
+                if (model.SaveRegionPng(picture, nullptr, true) == 0)
                     std::fprintf(file, "<div><img alt=\"img\" src=\"%s\" /></div>\n", picture.c_str());
             } else {
-                WriteBody(doc, file, job);
+                WriteBody(capture, styles, file, job);
             }
         }
-        if (outlineInPages && p == 1 && job.outlinePosition == 1) doc.WriteOutlinePage(file, &job);
+        doc.EndPageRun();
+        if (outlineInPages && p == 1 && job.outlinePosition == 1) converter.WriteOutlinePage(file);
     }
-    if (job.outlinePosition == 2) doc.WriteOutlinePage(file, &job);
-    doc.WritePageTail(file, &job);
+    if (job.outlinePosition == 2) converter.WriteOutlinePage(file);
+    std::fputs("</body>\n</html>\n", file);
     std::fclose(file);
 
     std::string page;
@@ -134,20 +136,17 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
     for (const std::string &href : qmfuzz::AnchorHrefs(page))
         QMFUZZ_CHECK(UsableHref(href, doc.PageCount(), imaging), "href=\"" + href + "\"");
 
-    if (doc.PageCount() > 0) {
-        qm::ThumbnailHeader header;
-        std::free(doc.RenderThumbnail(&header, 1, 120, 160));
-    }
+    if (doc.PageCount() > 0) doc.RenderThumbnail(1, 120, 160);
 
-    doc.WriteNavPointsFile(job);
+    converter.WriteNavPointsFile();
     if (!job.navPointsFile.empty()) {
         std::string nav;
         QMFUZZ_CHECK(qm::ReadFile(job.navPointsFile, nav), job.navPointsFile);
         std::remove(job.navPointsFile.c_str());
         QMFUZZ_CHECK(qmfuzz::IsWellFormedXml("<navMap>" + nav + "</navMap>", "navMap"), nav);
     }
-    doc.job = nullptr;
-    doc.pageModel.job = nullptr;
+    // The registry holds fonts of the document: they go before the document closes.
+    styles.ClearPageFontNames();
 }
 
 } // namespace
@@ -161,10 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static qmfuzz::SilentPrompt prompt;
     qm::PdfDocument doc;
     doc.SetPrompt(&prompt);
-    doc.Reset();
-    if (doc.Open(pdf, "", "") == 0) Convert(doc, job, work.Path());
-    // The registry holds fonts of the document: let them go before the document closes.
-    doc.styleRegistry.reset();
+    if (doc.Open(pdf, "", "") == qm::OpenResult::Opened) Convert(doc, job, work.Path());
     doc.Close();
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "extract/layout.h"
+#include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
 
@@ -22,8 +23,21 @@ struct InspectArgs {
 
 void AppendUtf8(std::string &out, int cp) {
     if (cp < 0 || cp > 0x10FFFF) return;
-    char buf[FZ_UTFMAX];
-    out.append(buf, static_cast<size_t>(fz_runetochar(buf, cp)));
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }
 
 std::string RunText(const qm::PageItem &item) {
@@ -97,8 +111,7 @@ int RunInspect(const InspectArgs &args) {
     qm::ConsolePrompt prompt;
     qm::PdfDocument doc;
     doc.SetPrompt(&prompt);
-    doc.Reset();
-    if (doc.Open(args.file, args.password, "") != 0) {
+    if (doc.Open(args.file, args.password, "") != qm::OpenResult::Opened) {
         std::fprintf(stderr, "%s: Can't open the pdf file.\n", args.file.c_str());
         return 1;
     }
@@ -107,15 +120,17 @@ int RunInspect(const InspectArgs &args) {
                      doc.PageCount());
         return 1;
     }
-    doc.renderDpi = args.dpi;
-    doc.GoToPage(args.page);
+    qm::PageModel model;
+    qm::PageCapture capture(doc, model);
+    capture.outputDpi = args.dpi;
     auto lock = doc.Lock();
-    if (doc.DrawPage(1, 800, 600) != 0) {
+    const int drawn = capture.Capture(args.page, 800, 600);
+    doc.EndPageRun();
+    if (drawn != 0) {
         std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
         return 1;
     }
-    if (args.blocks) return PrintBlocks(args, doc.pageModel);
-    const qm::PageModel &model = doc.pageModel;
+    if (args.blocks) return PrintBlocks(args, model);
     const qm::PageLayout *page = model.Current();
     if (args.json) {
         std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "

@@ -11,6 +11,7 @@
 #include <mupdf/fitz.h>
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,7 +23,7 @@
 namespace qm {
 
 struct ConversionJob;
-class PdfDocument;
+class PageCapture;
 
 // Numbering used throughout capture, layout, writing and the page view.
 enum class CommandKind : int {
@@ -134,6 +135,17 @@ public:
     void Release();
 };
 
+// Where automatically named pictures go, and who keeps count of them. A conversion lists every
+// picture it writes into the book; a preview writes into a scratch folder and lists nothing.
+struct PictureSink {
+    std::string folder;
+    // Asked before a picture is written: false when no more may be written (the book holds all
+    // the files it may). Unset: always true.
+    std::function<bool()> mayWrite;
+    // Told the full path of every picture written. Unset: nobody keeps count.
+    std::function<void(const std::string &path)> written;
+};
+
 struct ItemGroup;
 
 struct PageItem {
@@ -193,8 +205,9 @@ public:
     // The current page (null before the first capture).
     PageLayout *Current() const { return current_; }
 
-    PdfDocument *document = nullptr;     // owner
-    ConversionJob *job = nullptr;        // job being converted or previewed
+    PageCapture *capture = nullptr;      // the capture that fills the model (its rasters)
+    const ConversionJob *job = nullptr;  // job being converted or previewed (page defaults)
+    PictureSink pictures;
     int outputResolution = 72;           // output raster dpi
     std::array<int, 4> defaultMargins{}; // margins of pages not yet recorded
     int lastViewZoom = 0;                // 0 = none yet
@@ -210,8 +223,8 @@ public:
     void DetachItems();
 
     // Writes a picture cut from the output raster (whole raster when rect is null; rect in output
-    // space). With autoName the file is "image-<n>.png" in `folder` (default: the job's work or
-    // scratch folder) and nameOut receives that relative name; otherwise nameOut is the full path.
+    // space). With autoName the file is "image-<n>.png" in `folder` (default: the picture sink's
+    // folder) and nameOut receives that relative name; otherwise nameOut is the full path.
     // 0, -1 name too long, or the error of WritePng.
     int SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder = nullptr);
 

@@ -4,9 +4,8 @@
 
 #include "extract/page_model.h"
 #include "extract/png_writer.h"
-#include "options/conversion_job.h"
+#include "extract/page_capture.h"
 #include "pdf/engine.h"
-#include "pdf/pdf_document.h"
 
 namespace qm {
 namespace {
@@ -30,10 +29,7 @@ int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool auto
     std::string path;
     if (autoName) {
         std::string dir;
-        if (folder)
-            dir = *folder;
-        else if (job)
-            dir = job->runKind == 1 ? job->workFolder : job->scratchFolder;
+        dir = folder ? *folder : pictures.folder;
         if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
         char name[32];
         std::snprintf(name, sizeof name, "image-%d.png", g_pictureNumber.fetch_add(1));
@@ -44,16 +40,15 @@ int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool auto
         path = nameOut.substr(0, kPathLimit - 1);
     }
 
-    if (!document) return -3;
+    if (!capture) return -3;
     // A conversion that has produced all the files one book may hold writes no more pictures.
-    const bool listed = job && job->runKind == 1;
-    if (listed && document->ProducedLimitReached()) return -3;
-    auto lock = document->Lock();
-    fz_pixmap *raster = document->OutputRaster();
+    if (pictures.mayWrite && !pictures.mayWrite()) return -3;
+    auto lock = capture->Document().Lock();
+    fz_pixmap *raster = capture->OutputRaster();
     if (!raster) return -3;
     int rc = WritePng(RasterOf(EngineContext(), raster), path, false, rect ? &area : nullptr);
     if (rc != 0) return rc;
-    if (listed) document->ListProduced(*job, path);
+    if (pictures.written) pictures.written(path);
     return 0;
 }
 

@@ -40,7 +40,19 @@ ConversionJob MakeConversionJob(const ConversionOptions &options) {
     job.pageDefaults = options.PageDefaults();
     job.imageDpi = ParseDecimalText(options.imageDpiText);
     job.ignoreLinks = options.ignoreLinks;
+    job.useSourceMetadata = options.useSourceMetadata != 0;
+    job.bookTitle = options.bookTitle;
+    job.bookCreator = options.bookCreator;
+    job.bookSubject = options.bookSubject;
+    job.deleteSources = options.taskKind == static_cast<int32_t>(TaskKind::PdfToEpub);
     return job;
+}
+
+int OutputResolution(double imageDpi) {
+    if (!(imageDpi >= 1.0)) return 72;  // zero, negative or not a number
+    if (imageDpi > 600.0) return 600;
+    int dpi = static_cast<int>(std::trunc(imageDpi));
+    return dpi < 20 ? 20 : dpi;
 }
 
 } // namespace qm

@@ -41,9 +41,14 @@ struct ConversionJob {
     std::string subject;
     PageParseOptions pageDefaults; // every page starts from these
     double imageDpi = 72.0;      // imageDpiText as a number
-    int32_t runKind = 0;         // set by the page driver
     int32_t ignoreLinks = 1;
     std::string navPointsFile;   // result: navigation fragment written by the page driver, "" if none
+    // The book's own metadata: the Info entries above when useSourceMetadata, else these.
+    bool useSourceMetadata = true;
+    std::string bookTitle;
+    std::string bookCreator;
+    std::string bookSubject;
+    bool deleteSources = false;  // the content files go once they are packaged (PDF to EPUB)
 
     bool CancelRequested() const {
         return cancelRequested && cancelRequested->load(std::memory_order_relaxed) != 0;
@@ -57,6 +62,10 @@ struct ConversionJob {
 // fontScale and imageDpi parsed from their texts. Paths, hooks and results are left empty for the
 // caller.
 ConversionJob MakeConversionJob(const ConversionOptions &options);
+
+// Output resolution used for a job: the integer part of imageDpi, kept within 20..600 (0, negative
+// and absurd values would give no raster or an enormous one).
+int OutputResolution(double imageDpi);
 
 // Reads a decimal number at the start of `text` the way the option lists are typed: leading
 // blanks and a sign allowed, "." as the decimal point whatever the user's locale, trailing text

@@ -1,11 +1,14 @@
 #include "pdf/pdf_document.h"
 
+#include <mupdf/pdf.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
-#include "options/conversion_job.h"
 #include "pdf/engine.h"
+#include "pdf/raster_budget.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 
@@ -161,6 +164,134 @@ int ReadablePageCount(fz_context *ctx, fz_document *doc, const std::string &path
     return count;
 }
 
+// The walked outline as a plain tree (the walk keeps its depth within kMaxOutlineDepth).
+void CopyOutline(fz_context *ctx, const fz_outline *node, std::vector<OutlineEntry> &out) {
+    for (; node; node = node->next) {
+        OutlineEntry entry;
+        if (node->title) entry.title = node->title;
+        if (node->uri) {
+            entry.uri = node->uri;
+            entry.external = fz_is_external_link(ctx, node->uri) != 0;
+        }
+        entry.page = node->page.page;
+        CopyOutline(ctx, node->down, entry.children);
+        out.push_back(std::move(entry));
+    }
+}
+
+// ---- full font names of a page ----
+
+constexpr int kMaxFormDepth = 8;
+constexpr int kMaxNamedFonts = 4096;
+
+// One font resource: its engine font (kept) and its /BaseFont, or null when it cannot be loaded.
+fz_font *LoadFontEntry(fz_context *ctx, pdf_document *doc, pdf_obj *res, pdf_obj *dict, char *name, size_t size) {
+    pdf_font_desc *desc = nullptr;
+    fz_font *font = nullptr;
+    fz_var(desc);
+    fz_var(font);
+    name[0] = 0;
+    fz_try(ctx) {
+        fz_strlcpy(name, pdf_to_name(ctx, pdf_dict_get(ctx, dict, PDF_NAME(BaseFont))), size);
+        if (name[0]) {
+            desc = pdf_load_font(ctx, doc, res, dict);
+            if (desc && desc->font) font = fz_keep_font(ctx, desc->font);
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_font(ctx, desc);
+    }
+    fz_catch(ctx) {
+        font = nullptr;
+    }
+    return font;
+}
+
+// Entry `i` of a dictionary as stored (an indirect reference stays one: the engine caches loaded
+// fonts under the object it was handed while interpreting, which is the unresolved entry).
+pdf_obj *DictValue(fz_context *ctx, pdf_obj *dict, int i) {
+    pdf_obj *v = nullptr;
+    fz_var(v);
+    fz_try(ctx) {
+        v = pdf_dict_get_val(ctx, dict, i);
+    }
+    fz_catch(ctx) {
+        v = nullptr;
+    }
+    return v;
+}
+
+pdf_obj *DictGet(fz_context *ctx, pdf_obj *dict, pdf_obj *key) {
+    pdf_obj *v = nullptr;
+    fz_var(v);
+    fz_try(ctx) {
+        v = pdf_is_dict(ctx, dict) ? pdf_dict_get(ctx, dict, key) : nullptr;
+        if (v && !pdf_is_dict(ctx, v)) v = nullptr;
+    }
+    fz_catch(ctx) {
+        v = nullptr;
+    }
+    return v;
+}
+
+int DictLen(fz_context *ctx, pdf_obj *dict) {
+    int n = 0;
+    fz_var(n);
+    fz_try(ctx) {
+        n = pdf_dict_len(ctx, dict);
+    }
+    fz_catch(ctx) {
+        n = 0;
+    }
+    return n;
+}
+
+bool IsForm(fz_context *ctx, pdf_obj *x) {
+    int form = 0;
+    fz_var(form);
+    fz_try(ctx) {
+        form = pdf_is_dict(ctx, x) && pdf_name_eq(ctx, pdf_dict_get(ctx, x, PDF_NAME(Subtype)), PDF_NAME(Form));
+    }
+    fz_catch(ctx) {
+        form = 0;
+    }
+    return form != 0;
+}
+
+void CollectFonts(fz_context *ctx, pdf_document *doc, pdf_obj *res, int depth,
+                  std::map<fz_font *, std::string> &out) {
+    if (!res || depth > kMaxFormDepth) return;
+    if (pdf_obj *fonts = DictGet(ctx, res, PDF_NAME(Font))) {
+        int n = DictLen(ctx, fonts);
+        for (int i = 0; i < n && static_cast<int>(out.size()) < kMaxNamedFonts; ++i) {
+            pdf_obj *dict = DictValue(ctx, fonts, i);
+            if (!dict) continue;
+            char name[256];
+            fz_font *font = LoadFontEntry(ctx, doc, res, dict, name, sizeof name);
+            if (!font) continue;
+            if (out.count(font)) {
+                fz_drop_font(ctx, font);
+                continue;
+            }
+            out.emplace(font, name);
+        }
+    }
+    if (pdf_obj *xobjects = DictGet(ctx, res, PDF_NAME(XObject))) {
+        int n = DictLen(ctx, xobjects);
+        for (int i = 0; i < n; ++i) {
+            pdf_obj *x = DictValue(ctx, xobjects, i);
+            if (!x || !IsForm(ctx, x)) continue;
+            CollectFonts(ctx, doc, DictGet(ctx, x, PDF_NAME(Resources)), depth + 1, out);
+        }
+    }
+}
+
+void TraceCannotDraw(int pageNumber, const std::string &path) {
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "cannot draw page %d in '", pageNumber);
+    EngineErrorTrace(msg + path + "'");
+}
+
 } // namespace
 
 PdfDocument::PdfDocument() = default;
@@ -171,24 +302,16 @@ void PdfDocument::SetPrompt(UserPrompt *prompt) { prompt_ = prompt; }
 
 UserPrompt &PdfDocument::Prompt() const { return prompt_ ? *prompt_ : DefaultPrompt(); }
 
-void PdfDocument::Reset() {
-    std::lock_guard<std::recursive_mutex> g(lock_);
-    Close();
-    state_ = DocumentState();
-    state_.viewWidth = 640;
-    state_.viewHeight = 480;
-    state_.resolution = 72;
-    pagesSinceFlush = 0;
-}
-
-int PdfDocument::Open(const std::string &path, const std::string &password, const std::string &userPassword) {
+OpenResult PdfDocument::Open(const std::string &path, const std::string &password, const std::string &userPassword) {
     (void)userPassword;  // reserved: kept in the job, never used to open
     std::lock_guard<std::recursive_mutex> g(lock_);
+    Close();
     fz_context *ctx = EngineContext();
-    state_.path = path;
-    state_.glyphCache = true;
+    path_ = path;
+    glyphCache_ = true;
 
-    // Step 1-2: open the file as a stream and the PDF document on it.
+    // The file as a stream and the PDF document on it.
+    EngineRef<fz_stream> stream;
     fz_stream *stm = nullptr;
     fz_document *doc = nullptr;
     fz_var(stm);
@@ -200,14 +323,15 @@ int PdfDocument::Open(const std::string &path, const std::string &password, cons
     fz_catch(ctx) {
         doc = nullptr;
     }
+    stream = Adopt(stm);
     if (!doc) {
         EngineErrorTrace("cannot open document '" + path + "'");
-        fz_drop_stream(ctx, stm);
-        return -1;
+        Close();
+        return OpenResult::CannotOpen;
     }
-    state_.document = doc;
+    document_ = Adopt(doc);
 
-    // Step 3: password.
+    // Password.
     int needsPassword = 0;
     int authenticated = 0;
     fz_var(needsPassword);
@@ -221,120 +345,171 @@ int PdfDocument::Open(const std::string &path, const std::string &password, cons
         authenticated = 0;
     }
     if (needsPassword && !authenticated) {
-        fz_drop_stream(ctx, stm);
         Prompt().Message("Invalid password.");
-        return -1;
+        Close();
+        return OpenResult::WrongPassword;
     }
 
-    // Step 4: outline (none is not an error; a broken one is treated as none).
-    fz_outline *outline = nullptr;
-    fz_var(outline);
-    outline = LoadOutline(ctx, doc);
-    state_.outline = outline;
-
-    // Step 5: Info Title.
-    bool hasTitle = false;
-    const char *titleText = nullptr;
-    fz_var(hasTitle);
-    fz_var(titleText);
-    fz_try(ctx) {
-        pdf_document *pdf = pdf_specifics(ctx, doc);
-        if (pdf) {
-            pdf_obj *info = pdf_dict_get(ctx, pdf_trailer(ctx, pdf), PDF_NAME(Info));
-            pdf_obj *title = info ? pdf_dict_get(ctx, info, PDF_NAME(Title)) : nullptr;
-            if (info && title) {
-                hasTitle = true;
-                titleText = pdf_to_text_string(ctx, title);
-            }
-        }
+    // Outline (none is not an error; a broken one is treated as none).
+    {
+        EngineRef<fz_outline> outline = Adopt(LoadOutline(ctx, doc));
+        CopyOutline(ctx, outline.get(), outline_);
     }
-    fz_catch(ctx) hasTitle = false;
-    if (hasTitle) state_.title = std::string(titleText ? titleText : "");
 
-    // Step 6: page tree.
-    // Counting walks the page tree. The engine's page map (pdf_load_page_tree) is not used: while
-    // it is loaded every page load leaves objects behind, even after it is dropped again.
+    // Page tree. Counting walks the page tree. The engine's page map (pdf_load_page_tree) is not
+    // used: while it is loaded every page load leaves objects behind, even after it is dropped.
     int count = -1;
     fz_var(count);
     fz_try(ctx) count = fz_count_pages(ctx, doc);
     fz_catch(ctx) count = -1;
     if (count < 0) {
         EngineErrorTrace("cannot load page tree");
-        fz_drop_stream(ctx, stm);
-        return -1;
+        Close();
+        return OpenResult::NoPageTree;
     }
-
-    // Step 7-8.
     const int readable = ReadablePageCount(ctx, doc, path, count);
-    state_.claimedPageCount = readable < count ? count : 0;
-    state_.pageCount = readable;
-    state_.fitToView = 1;
-    if (state_.pageNumber < 1) state_.pageNumber = 1;
-    if (state_.pageNumber > state_.pageCount) state_.pageNumber = state_.pageCount;
-    if (state_.resolution < 20) state_.resolution = 20;
-    if (state_.resolution > 300) state_.resolution = 300;
-    state_.rotation = 0;
-    state_.panX = 0;
-    state_.panY = 0;
-    fz_drop_stream(ctx, stm);
-    return 0;
+    claimedPageCount_ = readable < count ? count : 0;
+    pageCount_ = readable;
+    return OpenResult::Opened;
 }
 
 void PdfDocument::Close() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     fz_context *ctx = EngineContext();
-    pageModel.Clear();
-    if (state_.glyphCache) {
+    if (glyphCache_) {
         fz_purge_glyph_cache(ctx);
-        state_.glyphCache = false;
+        glyphCache_ = false;
     }
-    fz_drop_page(ctx, state_.page);
-    state_.page = nullptr;
-    fz_drop_pixmap(ctx, state_.raster);
-    state_.raster = nullptr;
-    fz_drop_pixmap(ctx, state_.viewRaster);
-    state_.viewRaster = nullptr;
-    fz_drop_outline(ctx, state_.outline);
-    state_.outline = nullptr;
-    state_.title.reset();
-    if (state_.document) {
-        fz_drop_document(ctx, state_.document);
-        state_.document = nullptr;
+    outline_.clear();
+    pageCount_ = 0;
+    claimedPageCount_ = 0;
+    if (document_) {
+        document_.reset();
         fz_empty_store(ctx);
     }
 }
 
 int PdfDocument::PageCount() {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    return state_.pageCount;
+    return pageCount_;
 }
 
-void PdfDocument::GoToPage(int n) {
-    currentPage = n;
-    state_.pageNumber = n;
-    if (state_.pageNumber > state_.pageCount) state_.pageNumber = state_.pageCount;
-    if (state_.pageNumber < 1) state_.pageNumber = 1;
-}
-
-void PdfDocument::PreviousPage(int k) {
+std::optional<std::string> PdfDocument::InfoEntry(const char *key) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    currentPage -= k;
-    if (currentPage <= 1) currentPage = 1;
-    state_.pageNumber = currentPage;
+    if (!key || !document_) return std::nullopt;
+    fz_context *ctx = EngineContext();
+    fz_document *doc = document_.get();
+    const char *text = nullptr;
+    EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
+        pdf_document *pdf = pdf_specifics(c, doc);
+        pdf_obj *info = pdf ? pdf_dict_get(c, pdf_trailer(c, pdf), PDF_NAME(Info)) : nullptr;
+        pdf_obj *value = info ? pdf_dict_gets(c, info, key) : nullptr;
+        if (value && pdf_is_string(c, value)) text = pdf_to_text_string(c, value);
+    });
+    if (!status || !text) return std::nullopt;
+    return std::string(text);
 }
 
-void PdfDocument::NextPage(int k) {
+EngineRef<fz_page> PdfDocument::LoadPage(int pageNumber) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    currentPage += k;
-    if (currentPage >= state_.pageCount) currentPage = state_.pageCount;
-    state_.pageNumber = currentPage;
+    if (!document_ || pageNumber < 1 || pageNumber > pageCount_) return nullptr;
+    fz_context *ctx = EngineContext();
+    fz_document *doc = document_.get();
+    fz_page *page = nullptr;
+    EngineTry(ctx, [&](fz_context *c) { page = fz_load_page(c, doc, pageNumber - 1); });
+    return Adopt(page);
 }
 
-void PdfDocument::ListProduced(const ConversionJob &job, const std::string &path) {
-    ListProducedFile(job, path);
-    producedFiles += 1;
-    int64_t size = FileSize(path);
-    if (size > 0) producedBytes += size;
+void PdfDocument::LoadPageFontNames(int pageIndex, std::map<fz_font *, std::string> &names) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    fz_context *ctx = EngineContext();
+    pdf_document *pdf = document_ ? pdf_specifics(ctx, document_.get()) : nullptr;
+    if (!pdf) return;
+    pdf_obj *res = nullptr;
+    EngineTry(ctx, [&](fz_context *c) {
+        pdf_obj *page = pdf_lookup_page_obj(c, pdf, pageIndex);
+        res = page ? pdf_dict_get_inheritable(c, page, PDF_NAME(Resources)) : nullptr;
+        if (res && !pdf_is_dict(c, res)) res = nullptr;
+    });
+    if (res) CollectFonts(ctx, pdf, res, 0, names);
+}
+
+Thumbnail PdfDocument::RenderThumbnail(int pageNumber, int width, int height) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    fz_context *ctx = EngineContext();
+    Thumbnail thumb;
+    EngineRef<fz_page> page = LoadPage(pageNumber);
+    if (!page) {
+        TraceCannotDraw(pageNumber, path_);
+        return thumb;
+    }
+    fz_page *pg = page.get();
+    fz_display_list *list = nullptr;
+    fz_device *listDev = nullptr;
+    fz_pixmap *pix = nullptr;
+    fz_device *dev = nullptr;
+    fz_cookie cookie{};
+    SetThumbnailCookie(&cookie);
+    EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
+        const fz_rect bounds = fz_bound_page(c, pg);
+        int resolution = 72;
+        if (width > 0 && height > 0) {
+            float pw = bounds.x1 - bounds.x0, ph = bounds.y1 - bounds.y0;
+            if (pw > 0 && ph > 0) {
+                // Clamped before it becomes an int: a tiny page gives an enormous zoom.
+                float dpi = fz_min(width / pw, height / ph) * 72.0f;
+                resolution = !(dpi >= 1) ? 1 : dpi > 600 ? 600 : static_cast<int>(dpi);
+            }
+        }
+        const float scale = static_cast<float>(resolution) / 72.0f;
+        fz_matrix ctm = FitRasterBudget(bounds, fz_pre_rotate(fz_scale(scale, scale), 0));
+        // The page's display list, recorded with the cookie so that a cancel stops it.
+        list = fz_new_display_list(c, bounds);
+        listDev = fz_new_list_device(c, list);
+        fz_run_page(c, pg, listDev, fz_identity, &cookie);
+        fz_close_device(c, listDev);
+        // Content beyond the page (an extended shading, a path far outside) is cut off: the
+        // thumbnail never grows past the page box that the resolution was chosen for.
+        fz_rect content = fz_intersect_rect(fz_bound_display_list(c, list), bounds);
+        fz_irect box = fz_round_rect(fz_transform_rect(content, ctm));
+        pix = fz_new_pixmap_with_bbox(c, fz_device_bgr(c), box, nullptr, 1);
+        fz_clear_pixmap_with_value(c, pix, 255);
+        dev = fz_new_draw_device(c, fz_identity, pix);
+        fz_run_display_list(c, list, dev, ctm, fz_infinite_rect, &cookie);
+        fz_close_device(c, dev);
+    });
+    EngineRef<fz_device> drawDevice = Adopt(dev), recorder = Adopt(listDev);
+    EngineRef<fz_display_list> displayList = Adopt(list);
+    EngineRef<fz_pixmap> raster = Adopt(pix);
+    SetThumbnailCookie(nullptr);
+    // Half drawn when the cookie was stopped.
+    if (!status || !raster || std::atomic_ref<int>(cookie.abort).load() != 0) {
+        TraceCannotDraw(pageNumber, path_);
+        return thumb;
+    }
+    const int w = fz_pixmap_width(ctx, pix), h = fz_pixmap_height(ctx, pix);
+    const int n = fz_pixmap_components(ctx, pix);
+    const ptrdiff_t stride = fz_pixmap_stride(ctx, pix);
+    const unsigned char *src = fz_pixmap_samples(ctx, pix);
+    thumb.width = w;
+    thumb.height = h;
+    thumb.bgra.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+    for (int y = 0; y < h; ++y) {
+        const unsigned char *row = src + y * stride;
+        uint8_t *out = thumb.bgra.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 4;
+        for (int x = 0; x < w; ++x) {
+            if (n == 4) {
+                std::memcpy(out + x * 4, row + x * 4, 4);
+            } else {  // grey and alpha
+                out[x * 4 + 0] = out[x * 4 + 1] = out[x * 4 + 2] = row[x * n];
+                out[x * 4 + 3] = n > 1 ? row[x * n + 1] : 255;
+            }
+        }
+    }
+    raster.reset();
+    page.reset();
+    fz_purge_glyph_cache(ctx);
+    return thumb;
 }
 
 // ---- page runs ----
@@ -349,7 +524,7 @@ void SetAbort(fz_cookie *cookie) {
 
 } // namespace
 
-void PdfDocument::BeginPageRun() {
+void PdfDocument::BeginPageRun(bool cancelled) {
     {
         std::lock_guard<std::mutex> g(runLock_);
         cookie_ = fz_cookie{};
@@ -360,7 +535,7 @@ void PdfDocument::BeginPageRun() {
         runLimit_ = 0;
     }
     // After the reset: a cancel that comes in between sets the new cookie itself.
-    if (job && job->CancelRequested()) CancelPageRun();
+    if (cancelled) CancelPageRun();
 }
 
 void PdfDocument::CancelPageRun() {
@@ -408,16 +583,5 @@ double PdfDocument::PageRunLimit() {
     std::lock_guard<std::mutex> g(runLock_);
     return runLimit_;
 }
-
-void ListProducedFileIn(const std::string &workFolder, const std::string &text) {
-    std::string list = WithTrailingSlash(workFolder) + "textlist.txt";
-    FILE *f = std::fopen(list.c_str(), "ab");
-    if (!f) return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fputc('\n', f);
-    std::fclose(f);
-}
-
-void ListProducedFile(const ConversionJob &job, const std::string &text) { ListProducedFileIn(job.workFolder, text); }
 
 } // namespace qm

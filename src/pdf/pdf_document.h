@@ -1,106 +1,94 @@
 #pragma once
-// One open PDF: the engine's handles, password check, title, outline, page tree and page stepping,
-// and the page model of its captured pages. A recursive lock serialises every use of the engine's
-// document, because the conversion thread and the thumbnail loader reach the same document; each
-// thread uses its own engine context (pdf/engine.h).
+// One open PDF, as the engine sees it: open and password, page count, Info entries, the outline as
+// a plain tree, page loading, full font names of a page, thumbnails, and the page-run cookie that
+// lets another thread stop the engine's work on a page. A recursive lock serialises every use of
+// the engine's document, because the conversion thread and the thumbnail loader reach the same
+// document; each thread uses its own engine context (pdf/engine.h).
 #include <mupdf/fitz.h>
-#include <mupdf/pdf.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "extract/page_model.h"
+#include "pdf/engine.h"
 
 namespace qm {
 
-struct ConversionJob;
 class UserPrompt;
-class StyleRegistry;
 
-// Header of a rendered thumbnail: a top-down 32-bit device-independent bitmap.
-struct ThumbnailHeader {
-    uint32_t size = 40;
-    int32_t width = 0;
-    int32_t height = 0;          // negative: rows run top-down
-    uint16_t planes = 1;
-    uint16_t bitCount = 32;
-    uint32_t compression = 0;
-    uint32_t imageSize = 0;
-    int32_t xPelsPerMeter = 2834;
-    int32_t yPelsPerMeter = 2834;
-    uint32_t colorsUsed = 0;
-    uint32_t colorsImportant = 0;
+// How an Open ended.
+enum class OpenResult {
+    Opened,
+    CannotOpen,     // no file, or not a PDF the engine can read
+    WrongPassword,  // encrypted, and the password does not open it ("Invalid password." was said)
+    NoPageTree,     // the pages cannot be counted
+};
+
+// One entry of the document's outline (bookmarks), read once when the document opens.
+struct OutlineEntry {
+    std::string title;
+    std::string uri;        // "#page=..." inside the document, else an address; "" for none
+    bool external = false;  // `uri` is an address with a scheme (not a place in the document)
+    int page = -1;          // 0-based page the entry points to; -1 when it points to none
+    std::vector<OutlineEntry> children;
+};
+
+// A rendered page: width x height pixels, 4 bytes each (blue, green, red, alpha), rows top-down.
+struct Thumbnail {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgra;
+    bool Empty() const { return bgra.empty(); }
 };
 
 // Why the engine's work on a page was stopped from outside.
 enum class PageStop { None, Cancelled, TimeLimit };
 
-struct DocumentState {
-    std::optional<std::string> title;  // Info "Title" as UTF-8; empty optional when absent
-    fz_document *document = nullptr;
-    fz_outline *outline = nullptr;
-    int pageCount = 0;
-    int claimedPageCount = 0;          // the page tree's own count, when it is more than can be read
-    bool glyphCache = false;           // the engine's glyph cache is shared per process; this marks
-                                       // that this document has started using it
-    int resolution = 0;                // view resolution in dpi
-    int rotation = 0;                  // extra rotation in degrees
-    fz_pixmap *raster = nullptr;       // output raster of the current page
-    fz_pixmap *viewRaster = nullptr;   // view raster of the current page
-    int pageNumber = 0;                // page being drawn, 1..pageCount
-    fz_page *page = nullptr;           // loaded current page
-    fz_matrix pageTransform = {1, 0, 0, 1, 0, 0};
-    fz_irect pageBox = {0, 0, 0, 0};
-    int viewWidth = 0, viewHeight = 0;
-    int fitToView = 0;
-    int panX = 0, panY = 0;
-    std::string path;                  // the file the document was opened from
-};
-
 class PdfDocument {
 public:
     PdfDocument();
-    virtual ~PdfDocument();
+    ~PdfDocument();
     PdfDocument(const PdfDocument &) = delete;
     PdfDocument &operator=(const PdfDocument &) = delete;
 
-    // Clears the state: view 640 x 480, resolution 72, page model attached.
-    void Reset();
-    // 0 when open, -1 on failure (error trace entry, or "Invalid password." through the prompt).
-    int Open(const std::string &path, const std::string &password, const std::string &userPassword);
+    // Opens `path` (closing what was open). A failed Open leaves the document closed; the reason
+    // goes to the error trace, or "Invalid password." through the prompt.
+    OpenResult Open(const std::string &path, const std::string &password, const std::string &userPassword);
     // Releases everything; safe on a document that failed to open, and twice.
     void Close();
+    bool IsOpen() const { return document_ != nullptr; }
 
+    // Pages worth trying (no more than the file can hold), and the page tree's own count when it
+    // claims more than that (0 otherwise).
     int PageCount();
-    void GoToPage(int n);
-    void PreviousPage(int k);
-    void NextPage(int k);
+    int ClaimedPageCount() const { return claimedPageCount_; }
+    // The file the document was opened from.
+    const std::string &Path() const { return path_; }
 
-    // Page capture: with load = 1 loads and records the current page (State().pageNumber), then
-    // gives every command its output-space box (resolution renderDpi) and view-space box (FitZoom
-    // of the view size when both are non-zero, else the current resolution) and builds the page's
-    // items. 0, or -1 when the page cannot be loaded or interpreted. Rasters are painted lazily.
-    int DrawPage(int load, int viewWidth, int viewHeight);
-    // Page space to device pixels at `resolution` dpi, with the document's extra rotation.
-    fz_matrix ViewTransform(int resolution);
-    // Resolution at which the loaded page fits into viewWidth x viewHeight, never above 72 dpi.
-    int FitZoom(int viewWidth, int viewHeight);
-    // The current capture's rasters, painted from the recording on first use (RGB with alpha at
-    // the output resolution; BGR with alpha at the view zoom), white background. Owned by the
-    // document; null when nothing is captured or painting failed.
-    fz_pixmap *OutputRaster();
-    fz_pixmap *ViewRaster();
+    // An entry of the Info dictionary as UTF-8; empty optional when it is absent or not a string.
+    std::optional<std::string> InfoEntry(const char *key);
+    std::optional<std::string> Title() { return InfoEntry("Title"); }
+    // The outline, with deeper levels and further entries of hostile outlines left out; empty when
+    // the document has none.
+    const std::vector<OutlineEntry> &Outline() const { return outline_; }
 
-    // The engine's handles. Use them only while holding Lock(), each thread with EngineContext().
-    DocumentState &State() { return state_; }
-    const std::optional<std::string> &Title() const { return state_.title; }
-    fz_document *Document() const { return state_.document; }
-    fz_outline *Outline() const { return state_.outline; }
+    // Page `pageNumber` (1-based) loaded; null when it cannot be loaded. Call with Lock() held.
+    EngineRef<fz_page> LoadPage(int pageNumber);
+    // The full /BaseFont names of the fonts of page `pageIndex` (0-based) and of the forms it
+    // uses, keyed by the engine font a capture of the page refers to (the engine keeps only 31
+    // bytes of a name). Each key is a new reference the caller drops; fonts already in `names` are
+    // left alone. Call with Lock() held.
+    void LoadPageFontNames(int pageIndex, std::map<fz_font *, std::string> &names);
+    // Page `pageNumber` (1-based) drawn to fit width x height (within 1..600 dpi; at 72 dpi when
+    // no size is given). Empty on failure or when cancelled (CancelPageRun) while it is drawn.
+    Thumbnail RenderThumbnail(int pageNumber, int width, int height);
+
+    // The engine's document. Use it only while holding Lock(), each thread with EngineContext().
+    fz_document *Document() const { return document_.get(); }
     std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(lock_); }
 
     // Where user-facing messages of this document go (defaults to the console prompt).
@@ -109,10 +97,14 @@ public:
 
     // ---- stopping the engine's work on a page from another thread ----
     // Every interpretation and render of the document's pages runs with the document's engine
-    // cookie. A capture (DrawPage with load) starts a page run, which lasts until EndPageRun: the
-    // rasters painted later for the page's pictures belong to it. A run starts stopped when the
-    // job's cancel flag is already set. A stopped run's capture, rasters and pictures fail.
+    // cookie. A page capture starts a page run, which lasts until EndPageRun: the rasters painted
+    // later for the page's pictures belong to it. A stopped run's capture, rasters and pictures
+    // fail.
     //
+    // Starts a run; `cancelled`: the run starts stopped (the conversion was cancelled already).
+    void BeginPageRun(bool cancelled);
+    // The cookie of the current page run, for the engine calls of the run.
+    fz_cookie *PageRunCookie() { return &cookie_; }
     // Any thread: stops the page run in progress (the conversion is cancelled), and a thumbnail
     // being rendered.
     void CancelPageRun();
@@ -129,56 +121,17 @@ public:
     // Why the current (or last) page run was stopped, and the time limit it went beyond.
     PageStop PageRunStop();
     double PageRunLimit();
-    // A thumbnail render's own cookie while it runs (null when it is done), so that a cancel
-    // reaches it too.
-    void SetThumbnailCookie(fz_cookie *cookie);
-
-    // ---- content files of a book (xhtml/page_driver.cpp) ----
-    // Converts every page into the job's work folder: 0 done, 2 cancelled, -1 no job, -2 unknown
-    // parse mode.
-    int ConvertDocument(ConversionJob *job);
-    int ConvertTextPages(ConversionJob &job);
-    int ConvertImagePages(ConversionJob &job);
-    void WritePageHead(FILE *file, const ConversionJob *job, bool titlePage);
-    void WritePageTail(FILE *file, const ConversionJob *job);
-    // Info dictionary entry as UTF-8, at most size - 1 bytes; `out` is left alone when absent.
-    void ReadInfoString(const char *key, std::string &out, size_t size);
-    // One page (the current one) as a whole XHTML file, for the preview.
-    int WritePreviewPage(FILE *file, ConversionJob *job);
-    // A page rendered to 32-bit pixels (blue, green, red, alpha), top-down; null on failure. The
-    // caller frees the buffer with std::free.
-    unsigned char *RenderThumbnail(ThumbnailHeader *header, int page, int width, int height);
-
-    // ---- outline page and navigation points (xhtml/outline_writer.cpp) ----
-    int WriteOutlinePage(FILE *file, const ConversionJob *job);
-    void WriteOutlineList(FILE *file, fz_outline *first, int depth);
-    int WriteOutlineTarget(FILE *file, fz_outline *entry);
-    int WriteNavPointsFile(ConversionJob &job);
-    void WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter);
-    // Lists a produced file (ListProducedFile) and counts it against the limits below.
-    void ListProduced(const ConversionJob &job, const std::string &path);
-    // Files and bytes one conversion may produce: past either, no more pictures are written and
-    // the page loop stops with a message (hostile files could otherwise fill the disk).
-    long long maxProducedFiles = 100000;
-    long long maxProducedBytes = 4LL << 30;
-    long long producedFiles = 0, producedBytes = 0;
-    bool ProducedLimitReached() const {
-        return producedFiles >= maxProducedFiles || producedBytes >= maxProducedBytes;
-    }
-    // The book's style sheet while the document is converted or previewed.
-    std::shared_ptr<StyleRegistry> styleRegistry;
-
-    PageModel pageModel;
-    int renderDpi = 72;
-    int currentPage = 1;
-    int pagesSinceFlush = 0;
-    int navCounters[2] = {0, 0};
-    ConversionJob *job = nullptr;
 
 private:
-    void BeginPageRun();
+    void SetThumbnailCookie(fz_cookie *cookie);
 
-    DocumentState state_;
+    EngineRef<fz_document> document_;
+    std::vector<OutlineEntry> outline_;
+    int pageCount_ = 0;
+    int claimedPageCount_ = 0;
+    bool glyphCache_ = false;  // the engine's glyph cache is shared per process; this marks that
+                               // this document has started using it
+    std::string path_;
     std::recursive_mutex lock_;
     UserPrompt *prompt_ = nullptr;
 
@@ -192,11 +145,5 @@ private:
     PageStop runStop_ = PageStop::None;
     double runLimit_ = 0;
 };
-
-// Appends a produced file's full path and a line feed to "textlist.txt" in the job's work folder;
-// nothing happens when the list cannot be opened.
-void ListProducedFile(const ConversionJob &job, const std::string &text);
-// The same with the work folder given directly.
-void ListProducedFileIn(const std::string &workFolder, const std::string &text);
 
 } // namespace qm

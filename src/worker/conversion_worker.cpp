@@ -12,6 +12,7 @@
 
 #include "epub/epub_builder.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/document_converter.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
@@ -112,13 +113,6 @@ std::vector<std::string> BatchDestinations(const ConversionOptions &options, con
 std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
                                const std::string &firstName) {
     return DestinationFolder(options, firstPath) + StemToFirstDot(firstName) + ".epub";
-}
-
-int OutputResolution(double imageDpi) {
-    if (!(imageDpi >= 1.0)) return 72;  // zero, negative or not a number
-    if (imageDpi > 600.0) return 600;
-    int dpi = static_cast<int>(std::trunc(imageDpi));
-    return dpi < 20 ? 20 : dpi;
 }
 
 std::string NewRunStem(std::vector<std::string> &placeholders) {
@@ -239,6 +233,14 @@ void ConversionRun::Finish() {
     state_.placeholders.clear();
 }
 
+ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job) {
+    DocumentConverter converter(doc, job);
+    ConvertedDocument converted;
+    converted.result = converter.Convert();
+    converted.files = converter.TakeProducedFiles();
+    return converted;
+}
+
 std::string TempFolderProblem(const std::string &workFolder) {
     if (int error = FolderWriteError(workFolder, kTempProbeBytes))
         return "The temporary folder " + TempFolder() + " cannot be written: " + SystemErrorText(error) + ".";
@@ -250,30 +252,22 @@ void ConversionRun::ReportTempFolderProblem(const std::string &workFolder) {
     if (!problem.empty()) prompt_.Message(problem);
 }
 
-bool ConversionRun::Package(const ConversionJob &job, const std::string &destination, bool replace) {
-    std::ifstream list(WithTrailingSlash(job.workFolder) + "textlist.txt", std::ios::binary);
-    if (!list) {
-        prompt_.Message("cannt open textlist.txt!");
-        ReportTempFolderProblem(job.workFolder);
-        return false;
-    }
+bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::string> &files,
+                            const std::string &destination, bool replace) {
     PackageJob pkg;
-    std::string line;
     bool titlePage = false;
     bool seenDocument = false;
-    while (std::getline(list, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        std::string name = FileNamePart(line);
+    for (const std::string &file : files) {
+        if (file.empty()) continue;
+        std::string name = FileNamePart(file);
         // The first document of the book is marked as its title page only when the driver made
         // one (cover on); otherwise it is the first page file, which must stay in the reading order.
         if (!seenDocument && EpubBuilder::IsDocument(name)) {
             seenDocument = true;
             titlePage = job.createCover && name == "title_page.html";
         }
-        pkg.items.push_back(ManifestItem{line, StemToLastDot(name)});
+        pkg.items.push_back(ManifestItem{file, StemToLastDot(name)});
     }
-    list.close();
     if (!seenDocument) {  // nothing to read: a book without pages is no book
         LogError("'" + job.sourcePath + "' gave no pages for a book");
         ReportTempFolderProblem(job.workFolder);
@@ -281,18 +275,18 @@ bool ConversionRun::Package(const ConversionJob &job, const std::string &destina
     }
 
     BookMetadata metadata;
-    if (options_.useSourceMetadata)
-        metadata = BookMetadata{state_.sourceTitle, state_.sourceAuthor, state_.sourceSubject};
+    if (job.useSourceMetadata)
+        metadata = BookMetadata{job.title, job.author, job.subject};
     else
-        metadata = BookMetadata{options_.bookTitle, options_.bookCreator, options_.bookSubject};
+        metadata = BookMetadata{job.bookTitle, job.bookCreator, job.bookSubject};
     pkg.epubPath = destination;
     pkg.stagingFolder = job.workFolder;
     pkg.metadata = &metadata;
-    pkg.deleteSources = options_.taskKind == static_cast<int32_t>(TaskKind::PdfToEpub);
+    pkg.deleteSources = job.deleteSources;
     pkg.titlePageFlag = titlePage ? 1 : 0;
-    pkg.coverMeta = options_.compatibleKindle != 0;
-    pkg.useNavPointsFile = options_.importBookmarksToToc != 0;
-    pkg.navPointsFile = state_.lastNavPointsFile;
+    pkg.coverMeta = job.compatibleKindle;
+    pkg.useNavPointsFile = job.importBookmarksToToc;
+    pkg.navPointsFile = job.navPointsFile;
 
     EpubBuilder builder(prompt_);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
@@ -379,11 +373,7 @@ void ConversionRun::Worker() {
         PdfDocument doc;
         ActiveDocument active(*this, doc);
         doc.SetPrompt(&prompt_);
-        doc.Reset();
-        doc.pageModel.job = &job;
-        doc.pageModel.outputResolution = OutputResolution(job.imageDpi);
-        doc.renderDpi = doc.pageModel.outputResolution;
-        if (doc.Open(path, job.password, job.userPassword) == -1) {
+        if (doc.Open(path, job.password, job.userPassword) != OpenResult::Opened) {
             prompt_.Message("Can't open the pdf file.");
             doc.Close();
             dropWorkFolder();
@@ -396,14 +386,22 @@ void ConversionRun::Worker() {
             DeleteFolderTree(s.scratchFolder);
         }
 
-        int rc = converter_ ? converter_(doc, job) : doc.ConvertDocument(&job);
+        ConvertedDocument converted = converter_ ? converter_(doc, job) : ConvertDocument(doc, job);
         if (!job.navPointsFile.empty()) navPointsFiles_.push_back(job.navPointsFile);
-        if (rc == 2) {
+        if (converted.result == ConvertResult::Cancelled) {
             doc.Close();
             dropWorkFolder();
             s.cancelled = true;
             observer_.DocumentFinished(i, false);
             break;
+        }
+        if (converted.result == ConvertResult::Failed) {
+            // A content file could not be written (the converter said which): no book.
+            doc.Close();
+            ReportTempFolderProblem(workFolder);
+            dropWorkFolder();
+            observer_.DocumentFinished(i, false);
+            continue;
         }
 
         s.sourceTitle = job.title;
@@ -412,6 +410,7 @@ void ConversionRun::Worker() {
         s.lastNavPointsFile = job.navPointsFile;
 
         if (s.singleDocumentMode) {
+            s.producedFiles = std::move(converted.files);
             doc.Close();
             s.documentResults[i] = 1;
             observer_.DocumentFinished(i, true);
@@ -419,7 +418,7 @@ void ConversionRun::Worker() {
         }
 
         doc.Close();  // the engine's memory goes before packaging
-        if (Package(job, destination, replace)) {
+        if (Package(job, converted.files, destination, replace)) {
             s.producedBooks.push_back(destination);
             s.successCount += 1;
             s.lastOutputPath = destination;

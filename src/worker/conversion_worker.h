@@ -14,6 +14,7 @@
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
 #include "platform/prompt.h"
+#include "xhtml/convert_result.h"
 
 namespace qm {
 
@@ -52,6 +53,9 @@ struct RunState {
     std::vector<std::string> producedBooks;
     std::string sourceTitle, sourceAuthor, sourceSubject;
     std::string lastNavPointsFile;
+    // Single-document mode: the content files the document gave, full paths in book order (they
+    // stay in the work root for the book builder).
+    std::vector<std::string> producedFiles;
     std::atomic<unsigned char> cancelFlag{0};
     std::atomic<int> percent{0};
     // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).
@@ -75,9 +79,6 @@ std::vector<std::string> BatchDestinations(const ConversionOptions &options, con
 // the stem is the name up to its first ".".
 std::string BuilderDestination(const ConversionOptions &options, const std::string &firstPath,
                                const std::string &firstName);
-// Output resolution used for a job: the integer part of imageDpi, kept within 20..600 (0, negative
-// and absurd values would give no raster or an enormous one).
-int OutputResolution(double imageDpi);
 // Makes a unique run stem (placeholder file "qmrk_XXXXXX.tmp" in the temporary folder, recorded
 // in `placeholders`); "" on failure.
 std::string NewRunStem(std::vector<std::string> &placeholders);
@@ -86,10 +87,18 @@ std::string NewRunStem(std::vector<std::string> &placeholders);
 // book's files fit.
 std::string TempFolderProblem(const std::string &workFolder);
 
+// What a converter made of one document: how it ended, and the files of the book in book order.
+struct ConvertedDocument {
+    ConvertResult result = ConvertResult::Done;
+    std::vector<std::string> files;
+};
+// The run's own converter: a DocumentConverter over the whole document.
+ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job);
+
 class ConversionRun {
 public:
-    // Converts a document: 0 done, 2 cancelled. Replaceable for tests of the run itself.
-    using Converter = std::function<int(PdfDocument &, ConversionJob &)>;
+    // Converts a document (ConvertDocument unless replaced, for tests of the run itself).
+    using Converter = std::function<ConvertedDocument(PdfDocument &, ConversionJob &)>;
 
     ConversionRun(ConversionOptions &options, UserPrompt &prompt, ConversionObserver &observer);
     ~ConversionRun();  // waits for the worker and removes what the run left in the temporary folder
@@ -127,7 +136,8 @@ private:
     class ActiveDocument;
     // Packages one converted document and puts the book at `destination` (replacing a book there
     // only when `replace`); true when the book is in place.
-    bool Package(const ConversionJob &job, const std::string &destination, bool replace);
+    bool Package(const ConversionJob &job, const std::vector<std::string> &files, const std::string &destination,
+                 bool replace);
     // After a document gave no book: tells the user when its work folder cannot be written to
     // (a full or read-only temporary folder), which is then the likely reason.
     void ReportTempFolderProblem(const std::string &workFolder);

@@ -22,7 +22,7 @@
 namespace qm {
 
 struct ConversionJob;
-class PdfDocument;
+class PageCapture;
 class UserPrompt;
 
 // The writing state of one stream of blocks: the page, or one group or table cell inside it.
@@ -133,8 +133,8 @@ private:
 // are read (unless the job ignores links), the page is analysed, and its blocks are written.
 // Returns the result of the analysis (1 written, 0 nothing to analyse, -1 no block or the page
 // picture failed, -2 ordering failed). Call with the document lock held.
-int WritePageXhtml(PdfDocument &doc, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses);
+int WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses);
 // The same, appending to an open file; -3 when the file could not be written.
-int WritePageXhtml(PdfDocument &doc, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses);
+int WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses);
 
 } // namespace qm

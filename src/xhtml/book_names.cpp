@@ -93,9 +93,11 @@ int FirstPageOfFile(int page, int pagesPerFile) {
 
 std::string PageFileName(int firstPage) { return "page-" + std::to_string(firstPage) + ".html"; }
 
+std::string PageAnchorId(int page) { return "page-" + std::to_string(page); }
+
 std::string PageLinkTarget(int page, int pageCount, int pagesPerFile) {
     if (page < 1 || page > pageCount) return std::string();
-    return PageFileName(FirstPageOfFile(page, pagesPerFile)) + "#page-" + std::to_string(page);
+    return PageFileName(FirstPageOfFile(page, pagesPerFile)) + "#" + PageAnchorId(page);
 }
 
 bool HasUriScheme(const std::string &uri) {

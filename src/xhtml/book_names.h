@@ -23,6 +23,9 @@ int FirstPageOfFile(int page, int pagesPerFile);
 // "page-N.html": the page file whose first page is N.
 std::string PageFileName(int firstPage);
 
+// "page-P": the id of the anchor that starts page P inside its file.
+std::string PageAnchorId(int page);
+
 // "page-F.html#page-P": the anchor of page P in its file. Nothing for a page outside 1..pageCount.
 std::string PageLinkTarget(int page, int pageCount, int pagesPerFile);
 

@@ -1,19 +1,17 @@
 // Outline page and navigation points from the PDF outline (bookmarks).
 #include "xhtml/outline_writer.h"
 
-#include <mupdf/fitz.h>
-
 #include <cstdio>
 #include <string>
 
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
-#include "pdf/engine.h"
 #include "pdf/pdf_document.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/xml_text.h"
 #include "xhtml/book_names.h"
+#include "xhtml/document_converter.h"
 
 namespace qm {
 namespace {
@@ -28,28 +26,26 @@ void Put(FILE *file, const std::string &text) {
 
 enum class LinkKind { None, Page, Uri };
 
-LinkKind KindOf(fz_context *ctx, const fz_outline *entry) {
-    if (!entry->uri || !*entry->uri) return LinkKind::None;
+LinkKind KindOf(const OutlineEntry &entry) {
+    if (entry.uri.empty()) return LinkKind::None;
     // Links inside the document read "#page=..." (destinations are resolved when the outline is
     // loaded); anything else is an address.
-    if (entry->uri[0] == '#' && !fz_is_external_link(ctx, entry->uri)) return LinkKind::Page;
+    if (entry.uri[0] == '#' && !entry.external) return LinkKind::Page;
     return LinkKind::Uri;
 }
 
 } // namespace
 
-int PdfDocument::WriteOutlineTarget(FILE *file, fz_outline *entry) {
-    if (!entry) return 0;
-    fz_context *ctx = EngineContext();
-    switch (KindOf(ctx, entry)) {
+int DocumentConverter::WriteOutlineTarget(FILE *file, const OutlineEntry &entry) {
+    switch (KindOf(entry)) {
     case LinkKind::Page: {
-        int p = entry->page.page + 1;
-        if (p <= 0 || p > State().pageCount) return 0;
-        Put(file, PageLinkTarget(p, State().pageCount, PagesPerFile(job)));
+        int p = entry.page + 1;
+        if (p <= 0 || p > doc_.PageCount()) return 0;
+        Put(file, PageLinkTarget(p, doc_.PageCount(), PagesPerFile(&job_)));
         return p;
     }
     case LinkKind::Uri:
-        Put(file, XmlEscape(AddressHref(entry->uri)));
+        Put(file, XmlEscape(AddressHref(entry.uri)));
         return 0;
     case LinkKind::None:
         break;
@@ -57,68 +53,63 @@ int PdfDocument::WriteOutlineTarget(FILE *file, fz_outline *entry) {
     return 0;
 }
 
-void PdfDocument::WriteOutlineList(FILE *file, fz_outline *first, int depth) {
+void DocumentConverter::WriteOutlineList(FILE *file, const std::vector<OutlineEntry> &entries, int depth) {
     if (depth > kMaxDepth) return;
     Put(file, "<ul>\n");
-    for (fz_outline *e = first; e; e = e->next) {
+    for (const OutlineEntry &e : entries) {
         Put(file, "<li><a href=\"");
         WriteOutlineTarget(file, e);
         Put(file, "\">");
-        if (e->title) Put(file, XmlEscape(e->title));
+        Put(file, XmlEscape(e.title));
         Put(file, "</a>");
-        if (e->down && depth + 2 <= kMaxDepth) {
+        if (!e.children.empty() && depth + 2 <= kMaxDepth) {
             Put(file, "\n");
-            WriteOutlineList(file, e->down, depth + 2);
+            WriteOutlineList(file, e.children, depth + 2);
         }
         Put(file, "</li>\n");
     }
     Put(file, "</ul>\n");
 }
 
-int PdfDocument::WriteOutlinePage(FILE *file, const ConversionJob *) {
-    auto guard = Lock();
-    fz_outline *outline = Outline();
-    if (!outline) return -1;
+int DocumentConverter::WriteOutlinePage(FILE *file) {
+    const std::vector<OutlineEntry> &outline = doc_.Outline();
+    if (outline.empty()) return -1;
     Put(file, "<p></p>\n<p><a id=\"outline\"></a></p>\n<h1>Document Outline</h1>\n");
     WriteOutlineList(file, outline, 0);
     Put(file, "<p></p>\n");
     return 0;
 }
 
-namespace {
-
 // Page an entry's navPoint points to: its own page, or, for an entry without a usable page link,
 // that of its first descendant (in reading order) that has one. Entries with an address link are
 // left out of the navigation with everything below them, so the search does not enter them.
 // 0: the entry is left out.
-int NavTargetEntry(PdfDocument &doc, fz_context *ctx, fz_outline *entry, fz_outline **target, int depth) {
-    LinkKind kind = KindOf(ctx, entry);
+int DocumentConverter::NavTargetEntry(const OutlineEntry &entry, const OutlineEntry **target, int depth) {
+    LinkKind kind = KindOf(entry);
     if (kind == LinkKind::Uri) return 0;
     if (kind == LinkKind::Page) {
-        int page = doc.WriteOutlineTarget(nullptr, entry);
+        int page = WriteOutlineTarget(nullptr, entry);
         if (page > 0) {
-            *target = entry;
+            *target = &entry;
             return page;
         }
     }
     if (depth + 2 > kMaxDepth) return 0;
-    for (fz_outline *c = entry->down; c; c = c->next) {
-        int page = NavTargetEntry(doc, ctx, c, target, depth + 2);
+    for (const OutlineEntry &c : entry.children) {
+        int page = NavTargetEntry(c, target, depth + 2);
         if (page > 0) return page;
     }
     return 0;
 }
 
-} // namespace
-
-void PdfDocument::WriteNavPoints(FILE *file, fz_outline *first, int depth, int &idCounter) {
+void DocumentConverter::WriteNavPoints(FILE *file, const std::vector<OutlineEntry> &entries, int depth,
+                                       int &idCounter) {
     if (depth > kMaxDepth) return;
-    fz_context *ctx = EngineContext();
-    int &lastPage = navCounters[0];
-    int &playOrder = navCounters[1];
-    for (fz_outline *e = first; e; e = e->next) {
-        fz_outline *target = nullptr;
-        int page = NavTargetEntry(*this, ctx, e, &target, depth);
+    int &lastPage = navLastPage_;
+    int &playOrder = navPlayOrder_;
+    for (const OutlineEntry &e : entries) {
+        const OutlineEntry *target = nullptr;
+        int page = NavTargetEntry(e, &target, depth);
         if (page == 0) continue;  // nothing to point to: left out with its descendants
         if (page != lastPage) {
             lastPage = page;
@@ -129,22 +120,21 @@ void PdfDocument::WriteNavPoints(FILE *file, fz_outline *first, int depth, int &
         idCounter += 1;
         Put(file, buf);
         Put(file, "\t\t\t<navLabel>\n\t\t\t\t<text>");
-        if (e->title) Put(file, XmlEscape(e->title));
+        Put(file, XmlEscape(e.title));
         Put(file, "</text>\n\t\t\t</navLabel>\n");
         Put(file, "\t\t\t<content src=\"");
-        WriteOutlineTarget(file, target);
+        WriteOutlineTarget(file, *target);
         Put(file, "\"/>\n");
-        if (e->down) WriteNavPoints(file, e->down, depth + 2, idCounter);
+        if (!e.children.empty()) WriteNavPoints(file, e.children, depth + 2, idCounter);
         Put(file, "\t\t</navPoint>\n");
     }
 }
 
-int PdfDocument::WriteNavPointsFile(ConversionJob &job) {
-    auto guard = Lock();
-    fz_outline *outline = Outline();
-    if (!outline) return -1;
-    navCounters[0] = 0;
-    navCounters[1] = 0;
+int DocumentConverter::WriteNavPointsFile() {
+    const std::vector<OutlineEntry> &outline = doc_.Outline();
+    if (outline.empty()) return -1;
+    navLastPage_ = 0;
+    navPlayOrder_ = 0;
     std::string path = CreateUniqueTempFile("qmrk_");
     if (path.empty()) {
         LogWarning("cannot create the navigation points file");
@@ -166,7 +156,7 @@ int PdfDocument::WriteNavPointsFile(ConversionJob &job) {
         std::remove(path.c_str());
         return 0;
     }
-    job.navPointsFile = path;
+    job_.navPointsFile = path;
     return 0;
 }
 

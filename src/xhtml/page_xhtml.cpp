@@ -4,35 +4,36 @@
 #include "extract/layout.h"
 #include "extract/links.h"
 #include "options/conversion_job.h"
+#include "extract/page_capture.h"
 #include "pdf/engine.h"
-#include "pdf/pdf_document.h"
 #include "xhtml/block_writer.h"
 
 namespace qm {
 
-int WritePageXhtml(PdfDocument &doc, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses) {
+int WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses) {
+    PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
     if (!job.ignoreLinks)
-        LoadPageLinks(EngineContext(), doc.Document(), doc.State().page, links);
+        LoadPageLinks(EngineContext(), doc.Document(), capture.Page(), links);
     BlockWriterSetup setup;
     setup.job = &job;
     setup.prompt = &doc.Prompt();
     setup.spanClasses = spanClasses;
-    PageModel &model = doc.pageModel;
+    PageModel &model = capture.Model();
     setup.savePicture = [&model](const IntBox *box, std::string &name) {
         return model.SaveRegionPng(name, box, true);
     };
     setup.links = &links;
-    setup.pageCount = doc.State().pageCount;
+    setup.pageCount = doc.PageCount();
     BlockWriter writer(file, setup);
     writer.SetPage(MakeLayoutPage(model));
     return WritePageBody(model, writer, &doc.Prompt());
 }
 
-int WritePageXhtml(PdfDocument &doc, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses) {
+int WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses) {
     std::string body;
-    int rc = WritePageXhtml(doc, body, job, spanClasses);
+    int rc = WritePageXhtml(capture, body, job, spanClasses);
     if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size()) return -3;
     return rc;
 }

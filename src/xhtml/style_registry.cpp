@@ -1,14 +1,14 @@
 #include "xhtml/style_registry.h"
 
-#include <mupdf/pdf.h>
-
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 
+#include "extract/page_capture.h"
 #include "extract/page_model.h"
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
+#include "pdf/pdf_document.h"
 #include "platform/log.h"
 
 namespace qm {
@@ -37,18 +37,10 @@ bool WriteToSheet(const std::string &path, const std::string &text) {
 // Fill colour as DeviceRGB bytes; black when there is no colour space or the conversion fails.
 void ColourBytes(const DrawCommand &cmd, int rgbOut[3]) {
     rgbOut[0] = rgbOut[1] = rgbOut[2] = 0;
-    if (!cmd.colorspace) return;
-    fz_context *ctx = EngineContext();
     float rgb[3] = {0, 0, 0};
-    int failed = 0;
-    fz_try(ctx) {
-        fz_convert_color(ctx, cmd.colorspace, cmd.color.data(), fz_device_rgb(ctx), rgb, nullptr, cmd.colorParams);
-    }
-    fz_catch(ctx) {
-        failed = 1;
-    }
-    if (failed) {
-        LogWarning("cannot convert text colour: " + EngineCaughtMessage(ctx));
+    std::string error;
+    if (!CommandColourRgb(cmd, rgb, error)) {
+        LogWarning("cannot convert text colour: " + error);
         return;
     }
     for (int i = 0; i < 3; ++i) {
@@ -56,111 +48,6 @@ void ColourBytes(const DrawCommand &cmd, int rgbOut[3]) {
         if (!(v >= 0)) v = 0;  // also NaN
         if (v > 255) v = 255;
         rgbOut[i] = static_cast<int>(v);
-    }
-}
-
-constexpr int kMaxFormDepth = 8;
-constexpr int kMaxNamedFonts = 4096;
-
-// One font resource: its engine font (kept) and its /BaseFont, or null when it cannot be loaded.
-fz_font *LoadFontEntry(fz_context *ctx, pdf_document *doc, pdf_obj *res, pdf_obj *dict, char *name, size_t size) {
-    pdf_font_desc *desc = nullptr;
-    fz_font *font = nullptr;
-    fz_var(desc);
-    fz_var(font);
-    name[0] = 0;
-    fz_try(ctx) {
-        fz_strlcpy(name, pdf_to_name(ctx, pdf_dict_get(ctx, dict, PDF_NAME(BaseFont))), size);
-        if (name[0]) {
-            desc = pdf_load_font(ctx, doc, res, dict);
-            if (desc && desc->font) font = fz_keep_font(ctx, desc->font);
-        }
-    }
-    fz_always(ctx) {
-        pdf_drop_font(ctx, desc);
-    }
-    fz_catch(ctx) {
-        font = nullptr;
-    }
-    return font;
-}
-
-// Entry `i` of a dictionary as stored (an indirect reference stays one: the engine caches loaded
-// fonts under the object it was handed while interpreting, which is the unresolved entry).
-pdf_obj *DictValue(fz_context *ctx, pdf_obj *dict, int i) {
-    pdf_obj *v = nullptr;
-    fz_var(v);
-    fz_try(ctx) {
-        v = pdf_dict_get_val(ctx, dict, i);
-    }
-    fz_catch(ctx) {
-        v = nullptr;
-    }
-    return v;
-}
-
-pdf_obj *DictGet(fz_context *ctx, pdf_obj *dict, pdf_obj *key) {
-    pdf_obj *v = nullptr;
-    fz_var(v);
-    fz_try(ctx) {
-        v = pdf_is_dict(ctx, dict) ? pdf_dict_get(ctx, dict, key) : nullptr;
-        if (v && !pdf_is_dict(ctx, v)) v = nullptr;
-    }
-    fz_catch(ctx) {
-        v = nullptr;
-    }
-    return v;
-}
-
-int DictLen(fz_context *ctx, pdf_obj *dict) {
-    int n = 0;
-    fz_var(n);
-    fz_try(ctx) {
-        n = pdf_dict_len(ctx, dict);
-    }
-    fz_catch(ctx) {
-        n = 0;
-    }
-    return n;
-}
-
-bool IsForm(fz_context *ctx, pdf_obj *x) {
-    int form = 0;
-    fz_var(form);
-    fz_try(ctx) {
-        form = pdf_is_dict(ctx, x) && pdf_name_eq(ctx, pdf_dict_get(ctx, x, PDF_NAME(Subtype)), PDF_NAME(Form));
-    }
-    fz_catch(ctx) {
-        form = 0;
-    }
-    return form != 0;
-}
-
-void CollectFonts(fz_context *ctx, pdf_document *doc, pdf_obj *res, int depth,
-                  std::map<fz_font *, std::string> &out) {
-    if (!res || depth > kMaxFormDepth) return;
-    if (pdf_obj *fonts = DictGet(ctx, res, PDF_NAME(Font))) {
-        int n = DictLen(ctx, fonts);
-        for (int i = 0; i < n && static_cast<int>(out.size()) < kMaxNamedFonts; ++i) {
-            pdf_obj *dict = DictValue(ctx, fonts, i);
-            if (!dict) continue;
-            char name[256];
-            fz_font *font = LoadFontEntry(ctx, doc, res, dict, name, sizeof name);
-            if (!font) continue;
-            if (out.count(font)) {
-                fz_drop_font(ctx, font);
-                continue;
-            }
-            out.emplace(font, name);
-        }
-    }
-    if (pdf_obj *xobjects = DictGet(ctx, res, PDF_NAME(XObject))) {
-        int n = DictLen(ctx, xobjects);
-        for (int i = 0; i < n; ++i) {
-            pdf_obj *x = DictValue(ctx, xobjects, i);
-            if (!x || !IsForm(ctx, x)) continue;
-            CollectFonts(ctx, doc, DictGet(ctx, x, PDF_NAME(Resources)), depth + 1, out);
-        }
     }
 }
 
@@ -185,25 +72,9 @@ void StyleRegistry::SetFontName(fz_font *font, const std::string &name) {
     fullNames_.emplace(fz_keep_font(EngineContext(), font), name);
 }
 
-int StyleRegistry::LoadPageFontNames(fz_document *doc, int pageIndex) {
+int StyleRegistry::LoadPageFontNames(PdfDocument &doc, int pageIndex) {
     ClearPageFontNames();
-    fz_context *ctx = EngineContext();
-    pdf_document *pdf = doc ? pdf_specifics(ctx, doc) : nullptr;
-    if (!pdf) return 0;
-    pdf_obj *page = nullptr;
-    pdf_obj *res = nullptr;
-    fz_var(page);
-    fz_var(res);
-    fz_try(ctx) {
-        page = pdf_lookup_page_obj(ctx, pdf, pageIndex);
-        res = page ? pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources)) : nullptr;
-        if (res && !pdf_is_dict(ctx, res)) res = nullptr;
-    }
-    fz_catch(ctx) {
-        res = nullptr;
-    }
-    if (!res) return 0;
-    CollectFonts(ctx, pdf, res, 0, fullNames_);
+    doc.LoadPageFontNames(pageIndex, fullNames_);
     return static_cast<int>(fullNames_.size());
 }
 

@@ -16,6 +16,7 @@ namespace qm {
 
 struct ConversionJob;
 struct DrawCommand;
+class PdfDocument;
 
 class StyleRegistry {
 public:
@@ -35,7 +36,7 @@ public:
     // driver (holding the document lock) loads the full names of the page's fonts from its
     // resources; the registry keeps those fonts referenced so the pointers stay valid, and falls
     // back to the engine's name for fonts it does not know. Returns the number of names found.
-    int LoadPageFontNames(fz_document *doc, int pageIndex);
+    int LoadPageFontNames(PdfDocument &doc, int pageIndex);
     void ClearPageFontNames();
     // Installs names directly (tests, other sources). Takes references to the fonts.
     void SetFontName(fz_font *font, const std::string &name);

@@ -11,6 +11,7 @@
 #include "extract/capture.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/varied_pages.h"
@@ -23,15 +24,16 @@ using qm::IntBox;
 
 // An open document on a generated file, its page n captured.
 struct Captured {
-    qm::PdfDocument doc;
+    qmtest::CapturedDocument cd;
+    qm::PdfDocument &doc = cd.doc;
+    qm::PageModel &model = cd.model;
+    qm::PageCapture &capture = cd.capture;
     bool Open(const std::string &path, int page = 1, int dpi = 72, int vw = 800, int vh = 600) {
-        doc.Reset();
-        if (doc.Open(path, "", "") != 0) return false;
-        doc.renderDpi = dpi;
-        doc.GoToPage(page);
-        return doc.DrawPage(1, vw, vh) == 0;
+        if (!cd.Open(path)) return false;
+        capture.outputDpi = dpi;
+        return cd.Draw(page, vw, vh) == 0;
     }
-    std::vector<qm::DrawCommand> &Commands() { return doc.pageModel.commands->commands; }
+    std::vector<qm::DrawCommand> &Commands() { return model.commands->commands; }
     int Find(CommandKind kind, int from = 0) {
         auto &c = Commands();
         for (size_t i = from; i < c.size(); ++i)
@@ -119,9 +121,9 @@ TEST_F(CaptureTest, ShadeCarriesDeviceBoxFirstAndPathBoxAfterAFill) {
     ASSERT_TRUE(first.Open(dir.File("shade.pdf"), 1, 150));
     int shade = first.Find(CommandKind::FillShade);
     ASSERT_GE(shade, 0);
-    EXPECT_EQ(first.Commands()[shade].viewBox, first.doc.pageModel.viewDeviceBox);
-    EXPECT_EQ(first.Commands()[shade].outputBox, first.doc.pageModel.outputDeviceBox);
-    EXPECT_EQ(first.doc.pageModel.outputDeviceBox, (IntBox{0, 0, 1275, 1650}));
+    EXPECT_EQ(first.Commands()[shade].viewBox, first.model.viewDeviceBox);
+    EXPECT_EQ(first.Commands()[shade].outputBox, first.model.outputDeviceBox);
+    EXPECT_EQ(first.model.outputDeviceBox, (IntBox{0, 0, 1275, 1650}));
 
     Captured second;
     ASSERT_TRUE(second.Open(dir.File("shade.pdf"), 2, 150));
@@ -164,7 +166,7 @@ TEST_F(CaptureTest, TextIsOneCommandPerSpanWithGlyphBoxesInsideTheCommandBox) {
     ASSERT_TRUE(c.Open(dir.File("varied.pdf"), 2, 144));
     // "Spans: Helvetica " / "then Times Italic " / "and big." are three commands of one font each.
     // Painting builds the engine text of each span.
-    ASSERT_NE(c.doc.OutputRaster(), nullptr);
+    ASSERT_NE(c.capture.OutputRaster(), nullptr);
     std::vector<std::string> texts;
     for (auto &cmd : c.Commands()) {
         if (cmd.kind != CommandKind::FillText) continue;
@@ -193,10 +195,8 @@ TEST_F(CaptureTest, TextIsOneCommandPerSpanWithGlyphBoxesInsideTheCommandBox) {
     // Recording the same page again gives the same command sequence.
     std::vector<int> kinds;
     for (auto &cmd : c.Commands()) kinds.push_back(static_cast<int>(cmd.kind));
-    c.doc.GoToPage(1);
-    ASSERT_EQ(c.doc.DrawPage(1, 800, 600), 0);
-    c.doc.GoToPage(2);
-    ASSERT_EQ(c.doc.DrawPage(1, 800, 600), 0);
+    ASSERT_EQ(c.cd.Draw(1), 0);
+    ASSERT_EQ(c.cd.Draw(2), 0);
     std::vector<int> again;
     for (auto &cmd : c.Commands()) again.push_back(static_cast<int>(cmd.kind));
     EXPECT_EQ(kinds, again);
@@ -214,9 +214,9 @@ TEST_F(CaptureTest, GeometricBoxesMatchARenderAndCoverEveryPaintedPixel) {
             SCOPED_TRACE("page " + std::to_string(pageNo) + " at " + std::to_string(dpi) + " dpi");
             Captured c;
             ASSERT_TRUE(c.Open(dir.File("varied.pdf"), pageNo, dpi));
-            qm::CommandList &list = *c.doc.pageModel.commands;
-            fz_matrix t = c.doc.pageModel.outputTransform;
-            const IntBox &ob = c.doc.pageModel.outputDeviceBox;
+            qm::CommandList &list = *c.model.commands;
+            fz_matrix t = c.model.outputTransform;
+            const IntBox &ob = c.model.outputDeviceBox;
             fz_irect box = fz_make_irect(ob.x0, ob.y0, ob.x1, ob.y1);
             std::vector<IntBox> geometric;
             std::vector<std::vector<IntBox>> glyphs;
@@ -243,8 +243,8 @@ TEST_F(CaptureTest, GeometricBoxesMatchARenderAndCoverEveryPaintedPixel) {
             }
 
             // The painted raster is the lazily painted one and the engine's own render.
-            fz_pixmap *lazy = c.doc.OutputRaster();
-            fz_pixmap *engine = EngineRender(ctx, c.doc.State().page, t, box);
+            fz_pixmap *lazy = c.capture.OutputRaster();
+            fz_pixmap *engine = EngineRender(ctx, c.capture.Page(), t, box);
             EXPECT_TRUE(SamePixels(ctx, painted, lazy));
             EXPECT_TRUE(SamePixels(ctx, lazy, engine));
 
@@ -264,8 +264,8 @@ TEST_F(CaptureTest, RastersAreWhiteAndInTheirChannelOrder) {
     Captured c;
     ASSERT_TRUE(c.Open(dir.File("red.pdf"), 1, 144));
     fz_context *ctx = qm::EngineContext();
-    fz_pixmap *out = c.doc.OutputRaster();
-    fz_pixmap *view = c.doc.ViewRaster();
+    fz_pixmap *out = c.capture.OutputRaster();
+    fz_pixmap *view = c.capture.ViewRaster();
     ASSERT_TRUE(out && view);
     EXPECT_EQ(fz_pixmap_width(ctx, out), 400);
     EXPECT_EQ(fz_pixmap_width(ctx, view), 200);  // a small page is never enlarged in the view
@@ -280,9 +280,10 @@ TEST_F(CaptureTest, RastersAreWhiteAndInTheirChannelOrder) {
     EXPECT_EQ(vb[0], 0);
     EXPECT_EQ(vb[2], 255);
     // A new capture replaces both rasters.
-    ASSERT_EQ(c.doc.DrawPage(1, 800, 600), 0);
-    EXPECT_EQ(c.doc.State().raster, nullptr);
-    EXPECT_EQ(c.doc.State().viewRaster, nullptr);
+    c.capture.outputDpi = 72;
+    ASSERT_EQ(c.cd.Draw(1), 0);
+    ASSERT_NE(c.capture.OutputRaster(), nullptr);
+    EXPECT_EQ(fz_pixmap_width(ctx, c.capture.OutputRaster()), 200);
 }
 
 } // namespace
@@ -303,19 +304,18 @@ TEST(CaptureRealDocuments, RastersAndBoxesMatchTheEngine) {
     if (files.empty()) GTEST_SKIP() << "no real PDF on this machine";
     fz_context *ctx = qm::EngineContext();
     for (const std::string &file : files) {
-        qm::PdfDocument doc;
-        doc.Reset();
-        ASSERT_EQ(doc.Open(file, "", ""), 0) << file;
+        qmtest::CapturedDocument cd;
+        qm::PdfDocument &doc = cd.doc;
+        ASSERT_TRUE(cd.Open(file)) << file;
         int pages = std::min(doc.PageCount(), 6);
         for (int page = 1; page <= pages; ++page) {
             SCOPED_TRACE(file + " page " + std::to_string(page));
-            doc.renderDpi = page % 2 ? 72 : 150;
-            doc.GoToPage(page);
-            ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
-            qm::CommandList &list = *doc.pageModel.commands;
-            const IntBox &ob = doc.pageModel.outputDeviceBox;
+            cd.capture.outputDpi = page % 2 ? 72 : 150;
+            ASSERT_EQ(cd.Draw(page), 0);
+            qm::CommandList &list = *cd.model.commands;
+            const IntBox &ob = cd.model.outputDeviceBox;
             fz_irect box = fz_make_irect(ob.x0, ob.y0, ob.x1, ob.y1);
-            fz_matrix t = doc.pageModel.outputTransform;
+            fz_matrix t = cd.model.outputTransform;
             std::vector<IntBox> geometric;
             for (auto &cmd : list.commands) geometric.push_back(cmd.outputBox);
             fz_pixmap *painted = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 1);
@@ -328,8 +328,8 @@ TEST(CaptureRealDocuments, RastersAndBoxesMatchTheEngine) {
             for (size_t i = 0; i < list.commands.size(); ++i)
                 if (!(list.commands[i].outputBox == geometric[i])) ++differing;
             EXPECT_EQ(differing, 0);
-            fz_pixmap *engine = EngineRender(ctx, doc.State().page, t, box);
-            EXPECT_TRUE(SamePixels(ctx, doc.OutputRaster(), engine));
+            fz_pixmap *engine = EngineRender(ctx, cd.capture.Page(), t, box);
+            EXPECT_TRUE(SamePixels(ctx, cd.capture.OutputRaster(), engine));
             EXPECT_TRUE(SamePixels(ctx, painted, engine));
             if (page <= 3) ExpectBoxesCoverPaint(list, t, box, engine);
             fz_drop_pixmap(ctx, engine);

@@ -10,6 +10,7 @@
 
 #include "extract/page_model.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 
@@ -143,7 +144,8 @@ TEST(MarginRounding, ZoomChangesOnSeveralThreadsFlipTheToggleOnceEach) {
 class PageCaptureTest : public ::testing::Test {
 protected:
     qmtest::TempDir dir;
-    qm::PdfDocument doc;
+    qmtest::CapturedDocument cd;
+    qm::PdfDocument &doc = cd.doc;
 
     void OpenPages(int pages, double w = 612, double h = 792) {
         qmtest::PdfBuilder b;
@@ -154,22 +156,18 @@ protected:
             b.FillRect(p, 20, 20, 40, 30, {0.5, 0.5, 0.5});
         }
         ASSERT_TRUE(b.Save(dir.File("doc.pdf")));
-        doc.Reset();
-        ASSERT_EQ(doc.Open(dir.File("doc.pdf"), "", ""), 0);
+        ASSERT_TRUE(cd.Open(dir.File("doc.pdf")));
     }
-    int Capture(int page, int vw, int vh) {
-        doc.GoToPage(page);
-        return doc.DrawPage(1, vw, vh);
-    }
+    int Capture(int page, int vw, int vh) { return cd.Draw(page, vw, vh); }
 };
 
 TEST_F(PageCaptureTest, ItemsFollowTheCommandListInOrder) {
     OpenPages(1);
     ASSERT_EQ(Capture(1, 800, 600), 0);
-    const qm::PageLayout *page = doc.pageModel.Current();
+    const qm::PageLayout *page = cd.model.Current();
     ASSERT_NE(page, nullptr);
     EXPECT_TRUE(page->itemsBuilt);
-    auto &cmds = doc.pageModel.commands->commands;
+    auto &cmds = cd.model.commands->commands;
     int lastIndex = -1;
     int seq = 0;
     for (auto &item : page->items) {
@@ -195,31 +193,27 @@ TEST_F(PageCaptureTest, ItemsFollowTheCommandListInOrder) {
 TEST_F(PageCaptureTest, ViewZoomFitsTheWindowAndNeverEnlarges) {
     OpenPages(1);
     ASSERT_EQ(Capture(1, 800, 600), 0);
-    EXPECT_EQ(doc.State().resolution, 54);  // height decides: 600 * 72 / 792
-    EXPECT_EQ(doc.pageModel.viewDeviceBox, (IntBox{0, 0, 459, 594}));
-    EXPECT_EQ(doc.FitZoom(300, 2000), 35);  // width decides: 300 * 72 / 612
-    EXPECT_EQ(doc.FitZoom(2000, 2000), 72);
+    EXPECT_EQ(cd.model.viewResolution, 54);  // height decides: 600 * 72 / 792
+    EXPECT_EQ(cd.model.viewDeviceBox, (IntBox{0, 0, 459, 594}));
+    EXPECT_EQ(cd.capture.FitZoom(300, 2000), 35);  // width decides: 300 * 72 / 612
+    EXPECT_EQ(cd.capture.FitZoom(2000, 2000), 72);
     // With no view size the current resolution is kept.
     ASSERT_EQ(Capture(1, 0, 0), 0);
-    EXPECT_EQ(doc.pageModel.viewResolution, 54);
+    EXPECT_EQ(cd.model.viewResolution, 54);
 
-    qm::PdfDocument small;
+    qmtest::CapturedDocument small;
     qmtest::PdfBuilder b;
     b.Text(b.AddPage(200, 100), 10, 50, "small");
     ASSERT_TRUE(b.Save(dir.File("small.pdf")));
-    small.Reset();
-    ASSERT_EQ(small.Open(dir.File("small.pdf"), "", ""), 0);
-    ASSERT_EQ(small.DrawPage(1, 800, 600), 0);
-    EXPECT_EQ(small.State().resolution, 72);
-    EXPECT_EQ(small.pageModel.viewDeviceBox, (IntBox{0, 0, 200, 100}));
-    // The view is centred in a larger window.
-    EXPECT_EQ(small.State().panX, 300);
-    EXPECT_EQ(small.State().panY, 250);
+    ASSERT_TRUE(small.Open(dir.File("small.pdf")));
+    ASSERT_EQ(small.Draw(1), 0);
+    EXPECT_EQ(small.model.viewResolution, 72);
+    EXPECT_EQ(small.model.viewDeviceBox, (IntBox{0, 0, 200, 100}));
 }
 
 TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
     OpenPages(2);
-    qm::PageModel &model = doc.pageModel;
+    qm::PageModel &model = cd.model;
     ASSERT_EQ(Capture(2, 800, 600), 0);
     model.Current()->margins = {4, 6, 8, 10};
     ASSERT_EQ(Capture(1, 800, 600), 0);
@@ -283,7 +277,7 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
 
 TEST_F(PageCaptureTest, OptionsAndMarginsApplyToRangesOfPages) {
     OpenPages(6);
-    qm::PageModel &model = doc.pageModel;
+    qm::PageModel &model = cd.model;
     ASSERT_EQ(Capture(2, 800, 600), 0);
     qm::PageLayout *page = model.Current();
     qm::PageParseOptions opts;
@@ -317,15 +311,14 @@ TEST_F(PageCaptureTest, CachesAreFlushedEveryTenLoadsAndOnlyTheCurrentPageIsHeld
     OpenPages(12);
     for (int p = 1; p <= 12; ++p) {
         ASSERT_EQ(Capture(p, 800, 600), 0);
-        EXPECT_EQ(doc.pagesSinceFlush, p <= 10 ? p : p - 10);
+        EXPECT_EQ(cd.capture.PagesSinceFlush(), p <= 10 ? p : p - 10);
         // Items of pages left behind no longer point at a released recording.
         if (p > 1) {
-            for (auto &item : doc.pageModel.FindPageLayout(p - 1)->items) EXPECT_EQ(item->command, nullptr);
+            for (auto &item : cd.model.FindPageLayout(p - 1)->items) EXPECT_EQ(item->command, nullptr);
         }
     }
     doc.Close();
-    EXPECT_EQ(doc.pageModel.commands, nullptr);
-    EXPECT_EQ(doc.DrawPage(1, 800, 600), -1);
+    EXPECT_EQ(cd.Draw(1), -1);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "extract/layout.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 
@@ -33,16 +34,14 @@ Lines ReadingOrder(const std::function<void(qmtest::PdfBuilder &, int)> &make, i
     make(b, b.AddPage());
     std::string path = dir.File("page.pdf");
     if (!b.Save(path)) return {"save failed"};
-    qm::PdfDocument doc;
-    doc.Reset();
-    if (doc.Open(path, "", "") != 0) return {"open failed"};
-    doc.GoToPage(1);
-    auto lock = doc.Lock();
-    if (doc.DrawPage(1, 800, 600) != 0) return {"draw failed"};
-    qm::PageLayout *page = doc.pageModel.Current();
+    qmtest::CapturedDocument cd;
+    if (!cd.Open(path)) return {"open failed"};
+    auto lock = cd.doc.Lock();
+    if (cd.Draw(1) != 0) return {"draw failed"};
+    qm::PageLayout *page = cd.model.Current();
     page->options.columnMode = columnMode;
     qm::BlockList list;
-    int n = qm::AnalysePageBody(qm::MakeLayoutPage(doc.pageModel), page->items, page->groups, list);
+    int n = qm::AnalysePageBody(qm::MakeLayoutPage(cd.model), page->items, page->groups, list);
     Lines out;
     for (int i = 0; i < n; ++i) {
         std::string s;

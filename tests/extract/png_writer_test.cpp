@@ -11,6 +11,7 @@
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -247,25 +248,25 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
     ASSERT_TRUE(b.Save(dir.File("pics.pdf")));
     qm::ConversionJob job;
     job.workFolder = dir.Path();
-    job.runKind = 1;
+    std::vector<std::string> listed;
 
     std::vector<int> numbers;
     for (int docNo = 0; docNo < 2; ++docNo) {
-        qm::PdfDocument doc;
-        doc.Reset();
-        ASSERT_EQ(doc.Open(dir.File("pics.pdf"), "", ""), 0);
-        doc.job = &job;
-        doc.renderDpi = 144;
+        qmtest::CapturedDocument cd;
+        ASSERT_TRUE(cd.Open(dir.File("pics.pdf")));
+        cd.model.job = &job;
+        cd.model.pictures.folder = job.workFolder;
+        cd.model.pictures.written = [&listed](const std::string &path) { listed.push_back(path); };
+        cd.capture.outputDpi = 144;
         for (int page = 1; page <= 2; ++page) {
-            doc.GoToPage(page);
-            ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+            ASSERT_EQ(cd.Draw(page), 0);
             const qm::DrawCommand *fill = nullptr;
-            for (auto &c : doc.pageModel.commands->commands)
+            for (auto &c : cd.model.commands->commands)
                 if (c.kind == qm::CommandKind::FillPath) fill = &c;
             ASSERT_NE(fill, nullptr);
             int expected = qm::PeekPictureNumber();
             std::string name;
-            ASSERT_EQ(doc.pageModel.SaveRegionPng(name, &fill->outputBox, true), 0);
+            ASSERT_EQ(cd.model.SaveRegionPng(name, &fill->outputBox, true), 0);
             EXPECT_EQ(name, "image-" + std::to_string(expected) + ".png");
             numbers.push_back(expected);
             // The picture is exactly the filled rectangle: 100 x 60 points at 144 dpi.
@@ -278,30 +279,38 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
         }
         // The whole page, named by the caller.
         std::string cover = dir.File("cover.png");
-        ASSERT_EQ(doc.pageModel.SaveRegionPng(cover, nullptr, false), 0);
+        ASSERT_EQ(cd.model.SaveRegionPng(cover, nullptr, false), 0);
         Decoded whole = Decode(cover);
         EXPECT_EQ(whole.w, 600);
         EXPECT_EQ(whole.h, 400);
     }
     for (size_t i = 1; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers[0] + static_cast<int>(i));
 
-    // Every picture and the cover are listed for packaging, one line each.
-    std::string list;
-    ASSERT_TRUE(qm::ReadFile(dir.File("textlist.txt"), list));
-    EXPECT_NE(list.find(dir.Path() + "image-" + std::to_string(numbers[0]) + ".png\n"), std::string::npos);
-    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 6);
+    // Every picture and the cover are handed on for packaging, once each; a sink that says no
+    // more stops the next picture.
+    ASSERT_EQ(listed.size(), 6u);
+    EXPECT_EQ(listed[0], dir.Path() + "image-" + std::to_string(numbers[0]) + ".png");
+    EXPECT_EQ(listed[2], dir.File("cover.png"));
 
     // A folder too long for the name: -1, nothing written, and the number is used up.
-    qm::PdfDocument doc;
-    doc.Reset();
-    ASSERT_EQ(doc.Open(dir.File("pics.pdf"), "", ""), 0);
-    doc.job = &job;
-    ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+    qmtest::CapturedDocument cd;
+    ASSERT_TRUE(cd.Open(dir.File("pics.pdf")));
+    cd.model.job = &job;
+    ASSERT_EQ(cd.Draw(1), 0);
     std::string longFolder(505, 'x');
     std::string name;
     int before = qm::PeekPictureNumber();
-    EXPECT_EQ(doc.pageModel.SaveRegionPng(name, nullptr, true, &longFolder), -1);
+    EXPECT_EQ(cd.model.SaveRegionPng(name, nullptr, true, &longFolder), -1);
     EXPECT_EQ(qm::PeekPictureNumber(), before + 1);
+
+    // A sink that takes no more pictures: nothing is written, nothing listed.
+    cd.model.pictures.folder = job.workFolder;
+    cd.model.pictures.mayWrite = [] { return false; };
+    cd.model.pictures.written = [&listed](const std::string &path) { listed.push_back(path); };
+    std::string refused = dir.File("refused.png");
+    EXPECT_EQ(cd.model.SaveRegionPng(refused, nullptr, false), -3);
+    EXPECT_FALSE(qm::FileExists(refused));
+    EXPECT_EQ(listed.size(), 6u);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "pdf/raster_budget.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
@@ -29,30 +30,25 @@ protected:
 
     void Open(qm::PdfDocument &doc, const std::string &name) {
         doc.SetPrompt(&prompt);
-        doc.Reset();
-        ASSERT_EQ(doc.Open(dir.File(name), "", ""), 0);
+        ASSERT_EQ(doc.Open(dir.File(name), "", ""), qm::OpenResult::Opened);
     }
 };
 
-bool SameFloat(float a, float b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
-
-void ExpectSameOutline(const fz_outline *a, const fz_outline *b, const std::string &where) {
-    for (; a || b; a = a->next, b = b->next) {
-        ASSERT_TRUE(a && b) << "one outline has more entries at " << where;
-        const std::string title = a->title ? a->title : "";
-        EXPECT_STREQ(a->title, b->title) << where;
-        EXPECT_STREQ(a->uri, b->uri) << where << "/" << title;
-        EXPECT_EQ(a->page.chapter, b->page.chapter) << where << "/" << title;
-        EXPECT_EQ(a->page.page, b->page.page) << where << "/" << title;
-        EXPECT_TRUE(SameFloat(a->x, b->x) && SameFloat(a->y, b->y)) << where << "/" << title;
-        EXPECT_EQ(a->is_open, b->is_open) << where << "/" << title;
-        ExpectSameOutline(a->down, b->down, where + "/" + title);
+void ExpectSameOutline(const std::vector<qm::OutlineEntry> &ours, const fz_outline *b, const std::string &where) {
+    size_t i = 0;
+    for (; i < ours.size() || b; ++i, b = b->next) {
+        ASSERT_TRUE(i < ours.size() && b) << "one outline has more entries at " << where;
+        const qm::OutlineEntry &a = ours[i];
+        EXPECT_EQ(a.title, b->title ? b->title : "") << where;
+        EXPECT_EQ(a.uri, b->uri ? b->uri : "") << where << "/" << a.title;
+        EXPECT_EQ(a.page, b->page.page) << where << "/" << a.title;
+        ExpectSameOutline(a.children, b->down, where + "/" + a.title);
     }
 }
 
-std::vector<std::string> Titles(const fz_outline *e) {
+std::vector<std::string> Titles(const std::vector<qm::OutlineEntry> &entries) {
     std::vector<std::string> out;
-    for (; e; e = e->next) out.push_back(e->title ? e->title : "");
+    for (const qm::OutlineEntry &e : entries) out.push_back(e.title);
     return out;
 }
 
@@ -93,12 +89,12 @@ TEST_F(HostilePdfTest, OutlineEntriesToMissingPagesAreLeftOutAndTheRestKept) {
 
     qm::PdfDocument doc;
     Open(doc, "bad.pdf");
-    ASSERT_NE(doc.Outline(), nullptr);
+    ASSERT_FALSE(doc.Outline().empty());
     // The unreadable entries are gone; the children of one take its place.
     EXPECT_EQ(Titles(doc.Outline()), (std::vector<std::string>{"First", "Orphan", "Last"}));
-    EXPECT_EQ(Titles(doc.Outline()->down), (std::vector<std::string>{"Kept child"}));
-    EXPECT_EQ(doc.Outline()->next->page.page, 1);
-    EXPECT_EQ(doc.Outline()->next->next->page.page, 1);
+    EXPECT_EQ(Titles(doc.Outline()[0].children), (std::vector<std::string>{"Kept child"}));
+    EXPECT_EQ(doc.Outline()[1].page, 1);
+    EXPECT_EQ(doc.Outline()[2].page, 1);
 }
 
 TEST_F(HostilePdfTest, PageTreeCountIsNotBelievedBeyondThePagesThatExist) {
@@ -111,7 +107,7 @@ TEST_F(HostilePdfTest, PageTreeCountIsNotBelievedBeyondThePagesThatExist) {
         qm::PdfDocument doc;
         Open(doc, "count.pdf");
         EXPECT_EQ(doc.PageCount(), 2) << claimed;
-        EXPECT_GT(doc.State().claimedPageCount, 2) << claimed;
+        EXPECT_GT(doc.ClaimedPageCount(), 2) << claimed;
     }
     // Whose last claimed page exists: an inner node claims a million pages and holds none. Only
     // the file's size bounds what is worth trying.
@@ -128,13 +124,13 @@ TEST_F(HostilePdfTest, PageTreeCountIsNotBelievedBeyondThePagesThatExist) {
         Open(doc, "inner.pdf");
         EXPECT_GE(doc.PageCount(), 1);
         EXPECT_LE(doc.PageCount(), static_cast<int>(pdf.size() / 8));
-        EXPECT_EQ(doc.State().claimedPageCount, 1000002);
+        EXPECT_EQ(doc.ClaimedPageCount(), 1000002);
     }
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("honest.pdf"), 3));
     qm::PdfDocument doc;
     Open(doc, "honest.pdf");
     EXPECT_EQ(doc.PageCount(), 3);
-    EXPECT_EQ(doc.State().claimedPageCount, 0);
+    EXPECT_EQ(doc.ClaimedPageCount(), 0);
 }
 
 TEST_F(HostilePdfTest, RasterBudgetLowersTheResolutionOnlyWhenNeeded) {
@@ -172,27 +168,25 @@ TEST_F(HostilePdfTest, PagesBeyondIntGeometryAreCapturedWithinTheBudget) {
     const double sizes[][2] = {{3e9, 800}, {800, 3e9}, {1e30, 1e30}, {0.001, 0.001}};
     for (const auto &size : sizes) b.Text(b.AddPage(size[0], size[1]), 72, 50, "Hello", 24);
     ASSERT_TRUE(b.Save(dir.File("huge.pdf")));
-    qm::PdfDocument doc;
+    qmtest::CapturedDocument cd;
+    qm::PdfDocument &doc = cd.doc;
     Open(doc, "huge.pdf");
     ASSERT_EQ(doc.PageCount(), 4);
-    doc.renderDpi = 600;
+    cd.capture.outputDpi = 600;
     for (int p = 1; p <= 4; ++p) {
-        doc.GoToPage(p);
-        ASSERT_EQ(doc.DrawPage(1, 800, 600), 0) << p;
-        const int zoom = doc.FitZoom(800, 600);
+        ASSERT_EQ(cd.Draw(p), 0) << p;
+        const int zoom = cd.capture.FitZoom(800, 600);
         EXPECT_GE(zoom, 1) << p;
         EXPECT_LE(zoom, 72) << p;
-        fz_pixmap *raster = doc.OutputRaster();
+        fz_pixmap *raster = cd.capture.OutputRaster();
         ASSERT_NE(raster, nullptr) << p;
         fz_context *ctx = qm::EngineContext();
         EXPECT_LE(static_cast<double>(fz_pixmap_width(ctx, raster)) * fz_pixmap_height(ctx, raster),
                   qm::kRasterPixelBudget)
             << p;
-        qm::ThumbnailHeader header;
-        unsigned char *pixels = doc.RenderThumbnail(&header, p, 0, 0);
-        ASSERT_NE(pixels, nullptr) << p;
-        EXPECT_LE(static_cast<double>(header.width) * -header.height, qm::kRasterPixelBudget) << p;
-        std::free(pixels);
+        qm::Thumbnail thumb = doc.RenderThumbnail(p, 0, 0);
+        ASSERT_FALSE(thumb.Empty()) << p;
+        EXPECT_LE(static_cast<double>(thumb.width) * thumb.height, qm::kRasterPixelBudget) << p;
     }
 }
 
@@ -202,51 +196,52 @@ TEST_F(HostilePdfTest, AStoppedPageIsNeverTakenForAFinishedOne) {
     b.Text(p, 72, 700, "Some text");
     b.FillRect(p, 72, 72, 200, 100, {1, 0, 0});
     ASSERT_TRUE(b.Save(dir.File("page.pdf")));
-    qm::PdfDocument doc;
+    qmtest::CapturedDocument cd;
+    qm::PdfDocument &doc = cd.doc;
     Open(doc, "page.pdf");
     qm::ConversionJob job;
     std::atomic<unsigned char> cancel{1};
     job.cancelRequested = &cancel;
-    doc.job = &job;
+    cd.model.job = &job;
 
     // A run that starts after the cancel records nothing.
-    EXPECT_EQ(doc.DrawPage(1, 800, 600), -1);
+    EXPECT_EQ(cd.Draw(1), -1);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::Cancelled);
-    EXPECT_EQ(doc.OutputRaster(), nullptr);
+    EXPECT_EQ(cd.capture.OutputRaster(), nullptr);
 
     // A run stopped after its capture paints no raster; the next run starts afresh.
     cancel = 0;
-    ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+    ASSERT_EQ(cd.Draw(1), 0);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::None);
     doc.CancelPageRun();
-    EXPECT_EQ(doc.OutputRaster(), nullptr);
+    EXPECT_EQ(cd.capture.OutputRaster(), nullptr);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::Cancelled);
-    ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
-    EXPECT_NE(doc.OutputRaster(), nullptr);
+    ASSERT_EQ(cd.Draw(1), 0);
+    EXPECT_NE(cd.capture.OutputRaster(), nullptr);
 
     // A time limit stops only the run it was meant for, and says so.
     const uint64_t serial = doc.CurrentPageRun().serial;
     doc.EndPageRun();
     EXPECT_FALSE(doc.StopSlowPageRun(serial, 2));
-    ASSERT_EQ(doc.DrawPage(1, 800, 600), 0);
+    ASSERT_EQ(cd.Draw(1), 0);
     EXPECT_FALSE(doc.StopSlowPageRun(serial, 2));
     EXPECT_TRUE(doc.StopSlowPageRun(doc.CurrentPageRun().serial, 2.5));
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::TimeLimit);
     EXPECT_EQ(doc.PageRunLimit(), 2.5);
-    EXPECT_EQ(doc.OutputRaster(), nullptr);
-    doc.job = nullptr;
+    EXPECT_EQ(cd.capture.OutputRaster(), nullptr);
+    cd.model.job = nullptr;
 
     // The capture steps themselves, each given an aborted cookie.
     fz_context *ctx = qm::EngineContext();
     fz_cookie aborted{};
     aborted.abort = 1;
     qm::CommandList list;
-    EXPECT_EQ(qm::RecordPage(ctx, doc.State().page, list), 0);
+    EXPECT_EQ(qm::RecordPage(ctx, cd.capture.Page(), list), 0);
     ASSERT_FALSE(list.commands.empty());
     fz_irect box = fz_make_irect(0, 0, 612, 792);
     EXPECT_FALSE(qm::ComputeOutputAndViewBoxes(ctx, list, fz_identity, box, fz_identity, box, &aborted));
     EXPECT_EQ(qm::RenderCommands(ctx, list, fz_identity, box, false, -1, &aborted), nullptr);
-    EXPECT_EQ(qm::RecordPage(ctx, doc.State().page, list, &aborted), -1);
+    EXPECT_EQ(qm::RecordPage(ctx, cd.capture.Page(), list, &aborted), -1);
     EXPECT_TRUE(list.commands.empty());
 }
 

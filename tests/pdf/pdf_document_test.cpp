@@ -25,9 +25,8 @@ protected:
     qmtest::TempDir dir;
     RecordingPrompt prompt;
 
-    int OpenDoc(qm::PdfDocument &doc, const std::string &path, const std::string &password = "") {
+    qm::OpenResult OpenDoc(qm::PdfDocument &doc, const std::string &path, const std::string &password = "") {
         doc.SetPrompt(&prompt);
-        doc.Reset();
         return doc.Open(path, password, "");
     }
 };
@@ -42,23 +41,27 @@ TEST_F(PdfDocumentTest, OpensAndReadsTitleOutlineAndPageCount) {
     ASSERT_TRUE(b.Save(dir.File("a.pdf")));
 
     qm::PdfDocument doc;
-    ASSERT_EQ(OpenDoc(doc, dir.File("a.pdf")), 0);
+    ASSERT_EQ(OpenDoc(doc, dir.File("a.pdf")), qm::OpenResult::Opened);
     EXPECT_EQ(doc.PageCount(), 4);
     ASSERT_TRUE(doc.Title().has_value());
     EXPECT_EQ(*doc.Title(), "Été en forêt");
-    ASSERT_NE(doc.Outline(), nullptr);
-    EXPECT_STREQ(doc.Outline()->title, "Chapter 1");
-    ASSERT_NE(doc.Outline()->down, nullptr);
-    EXPECT_STREQ(doc.Outline()->down->title, "Section 1.1");
-    ASSERT_NE(doc.Outline()->next, nullptr);
-    EXPECT_EQ(doc.Outline()->next->page.page, 3);
-    EXPECT_EQ(doc.State().resolution, 72);
-    EXPECT_EQ(doc.State().viewWidth, 640);
-    EXPECT_EQ(doc.State().viewHeight, 480);
+    EXPECT_EQ(doc.InfoEntry("Author"), std::optional<std::string>("Author"));
+    EXPECT_FALSE(doc.InfoEntry("Subject").has_value());
+    const std::vector<qm::OutlineEntry> &outline = doc.Outline();
+    ASSERT_EQ(outline.size(), 2u);
+    EXPECT_EQ(outline[0].title, "Chapter 1");
+    EXPECT_EQ(outline[0].page, 0);
+    EXPECT_FALSE(outline[0].external);
+    ASSERT_EQ(outline[0].children.size(), 1u);
+    EXPECT_EQ(outline[0].children[0].title, "Section 1.1");
+    EXPECT_EQ(outline[1].page, 3);
+    EXPECT_EQ(outline[1].uri.rfind("#page=4", 0), 0u) << outline[1].uri;
     EXPECT_TRUE(prompt.messages.empty());
     doc.Close();
     doc.Close();  // twice is harmless
     EXPECT_EQ(doc.Document(), nullptr);
+    EXPECT_TRUE(doc.Outline().empty());
+    EXPECT_FALSE(doc.Title().has_value());
 }
 
 TEST_F(PdfDocumentTest, MissingInfoOrTitleLeavesTitleNull) {
@@ -72,9 +75,9 @@ TEST_F(PdfDocumentTest, MissingInfoOrTitleLeavesTitleNull) {
 
     for (const char *name : {"noinfo.pdf", "notitle.pdf"}) {
         qm::PdfDocument doc;
-        ASSERT_EQ(OpenDoc(doc, dir.File(name)), 0) << name;
+        ASSERT_EQ(OpenDoc(doc, dir.File(name)), qm::OpenResult::Opened) << name;
         EXPECT_FALSE(doc.Title().has_value()) << name;
-        EXPECT_EQ(doc.Outline(), nullptr);
+        EXPECT_TRUE(doc.Outline().empty());
     }
 }
 
@@ -87,14 +90,15 @@ TEST_F(PdfDocumentTest, PasswordHandling) {
 
     {
         qm::PdfDocument doc;
-        EXPECT_EQ(OpenDoc(doc, dir.File("empty-user.pdf")), 0);
+        EXPECT_EQ(OpenDoc(doc, dir.File("empty-user.pdf")), qm::OpenResult::Opened);
         EXPECT_TRUE(prompt.messages.empty());
         ASSERT_TRUE(doc.Title().has_value());
         EXPECT_EQ(*doc.Title(), "Secret Title");
     }
     {
         qm::PdfDocument doc;
-        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "wrong"), -1);
+        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "wrong"), qm::OpenResult::WrongPassword);
+        EXPECT_FALSE(doc.IsOpen());
         ASSERT_EQ(prompt.messages.size(), 1u);
         EXPECT_EQ(prompt.messages[0], "Invalid password.");
         EXPECT_FALSE(doc.Title().has_value());
@@ -102,13 +106,13 @@ TEST_F(PdfDocumentTest, PasswordHandling) {
     {
         prompt.messages.clear();
         qm::PdfDocument doc;
-        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), ""), -1);
+        EXPECT_EQ(OpenDoc(doc, dir.File("locked.pdf"), ""), qm::OpenResult::WrongPassword);
         EXPECT_EQ(prompt.messages, std::vector<std::string>{"Invalid password."});
     }
     {
         prompt.messages.clear();
         qm::PdfDocument doc;
-        ASSERT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "letmein"), 0);
+        ASSERT_EQ(OpenDoc(doc, dir.File("locked.pdf"), "letmein"), qm::OpenResult::Opened);
         EXPECT_EQ(*doc.Title(), "Secret Title");
         EXPECT_EQ(doc.PageCount(), 1);
     }
@@ -122,12 +126,12 @@ TEST_F(PdfDocumentTest, DamagedAndMissingFilesFailCleanly) {
     qm::LogCapture log;
     for (const char *name : {"missing.pdf", "zero.pdf", "garbage.pdf", "text.pdf"}) {
         qm::PdfDocument doc;
-        EXPECT_EQ(OpenDoc(doc, dir.File(name)), -1) << name;
+        EXPECT_EQ(OpenDoc(doc, dir.File(name)), qm::OpenResult::CannotOpen) << name;
         EXPECT_TRUE(log.Contains("cannot open document '" + dir.File(name) + "'")) << name << log.Text();
     }
     EXPECT_TRUE(prompt.messages.empty());
 
-    // Every truncation of a valid file either opens (the engine repairs it) or fails with -1; pages
+    // Every truncation of a valid file either opens (the engine repairs it) or fails closed; pages
     // that open can be counted and loaded without a crash.
     int64_t size = qm::FileSize(dir.File("good.pdf"));
     ASSERT_GT(size, 0);
@@ -135,60 +139,40 @@ TEST_F(PdfDocumentTest, DamagedAndMissingFilesFailCleanly) {
         std::string cut = dir.File("cut.pdf");
         ASSERT_TRUE(qmtest::WriteTruncatedCopy(dir.File("good.pdf"), cut, static_cast<size_t>(keep)));
         qm::PdfDocument doc;
-        int rc = OpenDoc(doc, cut);
-        ASSERT_TRUE(rc == 0 || rc == -1);
-        if (rc == 0) {
+        const qm::OpenResult rc = OpenDoc(doc, cut);
+        EXPECT_EQ(rc == qm::OpenResult::Opened, doc.IsOpen());
+        if (rc == qm::OpenResult::Opened) {
             auto lock = doc.Lock();
-            fz_context *ctx = qm::EngineContext();
-            for (int i = 0; i < doc.PageCount(); ++i) {
-                fz_page *page = nullptr;
-                fz_try(ctx) page = fz_load_page(ctx, doc.Document(), i);
-                fz_catch(ctx) page = nullptr;
-                fz_drop_page(ctx, page);
-            }
+            for (int i = 1; i <= doc.PageCount(); ++i) doc.LoadPage(i);
         }
     }
 }
 
-TEST_F(PdfDocumentTest, PageStepping) {
+TEST_F(PdfDocumentTest, PagesLoadOnlyWithinTheDocumentAndThumbnailsFitTheirBox) {
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("five.pdf"), 5));
     qm::PdfDocument doc;
-    ASSERT_EQ(OpenDoc(doc, dir.File("five.pdf")), 0);
-    doc.GoToPage(5);
-    doc.NextPage(1);
-    EXPECT_EQ(doc.currentPage, 5);
-    EXPECT_EQ(doc.State().pageNumber, 5);
-    doc.GoToPage(3);
-    doc.PreviousPage(5);
-    EXPECT_EQ(doc.currentPage, 1);
-    EXPECT_EQ(doc.State().pageNumber, 1);
-    doc.GoToPage(0);
-    EXPECT_EQ(doc.currentPage, 0);
-    EXPECT_EQ(doc.State().pageNumber, 1);
-    doc.GoToPage(9);
-    EXPECT_EQ(doc.currentPage, 9);
-    EXPECT_EQ(doc.State().pageNumber, 5);
-    doc.GoToPage(2);
-    doc.NextPage(2);
-    EXPECT_EQ(doc.currentPage, 4);
-    EXPECT_EQ(doc.State().pageNumber, 4);
-}
+    ASSERT_EQ(OpenDoc(doc, dir.File("five.pdf")), qm::OpenResult::Opened);
+    auto lock = doc.Lock();
+    EXPECT_EQ(doc.LoadPage(0), nullptr);
+    EXPECT_EQ(doc.LoadPage(6), nullptr);
+    EXPECT_NE(doc.LoadPage(1), nullptr);
+    EXPECT_NE(doc.LoadPage(5), nullptr);
 
-TEST_F(PdfDocumentTest, ListProducedFileAppendsOneLineEachCall) {
-    qm::ListProducedFileIn(dir.Path(), "/w/styles.css");
-    qm::ListProducedFileIn(dir.Path(), "/w/page-1.html");
-    qm::ListProducedFileIn(dir.Path(), "/w/page-1.html");
-    std::string text;
-    ASSERT_TRUE(qm::ReadFile(dir.File("textlist.txt"), text));
-    EXPECT_EQ(text, "/w/styles.css\n/w/page-1.html\n/w/page-1.html\n");
-    // An unwritable location is silently ignored.
-    qm::ListProducedFileIn(dir.File("no/such/folder"), "x");
+    // A Letter page into 100 x 100: height decides (100 / 792 * 72 dpi), rows of 4 bytes.
+    qm::Thumbnail thumb = doc.RenderThumbnail(2, 100, 100);
+    ASSERT_FALSE(thumb.Empty());
+    EXPECT_LE(thumb.height, 101);
+    EXPECT_LE(thumb.width, thumb.height);
+    EXPECT_EQ(thumb.bgra.size(), static_cast<size_t>(thumb.width) * thumb.height * 4);
+    EXPECT_EQ(thumb.bgra[3], 255);  // opaque white background
+    EXPECT_TRUE(doc.RenderThumbnail(9, 100, 100).Empty());
+    EXPECT_EQ(doc.RenderThumbnail(1, 0, 0).width, 612);  // no box: 72 dpi
 }
 
 TEST_F(PdfDocumentTest, SecondThreadUsesSameDocumentUnderTheLock) {
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("many.pdf"), 12));
     qm::PdfDocument doc;
-    ASSERT_EQ(OpenDoc(doc, dir.File("many.pdf")), 0);
+    ASSERT_EQ(OpenDoc(doc, dir.File("many.pdf")), qm::OpenResult::Opened);
     std::atomic<int> loaded{0};
     std::atomic<bool> failed{false};
     std::thread other([&] {
@@ -210,16 +194,8 @@ TEST_F(PdfDocumentTest, SecondThreadUsesSameDocumentUnderTheLock) {
         }
     });
     for (int round = 0; round < 200; ++round) {
-        doc.NextPage(1);
-        if (doc.currentPage == doc.PageCount()) doc.GoToPage(1);
-        {
-            auto lock = doc.Lock();
-            fz_context *ctx = qm::EngineContext();
-            fz_page *page = nullptr;
-            fz_try(ctx) page = fz_load_page(ctx, doc.Document(), doc.State().pageNumber - 1);
-            fz_catch(ctx) failed = true;
-            fz_drop_page(ctx, page);
-        }
+        auto lock = doc.Lock();
+        if (!doc.LoadPage(1 + round % doc.PageCount())) failed = true;
     }
     other.join();
     EXPECT_FALSE(failed);
@@ -243,8 +219,7 @@ TEST(PdfFixture, LinksKeepTheirTargets) {
     ASSERT_TRUE(b.Save(dir.File("links.pdf")));
 
     qm::PdfDocument doc;
-    doc.Reset();
-    ASSERT_EQ(doc.Open(dir.File("links.pdf"), "", ""), 0);
+    ASSERT_EQ(doc.Open(dir.File("links.pdf"), "", ""), qm::OpenResult::Opened);
     auto lock = doc.Lock();
     fz_context *ctx = qm::EngineContext();
     std::vector<std::string> uris;

@@ -7,7 +7,8 @@ A file may include headers of its own folder and of folders below it in LAYERS, 
 above it or beside it. The programs (cli, app, interactive, ui) stand side by side above the core:
 each may use any core folder, but only the public headers (given with --public, relative to SRC:
 the same list the build exposes to the programs), and none uses another except as PROGRAM_USES
-says. A public header may include only public headers.
+says. A public header may include only public headers. Engine errors are caught (fz_try,
+EngineTry) only in pdf/ and extract/.
 
 --allow names a file of known breaches, one "FILE INCLUDE" pair a line (both relative to SRC, the
 include as written; text after "#" is a comment). A listed breach is reported but does not fail;
@@ -42,6 +43,9 @@ RANK.update({folder: len(LAYERS) for folder in PROGRAMS})
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".c")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
+# Engine errors are turned into results in pdf/ and extract/; nothing above catches them itself.
+ENGINE_CATCH = re.compile(r'\b(fz_try|EngineTry)\b')
+ENGINE_BOUNDARY = "extract"
 
 
 def folder_of(rel):
@@ -104,7 +108,13 @@ def scan(src, public):
             path = os.path.join(root, name)
             rel_file = os.path.relpath(path, src).replace(os.sep, "/")
             with open(path, encoding="utf-8", errors="replace") as f:
+                above_boundary = RANK.get(folder_of(rel_file), -1) > RANK[ENGINE_BOUNDARY]
                 for number, line in enumerate(f, 1):
+                    if above_boundary and ENGINE_CATCH.search(line.split("//", 1)[0]):
+                        breaches.append((rel_file, number, "fz_try",
+                                         "%s catches engine errors; only pdf and extract may"
+                                         % folder_of(rel_file)))
+                        continue
                     m = INCLUDE.match(line)
                     if not m:
                         continue

@@ -74,6 +74,15 @@ class IncludeCheckTest(unittest.TestCase):
         self.assertIn("src/options/options.cpp:1: options includes worker/run.h", out)
         self.assertIn("src/options/options.cpp:2: options includes pdf/doc.h", out)
 
+    def test_engine_errors_are_caught_only_in_pdf_and_extract(self):
+        self.files["pdf/doc.cpp"] += "void f() { fz_try(ctx) g(); fz_catch(ctx) h(); }\n"
+        self.files["extract/page.cpp"] += "EngineStatus s = EngineTry(ctx, body);\n"
+        self.files["cli/main.cpp"] += "// no fz_try here: the wrapper catches\n"
+        status, out = self.run_check()
+        self.assertEqual(status, 0, out)
+        self.files["worker/run.cpp"] = "int f() {\n  auto s = EngineTry(ctx, body);\n}\n"
+        self.assert_fails_at("src/worker/run.cpp:2:", "worker catches engine errors")
+
     def test_core_including_a_program_fails(self):
         self.files["worker/run.cpp"] = '#include "ui/widget.h"\n'
         self.assert_fails_at("src/worker/run.cpp:1:", "ui is a program")

@@ -143,16 +143,11 @@ TEST_F(BookBuilderTest, SinglePdfRunTitlePageOnlyWithCover) {
         ASSERT_EQ(run.StartConversion({dir.File("my.book.pdf")}, {"my.book.pdf"}, true), 0);
         run.Wait();
         qm::RunState &s = run.State();
-        std::string list;
-        ASSERT_TRUE(qm::ReadFile(s.workRoot + "/textlist.txt", list));
+        ASSERT_FALSE(s.producedFiles.empty());
         qm::BookBuildRequest request;
-        size_t pos = 0;
-        while (pos < list.size()) {
-            size_t end = list.find('\n', pos);
-            std::string line = list.substr(pos, end - pos);
-            std::string name = qm::FileNamePart(line);
-            request.files.push_back({line, name.substr(0, name.rfind('.'))});
-            pos = end + 1;
+        for (const std::string &path : s.producedFiles) {
+            std::string name = qm::FileNamePart(path);
+            request.files.push_back({path, name.substr(0, name.rfind('.'))});
         }
         request.firstListedPath = dir.File("my.book.pdf");
         request.firstListedName = "my.book.pdf";

@@ -86,7 +86,7 @@ TEST_F(ConversionRunTest, BatchDestinationsWorkFoldersAndNothingLeftBehind) {
     qm::ConversionRun run(options, prompt, observer);
     run.SetConverter([&](qm::PdfDocument &doc, qm::ConversionJob &job) {
         workFolders.push_back(job.workFolder);
-        return doc.ConvertDocument(&job);
+        return qm::ConvertDocument(doc, job);
     });
     Run(run, {Pdf("a.b.pdf"), Pdf("d.pdf", 2)});
     qm::RunState &s = run.State();
@@ -168,7 +168,7 @@ TEST_F(ConversionRunTest, CancelDuringTheSecondOfThree) {
     int calls = 0;
     run.SetConverter([&](qm::PdfDocument &doc, qm::ConversionJob &job) {
         if (++calls == 2) run.Cancel();
-        return doc.ConvertDocument(&job);
+        return qm::ConvertDocument(doc, job);
     });
     Run(run, {Pdf("one.pdf"), Pdf("two.pdf", 20), Pdf("three.pdf")});
     qm::RunState &s = run.State();
@@ -189,7 +189,7 @@ TEST_F(ConversionRunTest, ACancelDuringPackagingStillEndsTheRun) {
     qm::ConversionRun run(options, prompt, observer);
     int calls = 0;
     run.SetConverter([&](qm::PdfDocument &doc, qm::ConversionJob &job) {
-        int rc = doc.ConvertDocument(&job);
+        qm::ConvertedDocument rc = qm::ConvertDocument(doc, job);
         if (++calls == 1) run.Cancel();  // after the pages, before packaging
         return rc;
     });
@@ -220,13 +220,13 @@ TEST_F(ConversionRunTest, UnopenableDocumentsAreReportedAndTheBatchGoesOn) {
 }
 
 TEST_F(ConversionRunTest, ABookIsCountedOnlyWhenBuiltInThisRun) {
-    // A stale book at the destination, and a conversion that leaves no file list.
+    // A stale book at the destination, and a conversion that makes no files.
     ASSERT_TRUE(qm::WriteFile(dir.File("out/stale.epub"), "old book"));
     options.overwriteExisting = 1;
     qm::ConversionRun run(options, prompt, observer);
-    run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &) { return 0; });
+    run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &) { return qm::ConvertedDocument{}; });
     Run(run, {Pdf("stale.pdf")});
-    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"cannt open textlist.txt!"}));
+    EXPECT_TRUE(prompt.messages.empty());
     EXPECT_EQ(run.State().successCount, 0);
     EXPECT_TRUE(run.State().producedBooks.empty());
     EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
@@ -249,8 +249,10 @@ TEST_F(ConversionRunTest, SingleDocumentModeStopsBeforePackaging) {
     EXPECT_EQ(s.successCount, 0);
     EXPECT_TRUE(ListFolder(dir.File("out")).empty());
     std::vector<std::string> files = ListFolder(s.workRoot);
-    EXPECT_NE(std::find(files.begin(), files.end(), "textlist.txt"), files.end());
     EXPECT_NE(std::find(files.begin(), files.end(), "page-1.html"), files.end());
+    EXPECT_EQ(s.producedFiles.size(), files.size());  // every file of the folder, listed
+    ASSERT_FALSE(s.producedFiles.empty());
+    EXPECT_EQ(s.producedFiles.front(), s.workRoot + "/styles.css");
     EXPECT_EQ(std::find(files.begin(), files.end(), "0"), files.end());
     // The book builder's destination decides the question: stem up to the first dot.
     EXPECT_EQ(qm::BuilderDestination(options, dir.File("my.book.pdf"), "my.book.pdf"), dir.File("out/my.epub"));
@@ -272,7 +274,7 @@ TEST_F(ConversionRunTest, TwoRunsRacingForOneBookMakeExactlyOne) {
     qm::ConversionRun a(options, prompt, observer), b(optionsB, promptB, observerB);
     std::latch converted(2);
     auto meet = [&](qm::PdfDocument &doc, qm::ConversionJob &job) {
-        int rc = doc.ConvertDocument(&job);
+        qm::ConvertedDocument rc = qm::ConvertDocument(doc, job);
         converted.arrive_and_wait();
         return rc;
     };
@@ -375,7 +377,7 @@ TEST_F(ConversionRunTest, AnOldBookStaysUntilItsReplacementIsInPlace) {
     prompt.answer = true;
     {
         qm::ConversionRun run(options, prompt, observer);
-        run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &) { return 0; });  // no file list
+        run.SetConverter([](qm::PdfDocument &, qm::ConversionJob &) { return qm::ConvertedDocument{}; });  // no files
         Run(run, {Pdf("kept.pdf")});
         EXPECT_EQ(prompt.questions.size(), 1u);
         EXPECT_EQ(run.State().documentResults, (std::vector<int>{0}));
@@ -399,8 +401,7 @@ TEST_F(ConversionRunTest, AnOldBookStaysUntilItsReplacementIsInPlace) {
         const std::string folder = qm::WithTrailingSlash(job.workFolder);
         qm::WriteFile(folder + "page-1.html", "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body/></html>");
         qm::WriteFile(folder + "noise.png", noise);
-        qm::WriteFile(folder + "textlist.txt", folder + "page-1.html\n" + folder + "noise.png\n");
-        return 0;
+        return qm::ConvertedDocument{qm::ConvertResult::Done, {folder + "page-1.html", folder + "noise.png"}};
     });
     Run(run, {dir.File("kept.pdf")});
     EXPECT_EQ(run.State().documentResults, (std::vector<int>{0}));

@@ -58,7 +58,7 @@ TEST_F(PageStopTest, CancelStopsThePageBeingPaintedAtOnce) {
     std::atomic<qm::PdfDocument *> converting{nullptr};
     run.SetConverter([&](qm::PdfDocument &doc, qm::ConversionJob &job) {
         converting = &doc;
-        int rc = doc.ConvertDocument(&job);
+        qm::ConvertedDocument rc = qm::ConvertDocument(doc, job);
         converting = nullptr;
         return rc;
     });
@@ -98,7 +98,7 @@ TEST_F(PageStopTest, APageTreeClaimingAHugeCountKeepsTheWorkFolderSmall) {
         long long bytes = -1;
         size_t files = 0;
         run.SetConverter([&](qm::PdfDocument &doc, qm::ConversionJob &job) {
-            int rc = doc.ConvertDocument(&job);
+            qm::ConvertedDocument rc = qm::ConvertDocument(doc, job);
             bytes = FolderBytes(job.workFolder);
             files = qmtest::ListFolder(job.workFolder).size();
             return rc;

@@ -10,6 +10,7 @@
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/document_converter.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "support/pdf_fixture.h"
@@ -60,22 +61,21 @@ class OutlineWriterTest : public ::testing::Test {
 protected:
     qmtest::TempDir dir;
     qm::ConsolePrompt quiet{false, true};
-    qm::PdfDocument doc;
+    qm::PdfDocument pdf;
     qm::ConversionJob job;
+    qm::DocumentConverter doc{pdf, job};
 
     void Open(qmtest::PdfBuilder &b, const std::string &name) {
         ASSERT_TRUE(b.Save(dir.File(name)));
-        doc.SetPrompt(&quiet);
-        doc.Reset();
-        ASSERT_EQ(doc.Open(dir.File(name), "", ""), 0);
-        doc.job = &job;
+        pdf.SetPrompt(&quiet);
+        ASSERT_EQ(pdf.Open(dir.File(name), "", ""), qm::OpenResult::Opened);
     }
     static void AddPages(qmtest::PdfBuilder &b, int n) {
         for (int i = 0; i < n; ++i) b.Text(b.AddPage(), 72, 700, "Page " + std::to_string(i + 1));
     }
     std::string NavPoints() {
         job.navPointsFile.clear();
-        EXPECT_EQ(doc.WriteNavPointsFile(job), 0);
+        EXPECT_EQ(doc.WriteNavPointsFile(), 0);
         std::string text;
         if (!job.navPointsFile.empty()) {
             EXPECT_TRUE(qm::ReadFile(job.navPointsFile, text));
@@ -94,7 +94,7 @@ TEST_F(OutlineWriterTest, TargetsFollowThePageFileOfTheParseMode) {
     Open(b, "31.pdf");
 
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get(), &job), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
     std::string page = text.Text();
     EXPECT_NE(page.find("<a href=\"page-16.html#page-20\">Twenty</a>"), std::string::npos) << page;
     EXPECT_NE(page.find("<a href=\"page-1.html#page-1\">One</a>"), std::string::npos);
@@ -103,7 +103,7 @@ TEST_F(OutlineWriterTest, TargetsFollowThePageFileOfTheParseMode) {
 
     job.parseMode = 2;
     MemFile imaging;
-    ASSERT_EQ(doc.WriteOutlinePage(imaging.get(), &job), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(imaging.get()), 0);
     EXPECT_NE(imaging.Text().find("<a href=\"page-20.html#page-20\">Twenty</a>"), std::string::npos);
     std::string nav = NavPoints();
     EXPECT_NE(nav.find("<content src=\"page-20.html#page-20\"/>"), std::string::npos) << nav;
@@ -138,7 +138,7 @@ TEST_F(OutlineWriterTest, PlayOrderNestingAndEscaping) {
         << nav;
     // The title is escaped in the outline page too.
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get(), &job), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
     EXPECT_NE(text.Text().find(">A &amp; B</a>"), std::string::npos);
 }
 
@@ -168,7 +168,7 @@ TEST_F(OutlineWriterTest, EntriesWithoutPageTakeTheirFirstDescendantsOrAreLeftOu
 
     // The outline page still lists every entry; those without a link get an empty address.
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get(), &job), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
     EXPECT_NE(text.Text().find("<li><a href=\"\">Empty part</a>\n<ul>\n<li><a href=\"\">Empty child</a></li>\n</ul>\n</li>"),
               std::string::npos)
         << text.Text();
@@ -178,35 +178,16 @@ TEST_F(OutlineWriterTest, AddressLinksShowInThePageButNotInTheNavigation) {
     qmtest::PdfBuilder b;
     AddPages(b, 3);
     Open(b, "uri.pdf");
-    fz_context *ctx = qm::EngineContext();
     // A hand-made outline: a web address with a child, then a page link.
-    fz_outline *web = fz_new_outline(ctx);
-    web->title = fz_strdup(ctx, "Web");
-    web->uri = fz_strdup(ctx, "https://example.org/a?b=1&c=2");
-    web->page = fz_make_location(-1, -1);
-    fz_outline *child = fz_new_outline(ctx);
-    child->title = fz_strdup(ctx, "Under web");
-    child->uri = fz_strdup(ctx, "#page=2");
-    child->page = fz_make_location(0, 1);
-    web->down = child;
-    fz_outline *mail = fz_new_outline(ctx);
-    mail->title = fz_strdup(ctx, "Mail");
-    mail->uri = fz_strdup(ctx, "someone@example.org");
-    mail->page = fz_make_location(-1, -1);
-    web->next = mail;
-    fz_outline *page = fz_new_outline(ctx);
-    page->title = fz_strdup(ctx, "Page 3");
-    page->uri = fz_strdup(ctx, "#page=3");
-    page->page = fz_make_location(0, 2);
-    mail->next = page;
-    fz_outline *beyond = fz_new_outline(ctx);
-    beyond->title = fz_strdup(ctx, "Beyond");
-    beyond->uri = fz_strdup(ctx, "#page=99");
-    beyond->page = fz_make_location(0, 98);
-    page->next = beyond;
+    qm::OutlineEntry web{"Web", "https://example.org/a?b=1&c=2", true, -1, {}};
+    web.children.push_back(qm::OutlineEntry{"Under web", "#page=2", false, 1, {}});
+    std::vector<qm::OutlineEntry> outline{web};
+    outline.push_back(qm::OutlineEntry{"Mail", "someone@example.org", false, -1, {}});
+    outline.push_back(qm::OutlineEntry{"Page 3", "#page=3", false, 2, {}});
+    outline.push_back(qm::OutlineEntry{"Beyond", "#page=99", false, 98, {}});
 
     MemFile list;
-    doc.WriteOutlineList(list.get(), web, 0);
+    doc.WriteOutlineList(list.get(), outline, 0);
     std::string text = list.Text();
     EXPECT_NE(text.find("<a href=\"https://example.org/a?b=1&amp;c=2\">Web</a>"), std::string::npos) << text;
     EXPECT_NE(text.find("<a href=\"mailto:someone@example.org\">Mail</a>"), std::string::npos);
@@ -214,8 +195,7 @@ TEST_F(OutlineWriterTest, AddressLinksShowInThePageButNotInTheNavigation) {
 
     MemFile navFile;
     int ids = 1;
-    doc.navCounters[0] = doc.navCounters[1] = 0;
-    doc.WriteNavPoints(navFile.get(), web, 0, ids);
+    doc.WriteNavPoints(navFile.get(), outline, 0, ids);
     std::string nav = navFile.Text();
     EXPECT_EQ(nav.find("Web"), std::string::npos) << nav;
     EXPECT_EQ(nav.find("Under web"), std::string::npos);
@@ -223,7 +203,6 @@ TEST_F(OutlineWriterTest, AddressLinksShowInThePageButNotInTheNavigation) {
     EXPECT_EQ(nav.find("Beyond"), std::string::npos);
     EXPECT_NE(nav.find("<navPoint id=\"navPoint-1\" playOrder=\"1\">"), std::string::npos);
     EXPECT_EQ(ids, 2);
-    fz_drop_outline(ctx, web);
 }
 
 TEST_F(OutlineWriterTest, NoOutlineWritesNothing) {
@@ -231,9 +210,9 @@ TEST_F(OutlineWriterTest, NoOutlineWritesNothing) {
     AddPages(b, 2);
     Open(b, "none.pdf");
     MemFile text;
-    EXPECT_EQ(doc.WriteOutlinePage(text.get(), &job), -1);
+    EXPECT_EQ(doc.WriteOutlinePage(text.get()), -1);
     EXPECT_TRUE(text.Text().empty());
-    EXPECT_EQ(doc.WriteNavPointsFile(job), -1);
+    EXPECT_EQ(doc.WriteNavPointsFile(), -1);
     EXPECT_TRUE(job.navPointsFile.empty());
 }
 

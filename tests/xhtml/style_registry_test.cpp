@@ -8,6 +8,7 @@
 #include "extract/page_model.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "support/captured_document.h"
 #include "support/temp_dir.h"
 #include "xhtml/style_registry.h"
 
@@ -136,14 +137,13 @@ TEST(StyleRegistry, FullFontNamesComeFromThePageResources) {
         pdf_drop_obj(ctx, font);
         pdf_drop_document(ctx, doc);
     }
-    qm::PdfDocument pdf;
-    pdf.Reset();
-    ASSERT_EQ(pdf.Open(path, "", ""), 0);
-    pdf.GoToPage(1);
+    qmtest::CapturedDocument captured;
+    qm::PdfDocument &pdf = captured.doc;
+    ASSERT_TRUE(captured.Open(path));
     auto lock = pdf.Lock();
-    ASSERT_EQ(pdf.DrawPage(1, 800, 600), 0);
+    ASSERT_EQ(captured.Draw(1), 0);
     const qm::DrawCommand *text = nullptr;
-    for (const qm::DrawCommand &c : pdf.pageModel.commands->commands)
+    for (const qm::DrawCommand &c : captured.model.commands->commands)
         if (c.kind == qm::CommandKind::FillText) text = &c;
     ASSERT_NE(text, nullptr);
     ASSERT_EQ(std::string(fz_font_name(ctx, text->text->font)).size(), 31u);
@@ -151,7 +151,7 @@ TEST(StyleRegistry, FullFontNamesComeFromThePageResources) {
     qm::StyleRegistry reg;
     ASSERT_EQ(reg.BeginStyleSheet(dir.File("styles.css")), 0);
     EXPECT_EQ(Classes(reg, *text), "font12 bold");  // "...BoldItal" as the engine has it
-    EXPECT_EQ(reg.LoadPageFontNames(pdf.Document(), 0), 1);
+    EXPECT_EQ(reg.LoadPageFontNames(pdf, 0), 1);
     EXPECT_EQ(Classes(reg, *text), "font12 bold italic");
     reg.ClearPageFontNames();
     EXPECT_EQ(Classes(reg, *text), "font12 bold");

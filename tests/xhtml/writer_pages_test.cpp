@@ -11,6 +11,7 @@
 #include "options/conversion_job.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/document_converter.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -76,6 +77,7 @@ protected:
     qm::PdfDocument doc;
     qm::ConversionJob job;
     std::string work;
+    std::vector<std::string> produced;
 
     void SetUp() override {
         work = dir.File("work/");
@@ -86,16 +88,15 @@ protected:
     }
     // Converts the PDF; returns page-1.html.
     std::string Convert(const std::string &pdf) {
-        doc.Reset();
-        EXPECT_EQ(0, doc.Open(pdf, "", ""));
-        EXPECT_EQ(0, doc.ConvertDocument(&job));
+        EXPECT_EQ(qm::OpenResult::Opened, doc.Open(pdf, "", ""));
+        qm::DocumentConverter converter(doc, job);
+        EXPECT_EQ(qm::ConvertResult::Done, converter.Convert());
+        produced = converter.TakeProducedFiles();
         return ReadAll(work + "page-1.html");
     }
     bool Book(std::string *report) {
-        std::ifstream list(work + "textlist.txt");
         qm::PackageJob pkg;
-        for (std::string line; std::getline(list, line);)
-            if (!line.empty()) pkg.items.push_back(qm::ManifestItem{line, qm::FileNamePart(line)});
+        for (const std::string &line : produced) pkg.items.push_back(qm::ManifestItem{line, qm::FileNamePart(line)});
         qm::BookMetadata meta{"Writer pages", "Quillmark tests", ""};
         pkg.metadata = &meta;
         pkg.epubPath = "book.epub";
@@ -206,9 +207,8 @@ TEST_F(WriterPages, BundledSampleMakesAValidBook) {
     std::string sample = std::string(QM_SOURCE_DIR) + "/samples/sample.pdf";
     job.imageDpi = 96;
     Convert(sample);
-    std::ifstream list(work + "textlist.txt");
     int pages = 0;
-    for (std::string line; std::getline(list, line);) {
+    for (const std::string &line : produced) {
         if (line.size() > 5 && line.substr(line.size() - 5) == ".html") {
             ++pages;
             std::string text = ReadAll(line);

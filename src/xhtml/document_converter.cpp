@@ -1,0 +1,420 @@
+// The page conversion driver: one open PDF becomes the content files of a book in the job's work
+// folder (style sheet, optional cover and title page, XHTML page files, pictures), listed in book
+// order; plus the document's Info entries and navigation points.
+#include "xhtml/document_converter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "extract/page_capture.h"
+#include "extract/page_model.h"
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+#include "pdf/pdf_document.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/prompt.h"
+#include "xhtml/block_writer.h"
+#include "xhtml/book_names.h"
+#include "xhtml/style_registry.h"
+
+namespace qm {
+namespace {
+
+constexpr int kViewWidth = 800;
+constexpr int kViewHeight = 600;
+constexpr size_t kInfoSize = 512;
+// The page loop gives up after this many pages in a row that cannot be read (a damaged page tree
+// may still claim millions more).
+constexpr int kMaxFailedInRow = 50;
+
+void Put(FILE *file, const char *text) { std::fputs(text, file); }
+
+std::string WorkPath(const ConversionJob &job, const std::string &name) { return WithTrailingSlash(job.workFolder) + name; }
+
+void WritePageHead(FILE *file, bool titlePage) {
+    Put(file,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html  PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+        "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n");
+    Put(file, "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n");
+    Put(file, "<head>\n");
+    Put(file, "<title></title>\n");
+    Put(file, "<link rel=\"stylesheet\" href=\"styles.css\" type=\"text/css\"/>\n");
+    Put(file, "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n");
+    if (titlePage) {
+        Put(file, "<style type=\"text/css\" title=\"override_css\">\n");
+        Put(file, "    @page {padding: 0pt; margin:0pt}\n");
+        Put(file, "    body { text-align: center; padding:0pt; margin: 0pt; }\n");
+        Put(file, "    div { margin: 0pt; padding: 0pt; }\n");
+        Put(file, "</style>\n");
+    }
+    Put(file, "</head>\n");
+    Put(file, "<body>\n");
+}
+
+void WritePageTail(FILE *file) {
+    Put(file, "</body>\n");
+    Put(file, "</html>\n");
+}
+
+// Info dictionary entry as UTF-8, at most size - 1 bytes; `out` is left alone when absent.
+void ReadInfoString(PdfDocument &doc, const char *key, std::string &out, size_t size) {
+    std::optional<std::string> text = doc.InfoEntry(key);
+    if (!text || size == 0) return;
+    size_t n = text->size();
+    if (n > size - 1) {
+        n = size - 1;
+        // Never cut a character in half.
+        while (n > 0 && (static_cast<unsigned char>((*text)[n]) & 0xC0) == 0x80) --n;
+    }
+    out.assign(*text, 0, n);
+}
+
+void WriteAnchor(FILE *file, int page) {
+    std::fprintf(file, "<p><a id=\"%s\"></a></p>", PageAnchorId(page).c_str());
+}
+
+bool OutlineHere(const ConversionJob &job, int index, int position) {
+    return job.outputOutline && index == 0 && job.outlinePosition == position && !job.createCover;
+}
+
+} // namespace
+
+DocumentConverter::DocumentConverter(PdfDocument &doc, ConversionJob &job)
+    : doc_(doc), job_(job), capture_(doc, model_) {
+    model_.job = &job_;
+    capture_.outputDpi = OutputResolution(job_.imageDpi);
+    model_.outputResolution = capture_.outputDpi;
+    model_.pictures.folder = job_.workFolder;
+    model_.pictures.mayWrite = [this] { return !ProducedLimitReached(); };
+    model_.pictures.written = [this](const std::string &path) { ListProduced(path); };
+}
+
+DocumentConverter::~DocumentConverter() {
+    // The recording holds the document's fonts and images: it goes while the document is there.
+    auto lock = doc_.Lock();
+    model_.Clear();
+}
+
+std::string DocumentConverter::DocName() const { return FileNamePart(doc_.Path()); }
+
+ConvertResult DocumentConverter::Stopped() const {
+    return job_.CancelRequested() ? ConvertResult::Cancelled : ConvertResult::Done;
+}
+
+void DocumentConverter::ListProduced(const std::string &path) {
+    produced_.push_back(path);
+    int64_t size = FileSize(path);
+    if (size > 0) producedBytes_ += size;
+}
+
+// Deletes the files listed after `mark` and takes them off the list.
+void DocumentConverter::DropProducedSince(size_t mark) {
+    for (size_t i = mark; i < produced_.size(); ++i) {
+        const std::string &path = produced_[i];
+        const int64_t size = FileSize(path);
+        if (!path.empty() && std::remove(path.c_str()) == 0 && size > 0) producedBytes_ -= size;
+    }
+    if (mark < produced_.size()) produced_.resize(mark);
+}
+
+// The analysed content of the captured page as XHTML, with span classes from the style registry.
+int DocumentConverter::WriteBody(std::string &body) {
+    auto guard = doc_.Lock();
+    StyleRegistry *styles = styles_.get();
+    SpanClassesFn classes;
+    // The engine keeps only 31 bytes of a font's name; the full names from the page's resources
+    // keep "Bold" and "Italic" at the end of long names.
+    if (styles) {
+        styles->LoadPageFontNames(doc_, capture_.PageNumber() - 1);
+        classes = [styles, this](const DrawCommand &command, std::string &out) {
+            return styles->GetSpanClasses(command, out, &job_);
+        };
+    }
+    return WritePageXhtml(capture_, body, job_, classes);
+}
+
+// Whether the current page's run was stopped from outside (cancel or time limit); a page that
+// took too long is reported as skipped.
+bool DocumentConverter::PageWasStopped(int page) {
+    PageStop stop = doc_.PageRunStop();
+    if (stop == PageStop::TimeLimit) {
+        char msg[160];
+        const double limit = doc_.PageRunLimit();
+        std::snprintf(msg, sizeof msg, "Page %d of '%s' took longer than %g second%s and was skipped.", page,
+                      DocName().c_str(), limit, limit == 1 ? "" : "s");
+        doc_.Prompt().Message(msg);
+    }
+    return stop != PageStop::None;
+}
+
+// Writes the analysed body of the captured page `page` to `file`, unless the page's run was
+// stopped while it was analysed or its pictures were painted: a stopped page is never taken for a
+// finished one, so nothing of it is kept (its pictures are deleted and taken off the list).
+// false when the page was stopped.
+bool DocumentConverter::WriteDrawnPage(FILE *file, int page, size_t mark) {
+    std::string body;
+    WriteBody(body);
+    if (PageWasStopped(page)) {
+        DropProducedSince(mark);
+        return false;
+    }
+    if (!body.empty()) std::fwrite(body.data(), 1, body.size(), file);
+    return true;
+}
+
+// Before page `page`: false (after telling the user) when the conversion has produced as many
+// files or bytes as one document may; the pages from here on are left out.
+bool DocumentConverter::WithinOutputLimits(int page) {
+    if (!ProducedLimitReached()) return true;
+    char msg[256];
+    std::snprintf(msg, sizeof msg,
+                  "Page %d of '%s' and the pages after it were left out: the book reached the limit of %lld files "
+                  "or %lld MB.",
+                  page, DocName().c_str(), maxProducedFiles, maxProducedBytes >> 20);
+    doc_.Prompt().Message(msg);
+    return false;
+}
+
+// Closes a page file and lists it. false (after telling the user) when not everything reached
+// the disk (a full disk, for one): a book without that file would lack pages, so the document
+// fails.
+bool DocumentConverter::FinishPageFile(FILE *&file, const std::string &path) {
+    if (!file) return true;
+    WritePageTail(file);
+    bool ok = std::ferror(file) == 0;
+    int error = ok ? 0 : errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    file = nullptr;
+    if (ok) {
+        ListProduced(path);
+        return true;
+    }
+    LogError("cannot write '" + path + "'");
+    std::remove(path.c_str());
+    std::string line = "Couldn't write " + FileNamePart(path) + " of '" + DocName() + "'";
+    if (error != 0) line += ": " + SystemErrorText(error);
+    doc_.Prompt().Message(line + ".");
+    return false;
+}
+
+// Finishes the open page file, if any, and starts "page-<page>.html" with its head. false (after
+// telling the user) when the finished file cannot be written or the new one cannot be created.
+bool DocumentConverter::StartPageFile(FILE *&file, std::string &path, int page) {
+    if (!FinishPageFile(file, path)) return false;
+    path = WorkPath(job_, PageFileName(page));
+    file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        doc_.Prompt().Message("Couldn't create html file!");
+        return false;
+    }
+    WritePageHead(file, false);
+    return true;
+}
+
+// Steps shared by both converters before the first page. false: the conversion ends here, with
+// `result`.
+bool DocumentConverter::CommonStart(ConvertResult &result) {
+    result = ConvertResult::Done;
+    job_.title.clear();
+    job_.author.clear();
+    job_.subject.clear();
+    job_.navPointsFile.clear();
+    if (!(job_.fontScale >= 0.5)) job_.fontScale = 0.5;  // also a value that is not a number
+    if (job_.fontScale > 3.0) job_.fontScale = 3.0;
+    capture_.outputDpi = OutputResolution(job_.imageDpi);
+    model_.outputResolution = capture_.outputDpi;
+
+    const std::string styles = WorkPath(job_, "styles.css");
+    ListProduced(styles);
+    if (!styles_) styles_ = std::make_unique<StyleRegistry>();
+    if (styles_->BeginStyleSheet(styles) != 0) LogError("cannot write '" + styles + "'");
+
+    const int pageCount = doc_.PageCount();
+    if (pageCount <= 0) {
+        // Nothing to draw a cover from either.
+        doc_.Prompt().Message("'" + DocName() + "' has no pages.");
+        result = Stopped();
+        return !job_.createCover;
+    }
+    if (doc_.ClaimedPageCount() > pageCount) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "'%s' claims %d pages, but only %d can be read.", DocName().c_str(),
+                      doc_.ClaimedPageCount(), pageCount);
+        doc_.Prompt().Message(msg);
+    }
+
+    if (!job_.createCover) return true;
+    const size_t mark = produced_.size();
+    int rc = capture_.Capture(1, kViewWidth, kViewHeight);
+    if (rc == 0) {
+        std::string cover = WorkPath(job_, "cover.png");
+        rc = model_.SaveRegionPng(cover, nullptr, false);
+    }
+    const PageStop stop = doc_.PageRunStop();
+    const bool stopped = PageWasStopped(1);
+    doc_.EndPageRun();
+    result = Stopped();
+    if (stopped) {
+        DropProducedSince(mark);
+        // Cancelled: the conversion ends. Too slow: the book goes on without a cover.
+        return stop == PageStop::TimeLimit;
+    }
+    if (rc != 0) {
+        doc_.Prompt().Message("Couldn't create cover image file!");
+        return false;
+    }
+    const std::string titlePath = WorkPath(job_, "title_page.html");
+    FILE *title = std::fopen(titlePath.c_str(), "wb");
+    if (!title) {
+        doc_.Prompt().Message("Couldn't create file title_page.html!");
+        return false;
+    }
+    WritePageHead(title, true);
+    std::fprintf(title,
+                 "<div style=\"align:center;\"><img title=\"img\" alt=\"img\" style=\"width:100%%;\" src=\"%s\" /></div>\n",
+                 "cover.png");
+    if (!FinishPageFile(title, titlePath)) {
+        result = ConvertResult::Failed;
+        return false;
+    }
+    return true;
+}
+
+// Steps after the page loop: Info entries and navigation points.
+ConvertResult DocumentConverter::CommonEnd() {
+    ReadInfoString(doc_, "Title", job_.title, kInfoSize);
+    ReadInfoString(doc_, "Subject", job_.subject, kInfoSize);
+    ReadInfoString(doc_, "Author", job_.author, kInfoSize);
+    if (job_.importBookmarksToToc) WriteNavPointsFile();
+    return Stopped();
+}
+
+ConvertResult DocumentConverter::Convert() {
+    produced_.clear();
+    producedBytes_ = 0;
+    model_.pictures.folder = job_.workFolder;
+    switch (job_.parseMode) {
+    case static_cast<int32_t>(ParseMode::Automatic):
+    case static_cast<int32_t>(ParseMode::Strict):
+        return ConvertTextPages();
+    case static_cast<int32_t>(ParseMode::Imaging):
+        return ConvertImagePages();
+    default:
+        return ConvertResult::UnknownMode;
+    }
+}
+
+ConvertResult DocumentConverter::ConvertTextPages() {
+    ConvertResult result;
+    if (!CommonStart(result)) return result;
+    const int pageCount = doc_.PageCount();
+    FILE *file = nullptr;
+    std::string path;
+    int failedInRow = 0;
+    for (int i = 0; i < pageCount; ++i) {
+        const int p = i + 1;
+        if (!WithinOutputLimits(p)) break;
+        if (i % kPagesPerFile == 0 && !StartPageFile(file, path, p)) {
+            if (file) std::fclose(file);
+            return ConvertResult::Failed;
+        }
+        WriteAnchor(file, p);
+        if (OutlineHere(job_, i, 0)) WriteOutlinePage(file);
+        const size_t mark = produced_.size();
+        const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == 0;
+        const bool stopped = drawn ? !WriteDrawnPage(file, p, mark) : PageWasStopped(p);
+        doc_.EndPageRun();
+        failedInRow = drawn || stopped ? 0 : failedInRow + 1;
+        if (OutlineHere(job_, i, 1)) WriteOutlinePage(file);
+        job_.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));
+        if (job_.CancelRequested()) break;
+        if (failedInRow >= kMaxFailedInRow && p < pageCount) {
+            char msg[200];
+            std::snprintf(msg, sizeof msg, "Pages %d to %d of '%s' could not be read; the pages after them were left out.",
+                          p - failedInRow + 1, p, DocName().c_str());
+            doc_.Prompt().Message(msg);
+            break;
+        }
+    }
+    if (file) {
+        if (job_.outputOutline && job_.outlinePosition == 2) WriteOutlinePage(file);
+        if (!FinishPageFile(file, path)) return ConvertResult::Failed;
+    }
+    return CommonEnd();
+}
+
+ConvertResult DocumentConverter::ConvertImagePages() {
+    ConvertResult result;
+    if (!CommonStart(result)) return result;
+    const int pageCount = doc_.PageCount();
+    FILE *file = nullptr;
+    std::string path;
+    for (int p = 1; p <= pageCount; ++p) {
+        if (!WithinOutputLimits(p)) break;
+        if (!StartPageFile(file, path, p)) {
+            if (file) std::fclose(file);
+            return ConvertResult::Failed;
+        }
+        WriteAnchor(file, p);
+        if (OutlineHere(job_, p - 1, 0)) WriteOutlinePage(file);
+        std::string picture;
+        const size_t mark = produced_.size();
+        int rc = capture_.Capture(p, kViewWidth, kViewHeight);
+        if (rc == 0) rc = model_.SaveRegionPng(picture, nullptr, true);
+        const bool stopped = PageWasStopped(p);
+        doc_.EndPageRun();
+        if (stopped) {
+            // Cancelled, or too slow: the page keeps its anchor and nothing else.
+            DropProducedSince(mark);
+        } else if (rc != 0) {
+            doc_.Prompt().Message("Couldn't create page image file!");
+            std::fclose(file);  // unfinished: not listed
+            return Stopped();
+        } else {
+            std::fprintf(file,
+                         "<div style=\"align:center;width:95%%;height:95%%;\"><img title=\"img\" alt=\"img\" "
+                         "style=\"width:100%%;height:100%%;\" src=\"%s\" /></div>\n",
+                         picture.c_str());
+        }
+        if (OutlineHere(job_, p - 1, 1)) WriteOutlinePage(file);
+        job_.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));
+        if (job_.CancelRequested()) break;
+    }
+    if (file) {
+        if (job_.outputOutline && job_.outlinePosition == 2) WriteOutlinePage(file);
+        if (!FinishPageFile(file, path)) return ConvertResult::Failed;
+    }
+    return CommonEnd();
+}
+
+int DocumentConverter::CapturePage(int pageNumber) {
+    auto guard = doc_.Lock();
+    const int rc = capture_.Capture(pageNumber, kViewWidth, kViewHeight);
+    doc_.EndPageRun();
+    return rc;
+}
+
+int DocumentConverter::WritePreviewPage(FILE *file) {
+    auto guard = doc_.Lock();
+    // The preview's pictures are not part of the book.
+    PictureSink bookPictures = std::move(model_.pictures);
+    model_.pictures = PictureSink{job_.scratchFolder, nullptr, nullptr};
+    WritePageHead(file, false);
+    std::string body;
+    int rc = WriteBody(body);
+    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size()) rc = -3;
+    WritePageTail(file);
+    model_.pictures = std::move(bookPictures);
+    return rc;
+}
+
+} // namespace qm

@@ -1,0 +1,101 @@
+#pragma once
+// One open PDF becomes the content files of a book in the job's work folder: the style sheet, an
+// optional cover and title page, the XHTML page files with their pictures, the outline page and
+// the navigation points of the outline. The converter owns everything a conversion (or a preview
+// of one page) builds up: the page model and its capture, the style registry, the list of files
+// produced in book order with its limits, and the navigation counters.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "extract/page_capture.h"
+#include "extract/page_model.h"
+#include "options/conversion_job.h"
+#include "pdf/pdf_document.h"
+#include "xhtml/convert_result.h"
+#include "xhtml/style_registry.h"
+
+namespace qm {
+
+class DocumentConverter {
+public:
+    // `doc` is open; both outlive the converter. The job receives the document's Info entries and
+    // the navigation points file.
+    DocumentConverter(PdfDocument &doc, ConversionJob &job);
+    ~DocumentConverter();
+    DocumentConverter(const DocumentConverter &) = delete;
+    DocumentConverter &operator=(const DocumentConverter &) = delete;
+
+    // Converts every page into the job's work folder.
+    ConvertResult Convert();
+    // The files made, full paths in book order (the package's reading order).
+    const std::vector<std::string> &ProducedFiles() const { return produced_; }
+    std::vector<std::string> TakeProducedFiles() { return std::move(produced_); }
+
+    // Files and bytes one conversion may produce: past either, no more pictures are written and
+    // the page loop stops with a message (hostile files could otherwise fill the disk).
+    long long maxProducedFiles = 100000;
+    long long maxProducedBytes = 4LL << 30;
+    long long ProducedBytes() const { return producedBytes_; }
+    bool ProducedLimitReached() const {
+        return static_cast<long long>(produced_.size()) >= maxProducedFiles || producedBytes_ >= maxProducedBytes;
+    }
+
+    // ---- one page, for a preview ----
+    // Captures page `pageNumber` (the page run is ended again): 0, or -1.
+    int CapturePage(int pageNumber);
+    // The captured page as a whole XHTML file; its pictures go to the job's scratch folder and are
+    // not listed. The result of the page analysis (as WritePageXhtml), -3 when the file could not
+    // be written.
+    int WritePreviewPage(FILE *file);
+
+    // ---- outline page and navigation points ----
+    // The outline page (a nested list of links) into a page file; -1 when there is no outline.
+    int WriteOutlinePage(FILE *file);
+    // Writes the navPoint elements of the outline into a temporary file and names it in the job
+    // (job.navPointsFile stays empty when no entry reaches a page).
+    int WriteNavPointsFile();
+    // The href of an entry's target; returns the page it points to (0 for an address or none).
+    int WriteOutlineTarget(FILE *file, const OutlineEntry &entry);
+    // The nested list of the outline page for `entries`, and their navPoint elements (entries
+    // that reach no page are left out with everything below them; `idCounter` numbers them).
+    void WriteOutlineList(FILE *file, const std::vector<OutlineEntry> &entries, int depth);
+    void WriteNavPoints(FILE *file, const std::vector<OutlineEntry> &entries, int depth, int &idCounter);
+
+    PdfDocument &Document() { return doc_; }
+    PageModel &Model() { return model_; }
+    PageCapture &Capture() { return capture_; }
+    // The book's style sheet, once the conversion has started it (null before).
+    StyleRegistry *Styles() { return styles_.get(); }
+
+private:
+    ConvertResult ConvertTextPages();
+    ConvertResult ConvertImagePages();
+    bool CommonStart(ConvertResult &result);
+    ConvertResult CommonEnd();
+    ConvertResult Stopped() const;
+    int WriteBody(std::string &body);
+    bool PageWasStopped(int page);
+    bool WriteDrawnPage(FILE *file, int page, size_t mark);
+    bool WithinOutputLimits(int page);
+    bool StartPageFile(FILE *&file, std::string &path, int page);
+    bool FinishPageFile(FILE *&file, const std::string &path);
+    void ListProduced(const std::string &path);
+    void DropProducedSince(size_t mark);
+    int NavTargetEntry(const OutlineEntry &entry, const OutlineEntry **target, int depth);
+    std::string DocName() const;
+
+    PdfDocument &doc_;
+    ConversionJob &job_;
+    PageModel model_;
+    PageCapture capture_;
+    std::unique_ptr<StyleRegistry> styles_;
+    std::vector<std::string> produced_;
+    long long producedBytes_ = 0;
+    int navLastPage_ = 0;
+    int navPlayOrder_ = 0;
+};
+
+} // namespace qm
