@@ -7,6 +7,7 @@
 #include "extract/page_capture.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
+#include "platform/utf8.h"
 
 namespace qmcli {
 namespace {
@@ -21,31 +22,12 @@ struct InspectArgs {
     int columns = -1;  // page option columnMode for --blocks; -1 keeps the page's own
 };
 
-void AppendUtf8(std::string &out, int cp) {
-    if (cp < 0 || cp > 0x10FFFF) return;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string RunText(const qm::PageItem &item) {
     std::string s;
     if (!item.command || !item.command->text) return s;
     const auto &g = item.command->text->glyphs;
     for (int k = item.firstGlyph; k < item.firstGlyph + item.glyphCount && k < static_cast<int>(g.size()); ++k)
-        if (g[k].unicode >= 32) AppendUtf8(s, g[k].unicode);
+        if (g[k].unicode >= 32) qm::AppendUtf8(s, static_cast<uint32_t>(g[k].unicode));
     return s;
 }
 
