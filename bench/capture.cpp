@@ -107,7 +107,7 @@ double CapturePass(qm::PageCapture &capture, int pages, bool rasters) {
     auto lock = capture.Document().Lock();
     auto t0 = Clock::now();
     for (int i = 1; i <= pages; ++i) {
-        if (capture.Capture(i, 800, 600) != 0) continue;
+        if (capture.Capture(i, 800, 600) != qm::CaptureResult::Captured) continue;
         if (rasters) {
             capture.OutputRaster();
             capture.ViewRaster();
@@ -132,7 +132,7 @@ void Measure(const std::string &path, const char *label) {
     {
         auto lock = doc.Lock();
         for (int i = 1; i <= pages; ++i) {
-            if (capture.Capture(i, 800, 600) != 0) continue;
+            if (capture.Capture(i, 800, 600) != qm::CaptureResult::Captured) continue;
             commands += model.commands->commands.size();
             for (auto &c : model.commands->commands)
                 if (c.text) glyphs += c.text->glyphs.size();
@@ -217,7 +217,7 @@ int main(int argc, char **argv) {
     auto lock = doc.Lock();
     long rss0 = ResidentKb();
     for (int p = 1; p <= 300; ++p) {
-        if (capture.Capture(p, 800, 600) != 0) return 1;
+        if (capture.Capture(p, 800, 600) != qm::CaptureResult::Captured) return 1;
         capture.OutputRaster();
         capture.ViewRaster();
         if (p == 30 || p == 300)

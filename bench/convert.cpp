@@ -55,7 +55,7 @@ bool Convert(const std::string &pdf, const std::string &outFolder, int parseMode
     qm::ConversionObserver observer;
     qm::ConversionRun run(options, prompt, observer);
     run.retryDelayMs = 0;
-    if (run.StartConversion({pdf}, {qm::FileNamePart(pdf)}, false) != 0) return false;
+    if (run.StartConversion({pdf}, {qm::FileNamePart(pdf)}, false) != qm::StartResult::Started) return false;
     run.Wait();
     return run.State().successCount == 1;
 }

@@ -92,7 +92,7 @@ int main(int argc, char **argv) {
         // Whole build: staging layout, copies, package files, container.
         auto t0 = std::chrono::steady_clock::now();
         qm::EpubBuilder builder;
-        if (builder.Build(&job, true) != 0) {
+        if (builder.Build(&job, true) != qm::EpubBuildResult::Ok) {
             std::fprintf(stderr, "build failed\n");
             return 1;
         }

@@ -59,8 +59,8 @@ void Draw(const qm::PageModel &model, fz_pixmap *pix, bool view, const char *pat
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) std::swap(s[y * stride + x * n], s[y * stride + x * n + 2]);
     (void)blue;
-    int rc = qm::WritePng(qm::RasterOf(ctx, pix), path, false, nullptr);
-    std::printf("%s: %dx%d (%s)\n", path, w, h, rc == 0 ? "written" : "failed");
+    const qm::PngResult rc = qm::WritePng(qm::RasterOf(ctx, pix), path, false, nullptr);
+    std::printf("%s: %dx%d (%s)\n", path, w, h, rc == qm::PngResult::Written ? "written" : "failed");
 }
 
 } // namespace
@@ -80,7 +80,7 @@ int main(int argc, char **argv) {
     if (doc.Open(file, "", "") != qm::OpenResult::Opened) return 1;
     capture.outputDpi = dpi;
     auto lock = doc.Lock();
-    if (capture.Capture(page, 1200, 1600) != 0) return 1;
+    if (capture.Capture(page, 1200, 1600) != qm::CaptureResult::Captured) return 1;
     Draw(model, capture.ViewRaster(), true, "glyph-boxes-view.png");
     Draw(model, capture.OutputRaster(), false, "glyph-boxes-output.png");
     return 0;

@@ -102,7 +102,7 @@ void RealPages(bool skipPlain) {
         qm::PageCapture capture(doc, model);
         if (doc.Open(path, "", "") != qm::OpenResult::Opened) continue;
         auto lock = doc.Lock();
-        if (capture.Capture(1, 800, 600) != 0) continue;
+        if (capture.Capture(1, 800, 600) != qm::CaptureResult::Captured) continue;
         qm::PageLayout *page = model.Current();
         for (int single = 0; single < 2; ++single) {
             page->options.columnMode = single;

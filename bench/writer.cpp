@@ -81,7 +81,7 @@ int main() {
     size_t bytes = 0;
     for (int p = 1; p <= pages; ++p) {
         auto t0 = Clock::now();
-        if (pageCapture.Capture(p, 800, 600) != 0) {
+        if (pageCapture.Capture(p, 800, 600) != qm::CaptureResult::Captured) {
             std::printf("cannot draw page %d\n", p);
             return 1;
         }

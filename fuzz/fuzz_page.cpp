@@ -96,7 +96,7 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
     styles.BeginStyleSheet(folder + "styles.css");
 
     if (job.createCover) {
-        if (capture.Capture(1, kViewWidth, kViewHeight) == 0) {
+        if (capture.Capture(1, kViewWidth, kViewHeight) == qm::CaptureResult::Captured) {
             std::string cover = folder + "cover.png";
             model.SaveRegionPng(cover, nullptr, false);
         }
@@ -114,10 +114,10 @@ void Convert(qm::PdfDocument &doc, qm::ConversionJob &job, const std::string &fo
     for (int p = 1; p <= pages; ++p) {
         std::fprintf(file, "<p><a id=\"page-%d\"></a></p>", p);
         if (outlineInPages && p == 1 && job.outlinePosition == 0) converter.WriteOutlinePage(file);
-        if (capture.Capture(p, kViewWidth, kViewHeight) == 0) {
+        if (capture.Capture(p, kViewWidth, kViewHeight) == qm::CaptureResult::Captured) {
             if (imaging) {
                 std::string picture;
-                if (model.SaveRegionPng(picture, nullptr, true) == 0)
+                if (model.SaveRegionPng(picture, nullptr, true) == qm::PngResult::Written)
                     std::fprintf(file, "<div><img alt=\"img\" src=\"%s\" /></div>\n", picture.c_str());
             } else {
                 WriteBody(capture, styles, file, job);

@@ -15,23 +15,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string input = work.Write("input.dat", data, size);
 
     qm::ConversionOptions first;
-    const int loaded = qm::SettingsFile::Load(first, input);
-    QMFUZZ_CHECK(loaded == qm::SettingsFile::kComplete || loaded == qm::SettingsFile::kDamaged,
-                 "load result " + std::to_string(loaded));
+    const qm::SettingsLoad loaded = qm::SettingsFile::Load(first, input);
+    QMFUZZ_CHECK(loaded == qm::SettingsLoad::Complete || loaded == qm::SettingsLoad::Damaged,
+                 "load result " + std::to_string(static_cast<int>(loaded)));
 
     const std::string saved = work.Path() + "saved.dat";
-    QMFUZZ_CHECK(qm::SettingsFile::Save(first, saved) == 0, saved);
+    QMFUZZ_CHECK(qm::SettingsFile::Save(first, saved) == qm::SettingsSave::Saved, saved);
     std::string bytes;
     QMFUZZ_CHECK(qm::ReadFile(saved, bytes), saved);
     QMFUZZ_CHECK(bytes == qm::SettingsFile::Encode(first), "saved file differs from the encoding");
 
     qm::ConversionOptions second;
-    QMFUZZ_CHECK(qm::SettingsFile::Load(second, saved) == qm::SettingsFile::kComplete, "saved file loads damaged");
+    QMFUZZ_CHECK(qm::SettingsFile::Load(second, saved) == qm::SettingsLoad::Complete, "saved file loads damaged");
     QMFUZZ_CHECK(qm::SettingsFile::Encode(second) == bytes, "options changed on the round trip");
 
     // The same bytes decoded in memory give the same options as the file.
     qm::ConversionOptions decoded;
-    const int fromMemory =
+    const qm::SettingsLoad fromMemory =
         qm::SettingsFile::Decode(std::string(reinterpret_cast<const char *>(data), size), decoded);
     QMFUZZ_CHECK(fromMemory == loaded, "decode and load disagree");
     QMFUZZ_CHECK(qm::SettingsFile::Encode(decoded) == bytes, "decode and load give other options");

@@ -177,7 +177,7 @@ void PdfSeeds(const std::string &scratch, const std::string &folder) {
 
 void SettingsSeeds(const std::string &folder) {
     qm::ConversionOptions defaults;
-    Check(qm::SettingsFile::Save(defaults, folder + "defaults.dat") == 0, "defaults.dat");
+    Check(qm::SettingsFile::Save(defaults, folder + "defaults.dat") == qm::SettingsSave::Saved, "defaults.dat");
 
     qm::ConversionOptions changed;
     changed.outputFolder = "/home/user/B\xC3\xBC" "cher/";
@@ -197,7 +197,7 @@ void SettingsSeeds(const std::string &folder) {
     changed.previewWidth = 640;
     changed.previewHeight = 480;
     changed.reserved30to38 = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    Check(qm::SettingsFile::Save(changed, folder + "changed.dat") == 0, "changed.dat");
+    Check(qm::SettingsFile::Save(changed, folder + "changed.dat") == qm::SettingsSave::Saved, "changed.dat");
 
     std::string bytes = qm::SettingsFile::Encode(changed);
     Check(qm::WriteFile(folder + "cut.dat", bytes.substr(0, bytes.size() / 2)), "cut.dat");

@@ -77,7 +77,7 @@ int RunBuild(const BuildArgs &a) {
     InterruptGuard interrupt;  // the build is short: a Ctrl-C waits for it so its files are removed
     std::vector<std::string> refusals;  // listed files left out, each told through the prompt
     std::string failure;                // why the disk kept the book from being made
-    int rc = qm::BookBuilderWorker(options, request, state, prompt, &done, &refusals, &failure);
+    const qm::BookBuildResult rc = qm::BookBuilderWorker(options, request, state, prompt, &done, &refusals, &failure);
     qm::SetLogSink(previous);
     // The prompt is silent with --quiet; a file left out and the reason a book was not made are
     // errors and are always printed.
@@ -85,7 +85,7 @@ int RunBuild(const BuildArgs &a) {
         for (const std::string &line : refusals) std::fprintf(stderr, "%s\n", line.c_str());
         if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
     }
-    if (rc != 0) {
+    if (rc != qm::BookBuildResult::Made) {
         std::fprintf(stderr, "%s: the book could not be made\n", a.output.c_str());
         return 1;
     }

@@ -170,8 +170,7 @@ int RunConvert(const ConvertArgs &a) {
     run.pageTimeoutSeconds = a.pageTimeout;
 
     InterruptGuard interrupt;
-    int rc = run.StartConversion(paths, names, false);
-    if (rc != 0) {
+    if (run.StartConversion(paths, names, false) != qm::StartResult::Started) {
         qm::SetLogSink(previous);
         return 1;
     }

@@ -106,9 +106,9 @@ int RunInspect(const InspectArgs &args) {
     qm::PageCapture capture(doc, model);
     capture.outputDpi = args.dpi;
     auto lock = doc.Lock();
-    const int drawn = capture.Capture(args.page, 800, 600);
+    const qm::CaptureResult drawn = capture.Capture(args.page, 800, 600);
     doc.EndPageRun();
-    if (drawn != 0) {
+    if (drawn != qm::CaptureResult::Captured) {
         std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
         return 1;
     }

@@ -176,8 +176,8 @@ std::string EpubBuilder::NewIdentifier() {
     return std::string("urn:uuid:") + text;
 }
 
-int EpubBuilder::Build(const PackageJob *job, bool createZip) {
-    if (!job) return kOk;
+EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
+    if (!job) return EpubBuildResult::Ok;
     static const BookMetadata kNoMetadata;
     const BookMetadata &meta = job->metadata ? *job->metadata : kNoMetadata;
     const std::string staging = WithTrailingSlash(job->stagingFolder);
@@ -187,7 +187,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     if (staging.empty() || !CreateFolders(staging) ||
         !WritePackageFile(staging + "mimetype", "application/epub+zip")) {
         LogError("Cannot write the book's mimetype file in \"" + staging + "\"");
-        return kMimetypeFailed;
+        return EpubBuildResult::MimetypeFailed;
     }
 
     // 3. META-INF/container.xml.
@@ -200,7 +200,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
                           "  </rootfiles>\n"
                           "</container>\n")) {
         LogError("Cannot write META-INF/container.xml in \"" + staging + "\"");
-        return kContainerFailed;
+        return EpubBuildResult::ContainerFailed;
     }
 
     // The items, once per file name (a name listed again adds nothing: its file would only
@@ -214,7 +214,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
         e.name = ItemName(item);
         if (e.name.empty() && !item.bookPath.empty()) {
             LogError("\"" + item.bookPath + "\" is not a path inside the book");
-            return kCopyFailed;
+            return EpubBuildResult::CopyFailed;
         }
         if (!names.insert(e.name).second) {
             LogWarning("\"" + item.sourcePath + "\" has the name of an earlier file of the book and is left out");
@@ -237,12 +237,12 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
         const std::string target = ops + e.name;
         if (e.name.empty() || !FileExists(e.source)) {
             LogError("Cannot copy \"" + e.source + "\" into the book: the file does not exist");
-            return kCopyFailed;
+            return EpubBuildResult::CopyFailed;
         }
         if (SameFile(e.source, target)) continue;
         if (!CreateFolders(FolderPart(target)) || !CopyFileReplacing(e.source, target)) {
             LogError("Cannot copy \"" + e.source + "\" into \"" + ops + "\"");
-            return kCopyFailed;
+            return EpubBuildResult::CopyFailed;
         }
     }
 
@@ -308,7 +308,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     opf += "</package>\n";
     if (!WritePackageFile(ops + "content.opf", opf)) {
         LogError("Cannot write OPS/content.opf in \"" + staging + "\"");
-        return kOpfFailed;
+        return EpubBuildResult::OpfFailed;
     }
 
     // 6. toc.ncx.
@@ -346,7 +346,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     ncx += "</ncx>\n";
     if (!WritePackageFile(ops + "toc.ncx", ncx)) {
         LogError("Cannot write OPS/toc.ncx in \"" + staging + "\"");
-        return kNcxFailed;
+        return EpubBuildResult::NcxFailed;
     }
 
     // 7. Remove the sources, never the copies inside OPS.
@@ -356,7 +356,7 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
             if (SameFile(item.sourcePath, target)) continue;
             if (unlink(item.sourcePath.c_str()) != 0 && errno != ENOENT) {
                 LogError("Cannot delete \"" + item.sourcePath + "\"");
-                return kDeleteFailed;
+                return EpubBuildResult::DeleteFailed;
             }
         }
     }
@@ -364,9 +364,9 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
     // 8. Names in the archive are relative to the staging folder.
     if (!FolderExists(staging) || access(staging.c_str(), X_OK) != 0) {
         LogError("The staging folder \"" + staging + "\" cannot be used");
-        return kNcxFailed;
+        return EpubBuildResult::NcxFailed;
     }
-    if (!createZip) return kOk;
+    if (!createZip) return EpubBuildResult::Ok;
 
     // 9. The container: mimetype first and stored, everything else deflated at level 8.
     ZipWriter zip;
@@ -384,9 +384,9 @@ int EpubBuilder::Build(const PackageJob *job, bool createZip) {
         zip.Discard();
         LogError("Cannot write the book \"" + staging + bookName + "\" (ZIP error " + std::to_string(rc) + ")");
         prompt_.Message("Create Zip file failed");
-        return kZipFailed;
+        return EpubBuildResult::ZipFailed;
     }
-    return kOk;
+    return EpubBuildResult::Ok;
 }
 
 } // namespace qm

@@ -38,22 +38,25 @@ struct PackageJob {
     std::string navPointsFile;            // file of ready-made navPoint elements, or empty
 };
 
+// How EpubBuilder::Build ended. The numbers appear in the log when a book could not be built.
+enum class EpubBuildResult : int {
+    Ok = 0,                // the package (and the .epub when asked for) is complete
+    MimetypeFailed = -1,   // the staging folder or its mimetype file could not be made
+    ContainerFailed = -3,  // META-INF/container.xml could not be written
+    CopyFailed = -5,       // a content file is missing, has no name inside the book, or could not be copied
+    DeleteFailed = -7,     // a source file could not be deleted after it was copied
+    OpfFailed = -8,        // content.opf could not be written
+    NcxFailed = -9,        // toc.ncx not written, or the staging folder unusable
+    ZipFailed = -10,       // after the message "Create Zip file failed"
+};
+
 class EpubBuilder {
 public:
-    // Result codes of Build.
-    static constexpr int kOk = 0;
-    static constexpr int kMimetypeFailed = -1;
-    static constexpr int kContainerFailed = -3;
-    static constexpr int kCopyFailed = -5;
-    static constexpr int kDeleteFailed = -7;
-    static constexpr int kOpfFailed = -8;
-    static constexpr int kNcxFailed = -9;   // toc.ncx not written, or the staging folder unusable
-    static constexpr int kZipFailed = -10;  // after the message "Create Zip file failed"
 
     explicit EpubBuilder(UserPrompt &prompt = DefaultPrompt()) : prompt_(prompt) {}
 
-    // Builds the package and, when `createZip`, the .epub. A null job does nothing and returns 0.
-    int Build(const PackageJob *job, bool createZip);
+    // Builds the package and, when `createZip`, the .epub. A null job does nothing and returns Ok.
+    EpubBuildResult Build(const PackageJob *job, bool createZip);
 
     // Media type of a file by the extension after its last dot (case ignored), and whether the
     // file is a document of the reading order.

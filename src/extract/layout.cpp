@@ -1218,28 +1218,29 @@ int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Pa
     return n;
 }
 
-int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt) {
-    if (page.options.noOutput == 1) return 0;
+PageBodyResult WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
+                             const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink,
+                             UserPrompt *prompt) {
+    if (page.options.noOutput == 1) return PageBodyResult::Empty;
     sink.BeginPage();
     if (page.options.imageWholePage == 1) {
         std::string name;
         if (sink.SaveWholePagePicture(name) < 0) {
             (prompt ? *prompt : DefaultPrompt()).Message("Couldn't create page image file!");
             sink.EndPage();
-            return -1;
+            return PageBodyResult::NoBlock;
         }
         std::string html = "<p style=\"align:center;\"><img title=\"img\" alt=\"img\" style=\"width:100%;\" src=\"" +
                            name + "\" /></p>\n";
         sink.WriteRaw(html);
         sink.EndPage();
-        return 0;
+        return PageBodyResult::Empty;
     }
     BlockList list;
     int n = AnalysePageBody(page, items, groups, list);
     if (n < 0) {
         sink.EndPage();
-        return n;
+        return n == -2 ? PageBodyResult::OrderFailed : PageBodyResult::NoBlock;
     }
     std::vector<TextBlock> &blocks = list.blocks;
     const TextBlock *previous = nullptr;
@@ -1251,12 +1252,12 @@ int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<Page
         previous = &current;
     }
     sink.EndPage();
-    return 1;
+    return PageBodyResult::Written;
 }
 
-int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt) {
+PageBodyResult WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt) {
     PageLayout *cur = model.Current();
-    if (!cur) return -1;
+    if (!cur) return PageBodyResult::NoBlock;
     return WritePageBody(MakeLayoutPage(model), cur->items, cur->groups, sink, prompt);
 }
 

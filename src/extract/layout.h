@@ -148,13 +148,21 @@ public:
                             const TextBlock *previous, const TextBlock *next) = 0;
 };
 
+// How writing a page body ended.
+enum class PageBodyResult {
+    Written,      // the page's blocks were handed to the sink
+    Empty,        // nothing to analyse ("No Output"), or the page was written as one picture
+    NoBlock,      // no block (or no captured page), or the page picture could not be saved
+    OrderFailed,  // putting the blocks in reading order failed
+    FileFailed,   // the written body could not be appended to its file (the XHTML writers)
+};
+
 // Analyses the model's current page and hands its blocks to the sink in reading order.
-// 1: body written; 0: nothing to analyse ("No Output", or the page written as one picture);
-// -1: no block, or the page picture could not be saved; -2: ordering failed.
-int WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt = nullptr);
+PageBodyResult WritePageBody(PageModel &model, BlockSink &sink, UserPrompt *prompt = nullptr);
 // Same on an explicit page description (the model's page view or a synthetic one).
-int WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                  const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink, UserPrompt *prompt);
+PageBodyResult WritePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
+                             const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockSink &sink,
+                             UserPrompt *prompt);
 
 // The page body's analysis without writing: blocks built with the page body's factors, put in
 // reading order, members ordered. Returns the live count (blocks 0 .. n-1 of out), -1 when there

@@ -81,11 +81,11 @@ int PageCapture::FitZoom(int viewWidth, int viewHeight) {
     return static_cast<int>(std::clamp(dpi, 1.0, 72.0));
 }
 
-int PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight) {
+CaptureResult PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight) {
     auto lock = doc_.Lock();
     fz_context *ctx = EngineContext();
     const int pageCount = doc_.PageCount();
-    if (!doc_.IsOpen() || pageCount <= 0) return -1;
+    if (!doc_.IsOpen() || pageCount <= 0) return CaptureResult::Failed;
     model_.capture = this;
 
     // Each capture replaces both rasters.
@@ -111,7 +111,7 @@ int PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight) {
 
     pageNumber_ = std::clamp(pageNumber, 1, pageCount);
     page_ = doc_.LoadPage(pageNumber_);
-    if (!page_) return -1;
+    if (!page_) return CaptureResult::Failed;
     fz_page *page = page_.get();
     const std::string &path = doc_.Path();
 
@@ -120,7 +120,7 @@ int PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight) {
         char msg[64];
         std::snprintf(msg, sizeof msg, "cannot draw page %d in '", pageNumber_);
         EngineErrorTrace(msg + path + "'");
-        return -1;
+        return CaptureResult::Failed;
     }
     model_.commands = std::move(list);
     model_.capturedPage = pageNumber_;
@@ -148,11 +148,11 @@ int PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight) {
         // Stopped half-way: commands without boxes must not become items.
         model_.commands.reset();
         model_.capturedPage = 0;
-        return -1;
+        return CaptureResult::Failed;
     }
 
     model_.BuildPageItems();
-    return 0;
+    return CaptureResult::Captured;
 }
 
 fz_pixmap *PageCapture::OutputRaster() {

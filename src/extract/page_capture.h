@@ -13,6 +13,12 @@
 
 namespace qm {
 
+// How capturing a page ended.
+enum class CaptureResult {
+    Captured,  // the page is recorded and its items are built
+    Failed,    // the page could not be loaded or interpreted, or its run was stopped
+};
+
 class PageCapture {
 public:
     // `doc` and `model` outlive the capture.
@@ -27,9 +33,8 @@ public:
     // Loads page `pageNumber` (kept within the document's pages), starts its page run (stopped at
     // once when the model's job is cancelled already), records it, and builds the page's items:
     // view space at FitZoom(viewWidth, viewHeight) when both are positive, else at the zoom of
-    // the last capture (72 dpi at first). 0, or -1 when the page cannot be loaded or interpreted
-    // or its run was stopped. The caller ends the page run (PdfDocument::EndPageRun).
-    int Capture(int pageNumber, int viewWidth, int viewHeight);
+    // the last capture (72 dpi at first). The caller ends the page run (PdfDocument::EndPageRun).
+    CaptureResult Capture(int pageNumber, int viewWidth, int viewHeight);
     // Resolution at which the loaded page fits into viewWidth x viewHeight, never above 72 dpi.
     int FitZoom(int viewWidth, int viewHeight);
     // The current capture's rasters, painted from the recording on first use (RGB with alpha at

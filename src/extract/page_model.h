@@ -70,6 +70,17 @@ bool MarginRoundingToggle();
 // The number the next automatically named picture will get ("image-<n>.png"), process-wide.
 int PeekPictureNumber();
 
+// How writing a picture file (WritePng, PageModel::SaveRegionPng) ended. No file is left behind
+// unless it is Written.
+enum class PngResult {
+    Written,         // the file is complete
+    BadRaster,       // the component count is not 1, 2 or 4, or the area is empty
+    CompressFailed,  // no memory for the rows, or compression failed
+    FileFailed,      // the file could not be created or written
+    NameTooLong,     // the picture's folder and name make too long a path
+    NoRaster,        // nothing captured, the raster could not be painted, or no more files may be written
+};
+
 struct GlyphRecord {
     float x = 0, y = 0;   // origin in the command's own coordinates (before its transform)
     int glyphId = 0;      // negative: no glyph of its own (further characters of a ligature)
@@ -225,8 +236,9 @@ public:
     // Writes a picture cut from the output raster (whole raster when rect is null; rect in output
     // space). With autoName the file is "image-<n>.png" in `folder` (default: the picture sink's
     // folder) and nameOut receives that relative name; otherwise nameOut is the full path.
-    // 0, -1 name too long, or the error of WritePng.
-    int SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder = nullptr);
+    // Written, NameTooLong, NoRaster, or the result of WritePng.
+    PngResult SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName,
+                            const std::string *folder = nullptr);
 
 private:
     std::map<int, std::unique_ptr<PageLayout>> layouts_;

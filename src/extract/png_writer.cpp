@@ -45,9 +45,9 @@ RasterView RasterOf(fz_context *ctx, fz_pixmap *pix) {
     return r;
 }
 
-int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, const IntBox *rect) {
+PngResult WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, const IntBox *rect) {
     const int n = raster.n;
-    if (n != 1 && n != 2 && n != 4) return -1;
+    if (n != 1 && n != 2 && n != 4) return PngResult::BadRaster;
     // The area, kept inside the raster whatever the caller passed.
     IntBox area{0, 0, raster.width, raster.height};
     if (rect) {
@@ -57,7 +57,7 @@ int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, 
         area.y1 = std::min(rect->y1, raster.height);
     }
     const int w = area.Width(), h = area.Height();
-    if (w <= 0 || h <= 0 || !raster.samples) return -1;
+    if (w <= 0 || h <= 0 || !raster.samples) return PngResult::BadRaster;
     const int dn = (!keepAlpha && n > 1) ? n - 1 : n;
     static const unsigned char kColourType[5] = {0, 0, 4, 2, 6};
 
@@ -73,14 +73,14 @@ int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, 
         row.resize(rowBytes);
         out.resize(kOutChunk);
     } catch (...) {
-        return -2;
+        return PngResult::CompressFailed;
     }
-    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) return -2;
+    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) return PngResult::CompressFailed;
 
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) {
         deflateEnd(&z);
-        return -3;
+        return PngResult::FileFailed;
     }
     static const unsigned char kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     unsigned char ihdr[13];
@@ -144,9 +144,9 @@ int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, 
     if (!ok || !packed) {
         // A short write (full disk) would leave a truncated picture that looks like a result.
         std::remove(path.c_str());
-        return packed ? -3 : -2;
+        return packed ? PngResult::FileFailed : PngResult::CompressFailed;
     }
-    return 0;
+    return PngResult::Written;
 }
 
 } // namespace qm

@@ -21,8 +21,7 @@ RasterView RasterOf(fz_context *ctx, fz_pixmap *pix);
 
 // Writes the area `rect` (raster-relative pixels; null = whole raster) of `raster` to `path`.
 // keepAlpha off drops the alpha channel of 2- and 4-component rasters.
-// 0 success; -1 the component count is not 1, 2 or 4 (or the area is empty); -2 compression
-// failed; -3 the file could not be created or written. No file is left behind on failure.
-int WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, const IntBox *rect);
+// Written, BadRaster, CompressFailed or FileFailed. No file is left behind on failure.
+PngResult WritePng(const RasterView &raster, const std::string &path, bool keepAlpha, const IntBox *rect);
 
 } // namespace qm

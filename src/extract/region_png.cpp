@@ -20,7 +20,7 @@ constexpr size_t kPathLimit = 512;
 
 int PeekPictureNumber() { return g_pictureNumber.load(); }
 
-int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder) {
+PngResult PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder) {
     IntBox area;
     if (rect) {
         area = IntBox{rect->x0 - outputDeviceBox.x0, rect->y0 - outputDeviceBox.y0, rect->x1 - outputDeviceBox.x0,
@@ -33,23 +33,23 @@ int PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool auto
         if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
         char name[32];
         std::snprintf(name, sizeof name, "image-%d.png", g_pictureNumber.fetch_add(1));
-        if (std::char_traits<char>::length(name) + dir.size() >= kPathLimit) return -1;
+        if (std::char_traits<char>::length(name) + dir.size() >= kPathLimit) return PngResult::NameTooLong;
         path = dir.empty() ? std::string(name) : (dir.back() == '/' ? dir : dir + "/") + name;
         nameOut = name;
     } else {
         path = nameOut.substr(0, kPathLimit - 1);
     }
 
-    if (!capture) return -3;
+    if (!capture) return PngResult::NoRaster;
     // A conversion that has produced all the files one book may hold writes no more pictures.
-    if (pictures.mayWrite && !pictures.mayWrite()) return -3;
+    if (pictures.mayWrite && !pictures.mayWrite()) return PngResult::NoRaster;
     auto lock = capture->Document().Lock();
     fz_pixmap *raster = capture->OutputRaster();
-    if (!raster) return -3;
-    int rc = WritePng(RasterOf(EngineContext(), raster), path, false, rect ? &area : nullptr);
-    if (rc != 0) return rc;
+    if (!raster) return PngResult::NoRaster;
+    const PngResult rc = WritePng(RasterOf(EngineContext(), raster), path, false, rect ? &area : nullptr);
+    if (rc != PngResult::Written) return rc;
     if (pictures.written) pictures.written(path);
-    return 0;
+    return PngResult::Written;
 }
 
 } // namespace qm

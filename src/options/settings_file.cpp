@@ -336,24 +336,24 @@ std::string SettingsFile::Encode(const ConversionOptions &options) {
     return writer.Take();
 }
 
-int SettingsFile::Decode(const std::string &bytes, ConversionOptions &options, std::string *problems) {
+SettingsLoad SettingsFile::Decode(const std::string &bytes, ConversionOptions &options, std::string *problems) {
     Reader reader(bytes, options);
     VisitFields(reader);
     if (problems) *problems = reader.Problems();
-    return reader.Damaged() ? kDamaged : kComplete;
+    return reader.Damaged() ? SettingsLoad::Damaged : SettingsLoad::Complete;
 }
 
-int SettingsFile::Load(ConversionOptions &options, const std::string &path) {
+SettingsLoad SettingsFile::Load(ConversionOptions &options, const std::string &path) {
     std::string bytes;
-    if (!ReadSettingsBytes(path, bytes)) return kUnreadable;
+    if (!ReadSettingsBytes(path, bytes)) return SettingsLoad::Unreadable;
     std::string problems;
-    int result = Decode(bytes, options, &problems);
-    if (result == kDamaged) LogWarning("settings file '" + path + "' is damaged: " + problems);
+    const SettingsLoad result = Decode(bytes, options, &problems);
+    if (result == SettingsLoad::Damaged) LogWarning("settings file '" + path + "' is damaged: " + problems);
     return result;
 }
 
-int SettingsFile::Save(const ConversionOptions &options, const std::string &path) {
-    if (path.empty()) return -1;
+SettingsSave SettingsFile::Save(const ConversionOptions &options, const std::string &path) {
+    if (path.empty()) return SettingsSave::Unwritten;
     const std::string bytes = Encode(options);
     std::string folder = FolderPart(path);
     if (folder.empty()) folder = "./";
@@ -365,11 +365,11 @@ int SettingsFile::Save(const ConversionOptions &options, const std::string &path
     const bool isLink = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     std::string temp = isLink ? std::string() : CreateUniqueTempFile(FileNamePart(path) + ".", folder);
     if (!temp.empty()) {
-        if (WriteFile(temp, bytes) && std::rename(temp.c_str(), path.c_str()) == 0) return 0;
+        if (WriteFile(temp, bytes) && std::rename(temp.c_str(), path.c_str()) == 0) return SettingsSave::Saved;
         std::remove(temp.c_str());
     }
     // The folder may refuse new files while the file itself is writable.
-    return WriteFile(path, bytes) ? 0 : -1;
+    return WriteFile(path, bytes) ? SettingsSave::Saved : SettingsSave::Unwritten;
 }
 
 } // namespace qm

@@ -11,12 +11,21 @@
 
 namespace qm {
 
+// How reading a settings file (Load, Decode) ended.
+enum class SettingsLoad {
+    Complete,    // every field was read
+    Unreadable,  // no file (or not a readable regular file): nothing changed
+    Damaged,     // cut, malformed, or a value out of range (see Load)
+};
+
+// How writing a settings file (Save) ended.
+enum class SettingsSave {
+    Saved,     // the whole file is in place
+    Unwritten, // the path is empty or the file could not be written; a previous file stays
+};
+
 class SettingsFile {
 public:
-    // Result codes of Load and Decode.
-    static constexpr int kComplete = 0;      // every field was read
-    static constexpr int kUnreadable = -1;   // no file (or not a readable regular file): nothing changed
-    static constexpr int kDamaged = -2;      // cut, malformed, or a value out of range (see Load)
 
     // ConfigFolder() + "Option20110626.dat".
     static std::string DefaultPath();
@@ -25,15 +34,15 @@ public:
     // A missing file leaves the options alone; a truncated or malformed file keeps the fields read
     // before the damage; a field whose value is out of its range takes its default and the fields
     // after it are still read. A damaged file is reported in the log. Never fails harder than that.
-    static int Load(ConversionOptions &options, const std::string &path = DefaultPath());
+    static SettingsLoad Load(ConversionOptions &options, const std::string &path = DefaultPath());
     // Writes all fields, creating the folder when needed. The file is replaced as a whole, so a
-    // failed write leaves the previous file. 0 on success, -1 when it could not be written.
-    static int Save(const ConversionOptions &options, const std::string &path = DefaultPath());
+    // failed write leaves the previous file.
+    static SettingsSave Save(const ConversionOptions &options, const std::string &path = DefaultPath());
 
     // The file's bytes for `options`, and the reverse.
     static std::string Encode(const ConversionOptions &options);
     // `problems` receives what was wrong with a damaged file (empty for a complete one).
-    static int Decode(const std::string &bytes, ConversionOptions &options, std::string *problems = nullptr);
+    static SettingsLoad Decode(const std::string &bytes, ConversionOptions &options, std::string *problems = nullptr);
 };
 
 } // namespace qm

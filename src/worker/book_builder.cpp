@@ -1165,10 +1165,10 @@ std::string PicturesPage(const std::string &title, const std::vector<ManifestIte
 
 } // namespace
 
-int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
-                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals,
-                      std::string *failure) {
-    if (!done) return -1;
+BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
+                                  UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals,
+                                  std::string *failure) {
+    if (!done) return BookBuildResult::NoDoneFlag;
     // Why no book was made, when the reason is the disk: told through the prompt and kept.
     std::string failed;
     auto Fail = [&](const std::string &line) {
@@ -1196,7 +1196,7 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
         }
         if (staging.empty()) Fail(TempFolderProblem(TempFolder()));
     }
-    int result = -1;
+    BookBuildResult result = BookBuildResult::NotMade;
     if (!staging.empty()) {
         PackageJob pkg;
         bool titlePage = false;
@@ -1336,8 +1336,9 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
         const std::string staged = WithTrailingSlash(staging) + FileNamePart(destination);
         std::remove(staged.c_str());  // only a book built now may be placed
         EpubBuilder builder(prompt);
-        int rc = pkg.items.empty() ? -1 : builder.Build(&pkg, true);
-        if (rc == EpubBuilder::kOk && FileExists(staged)) {
+        const bool packed = !pkg.items.empty();
+        const EpubBuildResult rc = packed ? builder.Build(&pkg, true) : EpubBuildResult::Ok;
+        if (packed && rc == EpubBuildResult::Ok && FileExists(staged)) {
             // The finished book takes its name in one step, so the name never shows a
             // half-written book; an existing book of that name is replaced, as the builder always
             // did.
@@ -1346,12 +1347,13 @@ int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &
                 run.producedBooks.push_back(destination);
                 run.successCount = 1;
                 run.lastOutputPath = destination;
-                result = 0;
+                result = BookBuildResult::Made;
             } else {
                 Fail("The book could not be written to " + destination + ": " + SystemErrorText(error) + ".");
             }
-        } else if (!pkg.items.empty()) {
-            LogError("the book '" + destination + "' could not be built (" + std::to_string(rc) + ")");
+        } else if (packed) {
+            LogError("the book '" + destination + "' could not be built (" + std::to_string(static_cast<int>(rc)) +
+                     ")");
             Fail(TempFolderProblem(staging));
         }
         DeleteFolderTree(staging);

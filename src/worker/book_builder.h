@@ -34,18 +34,25 @@ struct BookBuildRequest {
     bool fromPdfRun = false;
 };
 
+// How a book build (BookBuilderWorker) ended.
+enum class BookBuildResult {
+    Made,        // the book was built and placed at its destination
+    NotMade,     // no book: nothing to pack, or the build or the move failed
+    NoDoneFlag,  // called without a done flag: nothing happened
+};
+
 // Builds the book and moves it to its destination (output folder or the first file's folder,
 // then the first listed name up to its first "." and ".epub") in one step: the name never shows
 // a half-written book, and a book already there is replaced only once the new one is complete.
 // Updates the run state: the book is counted (successCount 1, lastOutputPath, producedBooks) only
 // when it was built and placed now. Sets *done at the end when given; without a done flag nothing
-// happens (returns -1). 0 when the book was made, -1 otherwise. `refusals`, when given, receives
+// happens. `refusals`, when given, receives
 // the lines told about listed files that were left out of the book; `failure` the line told about
 // a disk that kept the book from being made ("The book could not be written to X: No space left
 // on device.").
-int BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
-                      UserPrompt &prompt, std::atomic<bool> *done, std::vector<std::string> *refusals = nullptr,
-                      std::string *failure = nullptr);
+BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBuildRequest &request, RunState &run,
+                                  UserPrompt &prompt, std::atomic<bool> *done,
+                                  std::vector<std::string> *refusals = nullptr, std::string *failure = nullptr);
 
 // Document kinds by extension (case ignored).
 bool IsTextFileName(const std::string &name);   // .txt

@@ -128,8 +128,8 @@ ConversionRun::ConversionRun(ConversionOptions &options, UserPrompt &prompt, Con
 
 ConversionRun::~ConversionRun() { Finish(); }
 
-int ConversionRun::StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
-                                   bool singleDocumentMode) {
+StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths,
+                                           const std::vector<std::string> &names, bool singleDocumentMode) {
     Finish();  // whatever an earlier run left behind
     if (options_.parseMode == static_cast<int32_t>(ParseMode::Automatic)) observer_.OfferOptions(options_);
 
@@ -170,10 +170,10 @@ int ConversionRun::StartConversion(const std::vector<std::string> &paths, const 
     }
     if (!created) {
         prompt_.Message("Create output tmp folder error! You can try to close this program and run again.");
-        return -1;
+        return StartResult::NoWorkFolder;
     }
     thread_ = std::thread([this] { Worker(); });
-    return 0;
+    return StartResult::Started;
 }
 
 // Makes a document reachable from Cancel and the watchdog while it is converted.
@@ -291,9 +291,10 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     EpubBuilder builder(prompt_);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
     std::remove(staged.c_str());  // only a book built now may be placed
-    int rc = builder.Build(&pkg, true);
-    if (rc != EpubBuilder::kOk || !FileExists(staged)) {
-        LogError("the book for '" + job.sourcePath + "' could not be built (" + std::to_string(rc) + ")");
+    const EpubBuildResult rc = builder.Build(&pkg, true);
+    if (rc != EpubBuildResult::Ok || !FileExists(staged)) {
+        LogError("the book for '" + job.sourcePath + "' could not be built (" + std::to_string(static_cast<int>(rc)) +
+                 ")");
         ReportTempFolderProblem(job.workFolder);
         return false;
     }

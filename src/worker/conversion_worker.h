@@ -95,6 +95,12 @@ struct ConvertedDocument {
 // The run's own converter: a DocumentConverter over the whole document.
 ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job);
 
+// Whether a run started (ConversionRun::StartConversion).
+enum class StartResult {
+    Started,       // the worker thread runs the listed documents
+    NoWorkFolder,  // the work root could not be created (the user was told): nothing runs
+};
+
 class ConversionRun {
 public:
     // Converts a document (ConvertDocument unless replaced, for tests of the run itself).
@@ -106,9 +112,8 @@ public:
     ConversionRun &operator=(const ConversionRun &) = delete;
 
     // Starts a run over the listed PDFs (full paths and names as listed, in the same order).
-    // 0: the worker started; -1: the work root could not be created (the user was told).
-    int StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
-                        bool singleDocumentMode);
+    StartResult StartConversion(const std::vector<std::string> &paths, const std::vector<std::string> &names,
+                                bool singleDocumentMode);
     // The Cancel button: the engine's work on the current page stops at once (the page is dropped),
     // the current document ends there and no further document starts.
     void Cancel();

@@ -181,7 +181,7 @@ int BlockWriter::WriteBlock(std::vector<TextBlock> &blocks, int index, int count
 void BlockWriter::WriteCentredPicture(const IntBox &outputBox) {
     if (!setup_.savePicture) return;
     std::string name;
-    if (setup_.savePicture(&outputBox, name) != 0) return;
+    if (setup_.savePicture(&outputBox, name) != PngResult::Written) return;
     // A div cannot stand inside a paragraph: close it around the picture and reopen it after, so
     // the picture keeps its place in the text.
     BlockWriterState &s = *State();
@@ -198,7 +198,7 @@ void BlockWriter::WritePictureBlock(const TextBlock &block, bool picture) {
     int align = PictureAlignment(page_, block);
     IntBox box = BlockOutputBox(block);
     std::string name;
-    if (setup_.savePicture(&box, name) != 0) return;
+    if (setup_.savePicture(&box, name) != PngResult::Written) return;
     BlockWriterState &s = *State();
     bool reopen = s.paragraphOpen;
     int paragraphAlign = s.paragraphAlign;
@@ -552,7 +552,7 @@ void BlockWriter::WriteCell(TextBlock &cell) {
 
 int BlockWriter::SaveWholePagePicture(std::string &fileName) {
     if (!setup_.savePicture) return -1;
-    return setup_.savePicture(nullptr, fileName) == 0 ? 0 : -1;
+    return setup_.savePicture(nullptr, fileName) == PngResult::Written ? 0 : -1;
 }
 
 } // namespace qm

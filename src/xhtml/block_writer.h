@@ -54,8 +54,8 @@ struct BlockWriterState {
 // registry; without it every span is a bare "<span>".
 using SpanClassesFn = std::function<int(const DrawCommand &command, std::string &classes)>;
 // Saves a region of the output raster (box in output space; null: the whole page) as a picture
-// and gives its file name; 0 on success.
-using SavePictureFn = std::function<int(const IntBox *outputBox, std::string &name)>;
+// and gives its file name.
+using SavePictureFn = std::function<PngResult(const IntBox *outputBox, std::string &name)>;
 
 struct BlockWriterSetup {
     ConversionJob *job = nullptr;
@@ -131,10 +131,11 @@ private:
 
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links
 // are read (unless the job ignores links), the page is analysed, and its blocks are written.
-// Returns the result of the analysis (1 written, 0 nothing to analyse, -1 no block or the page
-// picture failed, -2 ordering failed). Call with the document lock held.
-int WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses);
-// The same, appending to an open file; -3 when the file could not be written.
-int WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses);
+// Returns the result of WritePageBody. Call with the document lock held.
+PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
+                              const SpanClassesFn &spanClasses);
+// The same, appending to an open file; FileFailed when the file could not be written.
+PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
+                              const SpanClassesFn &spanClasses);
 
 } // namespace qm

@@ -124,7 +124,7 @@ void DocumentConverter::DropProducedSince(size_t mark) {
 }
 
 // The analysed content of the captured page as XHTML, with span classes from the style registry.
-int DocumentConverter::WriteBody(std::string &body) {
+PageBodyResult DocumentConverter::WriteBody(std::string &body) {
     auto guard = doc_.Lock();
     StyleRegistry *styles = styles_.get();
     SpanClassesFn classes;
@@ -254,10 +254,10 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
 
     if (!job_.createCover) return true;
     const size_t mark = produced_.size();
-    int rc = capture_.Capture(1, kViewWidth, kViewHeight);
-    if (rc == 0) {
+    bool made = capture_.Capture(1, kViewWidth, kViewHeight) == CaptureResult::Captured;
+    if (made) {
         std::string cover = WorkPath(job_, "cover.png");
-        rc = model_.SaveRegionPng(cover, nullptr, false);
+        made = model_.SaveRegionPng(cover, nullptr, false) == PngResult::Written;
     }
     const PageStop stop = doc_.PageRunStop();
     const bool stopped = PageWasStopped(1);
@@ -268,7 +268,7 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
         // Cancelled: the conversion ends. Too slow: the book goes on without a cover.
         return stop == PageStop::TimeLimit;
     }
-    if (rc != 0) {
+    if (!made) {
         doc_.Prompt().Message("Couldn't create cover image file!");
         return false;
     }
@@ -330,7 +330,7 @@ ConvertResult DocumentConverter::ConvertTextPages() {
         WriteAnchor(file, p);
         if (OutlineHere(job_, i, 0)) WriteOutlinePage(file);
         const size_t mark = produced_.size();
-        const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == 0;
+        const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == CaptureResult::Captured;
         const bool stopped = drawn ? !WriteDrawnPage(file, p, mark) : PageWasStopped(p);
         doc_.EndPageRun();
         failedInRow = drawn || stopped ? 0 : failedInRow + 1;
@@ -368,14 +368,14 @@ ConvertResult DocumentConverter::ConvertImagePages() {
         if (OutlineHere(job_, p - 1, 0)) WriteOutlinePage(file);
         std::string picture;
         const size_t mark = produced_.size();
-        int rc = capture_.Capture(p, kViewWidth, kViewHeight);
-        if (rc == 0) rc = model_.SaveRegionPng(picture, nullptr, true);
+        const bool made = capture_.Capture(p, kViewWidth, kViewHeight) == CaptureResult::Captured &&
+                          model_.SaveRegionPng(picture, nullptr, true) == PngResult::Written;
         const bool stopped = PageWasStopped(p);
         doc_.EndPageRun();
         if (stopped) {
             // Cancelled, or too slow: the page keeps its anchor and nothing else.
             DropProducedSince(mark);
-        } else if (rc != 0) {
+        } else if (!made) {
             doc_.Prompt().Message("Couldn't create page image file!");
             std::fclose(file);  // unfinished: not listed
             return Stopped();
@@ -396,22 +396,23 @@ ConvertResult DocumentConverter::ConvertImagePages() {
     return CommonEnd();
 }
 
-int DocumentConverter::CapturePage(int pageNumber) {
+CaptureResult DocumentConverter::CapturePage(int pageNumber) {
     auto guard = doc_.Lock();
-    const int rc = capture_.Capture(pageNumber, kViewWidth, kViewHeight);
+    const CaptureResult rc = capture_.Capture(pageNumber, kViewWidth, kViewHeight);
     doc_.EndPageRun();
     return rc;
 }
 
-int DocumentConverter::WritePreviewPage(FILE *file) {
+PageBodyResult DocumentConverter::WritePreviewPage(FILE *file) {
     auto guard = doc_.Lock();
     // The preview's pictures are not part of the book.
     PictureSink bookPictures = std::move(model_.pictures);
     model_.pictures = PictureSink{job_.scratchFolder, nullptr, nullptr};
     WritePageHead(file, false);
     std::string body;
-    int rc = WriteBody(body);
-    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size()) rc = -3;
+    PageBodyResult rc = WriteBody(body);
+    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size())
+        rc = PageBodyResult::FileFailed;
     WritePageTail(file);
     model_.pictures = std::move(bookPictures);
     return rc;

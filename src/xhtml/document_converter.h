@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/page_model.h"
 #include "options/conversion_job.h"
@@ -18,6 +19,12 @@
 #include "xhtml/style_registry.h"
 
 namespace qm {
+
+// How writing the outline page or the navigation points file ended.
+enum class OutlineResult {
+    Done,       // written; a navigation points file that could not be made is logged and left out
+    NoOutline,  // the document has no outline: nothing written
+};
 
 class DocumentConverter {
 public:
@@ -44,19 +51,19 @@ public:
     }
 
     // ---- one page, for a preview ----
-    // Captures page `pageNumber` (the page run is ended again): 0, or -1.
-    int CapturePage(int pageNumber);
+    // Captures page `pageNumber` (the page run is ended again).
+    CaptureResult CapturePage(int pageNumber);
     // The captured page as a whole XHTML file; its pictures go to the job's scratch folder and are
-    // not listed. The result of the page analysis (as WritePageXhtml), -3 when the file could not
-    // be written.
-    int WritePreviewPage(FILE *file);
+    // not listed. The result of the page analysis (as WritePageXhtml), FileFailed when the file
+    // could not be written.
+    PageBodyResult WritePreviewPage(FILE *file);
 
     // ---- outline page and navigation points ----
-    // The outline page (a nested list of links) into a page file; -1 when there is no outline.
-    int WriteOutlinePage(FILE *file);
+    // The outline page (a nested list of links) into a page file.
+    OutlineResult WriteOutlinePage(FILE *file);
     // Writes the navPoint elements of the outline into a temporary file and names it in the job
     // (job.navPointsFile stays empty when no entry reaches a page).
-    int WriteNavPointsFile();
+    OutlineResult WriteNavPointsFile();
     // The href of an entry's target; returns the page it points to (0 for an address or none).
     int WriteOutlineTarget(FILE *file, const OutlineEntry &entry);
     // The nested list of the outline page for `entries`, and their navPoint elements (entries
@@ -76,7 +83,7 @@ private:
     bool CommonStart(ConvertResult &result);
     ConvertResult CommonEnd();
     ConvertResult Stopped() const;
-    int WriteBody(std::string &body);
+    PageBodyResult WriteBody(std::string &body);
     bool PageWasStopped(int page);
     bool WriteDrawnPage(FILE *file, int page, size_t mark);
     bool WithinOutputLimits(int page);

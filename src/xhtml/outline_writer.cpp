@@ -71,13 +71,13 @@ void DocumentConverter::WriteOutlineList(FILE *file, const std::vector<OutlineEn
     Put(file, "</ul>\n");
 }
 
-int DocumentConverter::WriteOutlinePage(FILE *file) {
+OutlineResult DocumentConverter::WriteOutlinePage(FILE *file) {
     const std::vector<OutlineEntry> &outline = doc_.Outline();
-    if (outline.empty()) return -1;
+    if (outline.empty()) return OutlineResult::NoOutline;
     Put(file, "<p></p>\n<p><a id=\"outline\"></a></p>\n<h1>Document Outline</h1>\n");
     WriteOutlineList(file, outline, 0);
     Put(file, "<p></p>\n");
-    return 0;
+    return OutlineResult::Done;
 }
 
 // Page an entry's navPoint points to: its own page, or, for an entry without a usable page link,
@@ -130,21 +130,21 @@ void DocumentConverter::WriteNavPoints(FILE *file, const std::vector<OutlineEntr
     }
 }
 
-int DocumentConverter::WriteNavPointsFile() {
+OutlineResult DocumentConverter::WriteNavPointsFile() {
     const std::vector<OutlineEntry> &outline = doc_.Outline();
-    if (outline.empty()) return -1;
+    if (outline.empty()) return OutlineResult::NoOutline;
     navLastPage_ = 0;
     navPlayOrder_ = 0;
     std::string path = CreateUniqueTempFile("qmrk_");
     if (path.empty()) {
         LogWarning("cannot create the navigation points file");
-        return 0;
+        return OutlineResult::Done;
     }
     FILE *file = std::fopen(path.c_str(), "wb");
     if (!file) {
         std::remove(path.c_str());
         LogWarning("cannot open the navigation points file '" + path + "'");
-        return 0;
+        return OutlineResult::Done;
     }
     int ids = 1;
     WriteNavPoints(file, outline, 0, ids);
@@ -154,10 +154,10 @@ int DocumentConverter::WriteNavPointsFile() {
     // writer then builds its own from the page files instead of an empty navMap.
     if (!ok || ids == 1) {
         std::remove(path.c_str());
-        return 0;
+        return OutlineResult::Done;
     }
     job_.navPointsFile = path;
-    return 0;
+    return OutlineResult::Done;
 }
 
 } // namespace qm

@@ -10,7 +10,8 @@
 
 namespace qm {
 
-int WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job, const SpanClassesFn &spanClasses) {
+PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
+                              const SpanClassesFn &spanClasses) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -31,10 +32,12 @@ int WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job, 
     return WritePageBody(model, writer, &doc.Prompt());
 }
 
-int WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job, const SpanClassesFn &spanClasses) {
+PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
+                              const SpanClassesFn &spanClasses) {
     std::string body;
-    int rc = WritePageXhtml(capture, body, job, spanClasses);
-    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size()) return -3;
+    const PageBodyResult rc = WritePageXhtml(capture, body, job, spanClasses);
+    if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size())
+        return PageBodyResult::FileFailed;
     return rc;
 }
 

@@ -32,7 +32,7 @@ bool HoldsArchive(const std::string &folder) {
 
 struct FailureCase {
     const char *what;
-    int code;
+    qm::EpubBuildResult code;
     std::function<void(const TempDir &, PackageJob &)> arrange;
     bool createZip = true;
 };
@@ -40,37 +40,37 @@ struct FailureCase {
 TEST(EpubBuildFailures, EachCodeIsReachedAndLeavesNoBook) {
     const qm::BookMetadata meta{"T", "C", "S"};
     const std::vector<FailureCase> cases = {
-        {"staging folder below a regular file", EpubBuilder::kMimetypeFailed,
+        {"staging folder below a regular file", qm::EpubBuildResult::MimetypeFailed,
          [](const TempDir &dir, PackageJob &job) {
              qm::WriteFile(dir.File("plain"), "x");
              job.stagingFolder = dir.File("plain/stage");
          }},
-        {"empty staging folder", EpubBuilder::kMimetypeFailed,
+        {"empty staging folder", qm::EpubBuildResult::MimetypeFailed,
          [](const TempDir &, PackageJob &job) { job.stagingFolder.clear(); }},
-        {"container.xml taken by a folder", EpubBuilder::kContainerFailed,
+        {"container.xml taken by a folder", qm::EpubBuildResult::ContainerFailed,
          [](const TempDir &dir, PackageJob &) { qm::CreateFolders(dir.File("META-INF/container.xml")); }},
-        {"missing source", EpubBuilder::kCopyFailed,
+        {"missing source", qm::EpubBuildResult::CopyFailed,
          [](const TempDir &dir, PackageJob &job) { job.items.push_back({dir.File("gone.html"), "gone"}); }},
-        {"source is a folder", EpubBuilder::kCopyFailed,
+        {"source is a folder", qm::EpubBuildResult::CopyFailed,
          [](const TempDir &dir, PackageJob &job) {
              qm::CreateFolders(dir.File("folder.html"));
              job.items.push_back({dir.File("folder.html"), "folder"});
          }},
-        {"OPS cannot hold the copy", EpubBuilder::kCopyFailed,
+        {"OPS cannot hold the copy", qm::EpubBuildResult::CopyFailed,
          [](const TempDir &dir, PackageJob &) { qm::WriteFile(dir.File("OPS"), "not a folder"); }},
-        {"content.opf taken by a folder", EpubBuilder::kOpfFailed,
+        {"content.opf taken by a folder", qm::EpubBuildResult::OpfFailed,
          [](const TempDir &dir, PackageJob &) { qm::CreateFolders(dir.File("OPS/content.opf")); }},
-        {"toc.ncx taken by a folder", EpubBuilder::kNcxFailed,
+        {"toc.ncx taken by a folder", qm::EpubBuildResult::NcxFailed,
          [](const TempDir &dir, PackageJob &) { qm::CreateFolders(dir.File("OPS/toc.ncx")); }},
         // Even root cannot delete from /proc.
-        {"undeletable source", EpubBuilder::kDeleteFailed,
+        {"undeletable source", qm::EpubBuildResult::DeleteFailed,
          [](const TempDir &, PackageJob &job) {
              job.items.push_back({"/proc/version", "version"});
              job.deleteSources = true;
          }},
-        {"book name taken by a folder", EpubBuilder::kZipFailed,
+        {"book name taken by a folder", qm::EpubBuildResult::ZipFailed,
          [](const TempDir &dir, PackageJob &job) { qm::CreateFolders(dir.File(qm::FileNamePart(job.epubPath))); }},
-        {"book path without a file name", EpubBuilder::kZipFailed,
+        {"book path without a file name", qm::EpubBuildResult::ZipFailed,
          [](const TempDir &dir, PackageJob &job) { job.epubPath = dir.File("out/"); }},
     };
     for (const FailureCase &c : cases) {
@@ -86,7 +86,7 @@ TEST(EpubBuildFailures, EachCodeIsReachedAndLeavesNoBook) {
         RecordingPrompt prompt;
         qm::LogCapture log;
         EXPECT_EQ(c.code, EpubBuilder(prompt).Build(&job, c.createZip));
-        if (c.code == EpubBuilder::kZipFailed) {
+        if (c.code == qm::EpubBuildResult::ZipFailed) {
             EXPECT_EQ(std::vector<std::string>{"Create Zip file failed"}, prompt.messages);
         } else {
             EXPECT_TRUE(prompt.messages.empty());
@@ -99,7 +99,7 @@ TEST(EpubBuildFailures, EachCodeIsReachedAndLeavesNoBook) {
 
 TEST(EpubBuildFailures, NullJobAndNoZip) {
     RecordingPrompt prompt;
-    EXPECT_EQ(0, EpubBuilder(prompt).Build(nullptr, true));
+    EXPECT_EQ(qm::EpubBuildResult::Ok, EpubBuilder(prompt).Build(nullptr, true));
 
     // Without the container the package files are laid out and nothing is zipped.
     TempDir dir;
@@ -107,7 +107,7 @@ TEST(EpubBuildFailures, NullJobAndNoZip) {
     job.stagingFolder = dir.File("new/stage"); // made as needed
     job.epubPath = "Book.epub";
     job.items.push_back({MakeContentFile(dir.Path(), "page-1.html"), "page-1"});
-    EXPECT_EQ(0, EpubBuilder(prompt).Build(&job, false));
+    EXPECT_EQ(qm::EpubBuildResult::Ok, EpubBuilder(prompt).Build(&job, false));
     EXPECT_TRUE(qm::FileExists(dir.File("new/stage/mimetype")));
     EXPECT_TRUE(qm::FileExists(dir.File("new/stage/OPS/page-1.html")));
     EXPECT_TRUE(qm::FileExists(dir.File("new/stage/OPS/toc.ncx")));
@@ -123,7 +123,7 @@ TEST(EpubBuildFailures, ExistingBookIsReplaced) {
     job.epubPath = "Book.epub";
     job.items.push_back({MakeContentFile(dir.Path(), "page-1.html"), "page-1"});
     RecordingPrompt prompt;
-    ASSERT_EQ(0, EpubBuilder(prompt).Build(&job, true));
+    ASSERT_EQ(qm::EpubBuildResult::Ok, EpubBuilder(prompt).Build(&job, true));
     std::string bytes;
     ASSERT_TRUE(qm::ReadFile(dir.File("Book.epub"), bytes));
     EXPECT_EQ("PK\x03\x04", bytes.substr(0, 4));

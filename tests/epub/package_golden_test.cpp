@@ -17,7 +17,7 @@ using qm::PackageJob;
 using namespace qmtest;
 
 struct BuiltBook {
-    int rc = 0;
+    qm::EpubBuildResult rc = qm::EpubBuildResult::Ok;
     std::string opf, ncx;    // as written in the staging folder
     ZipArchiveInfo archive;  // the .epub read back
     std::string epubPath;
@@ -105,7 +105,7 @@ TEST(EpubPackageFiles, PdfBookWithCover) {
     job.coverMeta = true;
     job.deleteSources = true;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
 
     EXPECT_EQ(std::string(kOpfHead) + R"X(    <dc:title>Moby Dick</dc:title>
     <dc:creator opf:role="aut" opf:file-as="Herman Melville">Herman Melville</dc:creator>
@@ -184,7 +184,7 @@ TEST(EpubPackageFiles, PdfBookWithoutCoverMakesTheFirstPageTheTitlePage) {
     PackageJob job = JobFor(dir, {"styles.css", "image-1.png", "page-1.html", "page-16.html"}, &kMoby);
     job.titlePageFlag = 1;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     const std::string opf = MaskVolatile(book.opf);
     const std::string tail = R"X(    <dc:date opf:event="original-publication">DATE</dc:date>
    </metadata>
@@ -216,7 +216,7 @@ TEST(EpubPackageFiles, WithoutTitlePageNoDocumentIsTreatedAsOne) {
     PackageJob job = JobFor(dir, {"styles.css", "chapter1.html", "chapter2.html"}, &kMoby);
     job.titlePageFlag = 0;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     const std::string opf = MaskVolatile(book.opf);
     const std::string tail = R"X(   <manifest>
    <item id="ncx" href="toc.ncx" media-type="application/x-dtbncx+xml" />
@@ -240,7 +240,7 @@ TEST(EpubPackageFiles, BookWithoutDocumentsGetsNoEmptyGuideReference) {
     PackageJob job = JobFor(dir, {"image-1.png"}, &meta);
     job.titlePageFlag = 1;
     BuiltBook book = Build(dir, job, false);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_EQ(" <spine toc=\"ncx\">\n   </spine>\n</package>\n", book.opf.substr(book.opf.find(" <spine")));
     // Package files hold line feeds only.
     EXPECT_NE(std::string::npos, book.opf.find("<dc:title>Two\nLines</dc:title>"));
@@ -253,7 +253,7 @@ TEST(EpubPackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     PackageJob job = JobFor(empty, {"page-1.html"}, nullptr);
     job.titlePageFlag = 1;
     BuiltBook book = Build(empty, job, false);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_EQ(std::string(kOpfHead) + R"X(    <dc:title>none</dc:title>
     <dc:creator opf:role="aut" opf:file-as="none"></dc:creator>
     <dc:subject>none</dc:subject>
@@ -269,7 +269,7 @@ TEST(EpubPackageFiles, MetadataIsEscapedOnceAndEmptyValuesFollowTheirRules) {
     job2.items[1].label = "Tom & Jerry"; // a title the user typed for the table of contents
     job2.titlePageFlag = 1;
     BuiltBook book2 = Build(dir, job2, true);
-    ASSERT_EQ(0, book2.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book2.rc);
     EXPECT_EQ(std::string(kOpfHead) + R"X(    <dc:title>A &amp; B</dc:title>
     <dc:creator opf:role="aut" opf:file-as="Smith &lt;&quot;Jr&quot;&gt;">Smith &lt;&quot;Jr&quot;&gt;</dc:creator>
     <dc:subject>x&gt;y</dc:subject>
@@ -302,7 +302,7 @@ TEST(EpubPackageFiles, NavigationPointsFile) {
     job.items = {{dir.File("src/page-1.html"), "page-1"}, {dir.File("src/page-16.html"), "page-16"}};
 
     RecordingPrompt prompt;
-    ASSERT_EQ(0, EpubBuilder(prompt).Build(&job, true));
+    ASSERT_EQ(qm::EpubBuildResult::Ok, EpubBuilder(prompt).Build(&job, true));
     std::string ncx;
     ASSERT_TRUE(qm::ReadFile(dir.File("stage/OPS/toc.ncx"), ncx));
     EXPECT_EQ(Tabs(kNcxHead) + Tabs("\\t\\t<text>Moby Dick</text>\n") + " </docTitle>\n <navMap>\n" + points +
@@ -319,7 +319,7 @@ TEST(EpubPackageFiles, NavigationPointsFile) {
     for (const std::string &navFile : {dir.File("empty.tmp"), dir.File("missing.tmp"), dir.File("nav.tmp")}) {
         job.navPointsFile = navFile;
         job.useNavPointsFile = navFile != dir.File("nav.tmp");
-        ASSERT_EQ(0, EpubBuilder(prompt).Build(&job, false));
+        ASSERT_EQ(qm::EpubBuildResult::Ok, EpubBuilder(prompt).Build(&job, false));
         ASSERT_TRUE(qm::ReadFile(dir.File("stage/OPS/toc.ncx"), ncx));
         EXPECT_NE(std::string::npos, ncx.find(" <navMap>\n" + fallback + " </navMap>\n")) << navFile;
     }
@@ -335,7 +335,7 @@ TEST(EpubPackageFiles, IdsMediaTypesAndOddNames) {
     PackageJob job = JobFor(dir, names, &kMoby);
     job.titlePageFlag = 1;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     const std::string opf = book.opf;
     const size_t from = opf.find("   <manifest>\n");
     ASSERT_NE(std::string::npos, from);
@@ -397,7 +397,7 @@ TEST(EpubPackageFiles, CoverMetaNamesTheCoverPicturesFinalId) {
     job.titlePageFlag = 0;
     job.coverMeta = true;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_NE(std::string::npos, book.opf.find("    <meta name=\"cover\" content=\"cover-1\" />\n   </metadata>\n"));
     EXPECT_NE(std::string::npos, book.opf.find("<item id=\"cover-1\" href=\"cover.png\" media-type=\"image/png\" />"));
 }
@@ -407,7 +407,7 @@ TEST(EpubPackageFiles, HrefsArePercentEncodedWhereAUriNeedsIt) {
     PackageJob job = JobFor(dir, {"my page#1.html", "100%.png"}, &kMoby);
     job.titlePageFlag = 1;
     BuiltBook book = Build(dir, job, false);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_NE(std::string::npos,
               book.opf.find("<item id=\"title\" href=\"my%20page%231.html\" media-type=\"application/xhtml+xml\" />"));
     EXPECT_NE(std::string::npos, book.opf.find("<item id=\"item-1\" href=\"100%25.png\" media-type=\"image/png\" />"));
@@ -426,7 +426,7 @@ TEST(EpubPackageFiles, ItemsGoToTheirPathsInsideTheBook) {
     job.items[2].bookPath = "img/sub/pic.png";
     job.titlePageFlag = 0;
     BuiltBook book = Build(dir, job, true);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_NE(std::string::npos, book.opf.find("<item id=\"look\" href=\"css/look.css\" media-type=\"text/css\" />"));
     EXPECT_NE(std::string::npos, book.opf.find("<item id=\"pic\" href=\"img/sub/pic.png\" media-type=\"image/png\" />"));
     EXPECT_EQ(TinyPng(), book.Entry("OPS/img/sub/pic.png"));
@@ -437,7 +437,7 @@ TEST(EpubPackageFiles, ItemsGoToTheirPathsInsideTheBook) {
         PackageJob badJob = JobFor(other, {"doc.html", "look.css"}, &kMoby);
         badJob.items[1].bookPath = bad;
         RecordingPrompt prompt;
-        EXPECT_EQ(EpubBuilder::kCopyFailed, EpubBuilder(prompt).Build(&badJob, true)) << bad;
+        EXPECT_EQ(qm::EpubBuildResult::CopyFailed, EpubBuilder(prompt).Build(&badJob, true)) << bad;
         EXPECT_FALSE(qm::FileExists(other.File("escape.css"))) << bad;
     }
 }
@@ -454,7 +454,7 @@ TEST(EpubPackageFiles, RepeatedAndInPlaceSourcesAreKeptSafe) {
     job.deleteSources = true;
     job.titlePageFlag = 1;
     BuiltBook book = Build(dir, job, false);
-    ASSERT_EQ(0, book.rc);
+    ASSERT_EQ(qm::EpubBuildResult::Ok, book.rc);
     EXPECT_EQ(1u, [&] {
         size_t n = 0;
         for (size_t p = 0; (p = book.opf.find("href=\"page-1.html\" media-type", p)) != std::string::npos; ++p) ++n;

@@ -31,7 +31,7 @@ struct Captured {
     bool Open(const std::string &path, int page = 1, int dpi = 72, int vw = 800, int vh = 600) {
         if (!cd.Open(path)) return false;
         capture.outputDpi = dpi;
-        return cd.Draw(page, vw, vh) == 0;
+        return cd.Draw(page, vw, vh) == qm::CaptureResult::Captured;
     }
     std::vector<qm::DrawCommand> &Commands() { return model.commands->commands; }
     int Find(CommandKind kind, int from = 0) {
@@ -195,8 +195,8 @@ TEST_F(CaptureTest, TextIsOneCommandPerSpanWithGlyphBoxesInsideTheCommandBox) {
     // Recording the same page again gives the same command sequence.
     std::vector<int> kinds;
     for (auto &cmd : c.Commands()) kinds.push_back(static_cast<int>(cmd.kind));
-    ASSERT_EQ(c.cd.Draw(1), 0);
-    ASSERT_EQ(c.cd.Draw(2), 0);
+    ASSERT_EQ(c.cd.Draw(1), qm::CaptureResult::Captured);
+    ASSERT_EQ(c.cd.Draw(2), qm::CaptureResult::Captured);
     std::vector<int> again;
     for (auto &cmd : c.Commands()) again.push_back(static_cast<int>(cmd.kind));
     EXPECT_EQ(kinds, again);
@@ -281,7 +281,7 @@ TEST_F(CaptureTest, RastersAreWhiteAndInTheirChannelOrder) {
     EXPECT_EQ(vb[2], 255);
     // A new capture replaces both rasters.
     c.capture.outputDpi = 72;
-    ASSERT_EQ(c.cd.Draw(1), 0);
+    ASSERT_EQ(c.cd.Draw(1), qm::CaptureResult::Captured);
     ASSERT_NE(c.capture.OutputRaster(), nullptr);
     EXPECT_EQ(fz_pixmap_width(ctx, c.capture.OutputRaster()), 200);
 }
@@ -311,7 +311,7 @@ TEST(CaptureRealDocuments, RastersAndBoxesMatchTheEngine) {
         for (int page = 1; page <= pages; ++page) {
             SCOPED_TRACE(file + " page " + std::to_string(page));
             cd.capture.outputDpi = page % 2 ? 72 : 150;
-            ASSERT_EQ(cd.Draw(page), 0);
+            ASSERT_EQ(cd.Draw(page), qm::CaptureResult::Captured);
             qm::CommandList &list = *cd.model.commands;
             const IntBox &ob = cd.model.outputDeviceBox;
             fz_irect box = fz_make_irect(ob.x0, ob.y0, ob.x1, ob.y1);

@@ -158,12 +158,12 @@ protected:
         ASSERT_TRUE(b.Save(dir.File("doc.pdf")));
         ASSERT_TRUE(cd.Open(dir.File("doc.pdf")));
     }
-    int Capture(int page, int vw, int vh) { return cd.Draw(page, vw, vh); }
+    qm::CaptureResult Capture(int page, int vw, int vh) { return cd.Draw(page, vw, vh); }
 };
 
 TEST_F(PageCaptureTest, ItemsFollowTheCommandListInOrder) {
     OpenPages(1);
-    ASSERT_EQ(Capture(1, 800, 600), 0);
+    ASSERT_EQ(Capture(1, 800, 600), qm::CaptureResult::Captured);
     const qm::PageLayout *page = cd.model.Current();
     ASSERT_NE(page, nullptr);
     EXPECT_TRUE(page->itemsBuilt);
@@ -192,13 +192,13 @@ TEST_F(PageCaptureTest, ItemsFollowTheCommandListInOrder) {
 
 TEST_F(PageCaptureTest, ViewZoomFitsTheWindowAndNeverEnlarges) {
     OpenPages(1);
-    ASSERT_EQ(Capture(1, 800, 600), 0);
+    ASSERT_EQ(Capture(1, 800, 600), qm::CaptureResult::Captured);
     EXPECT_EQ(cd.model.viewResolution, 54);  // height decides: 600 * 72 / 792
     EXPECT_EQ(cd.model.viewDeviceBox, (IntBox{0, 0, 459, 594}));
     EXPECT_EQ(cd.capture.FitZoom(300, 2000), 35);  // width decides: 300 * 72 / 612
     EXPECT_EQ(cd.capture.FitZoom(2000, 2000), 72);
     // With no view size the current resolution is kept.
-    ASSERT_EQ(Capture(1, 0, 0), 0);
+    ASSERT_EQ(Capture(1, 0, 0), qm::CaptureResult::Captured);
     EXPECT_EQ(cd.model.viewResolution, 54);
 
     qmtest::CapturedDocument small;
@@ -206,7 +206,7 @@ TEST_F(PageCaptureTest, ViewZoomFitsTheWindowAndNeverEnlarges) {
     b.Text(b.AddPage(200, 100), 10, 50, "small");
     ASSERT_TRUE(b.Save(dir.File("small.pdf")));
     ASSERT_TRUE(small.Open(dir.File("small.pdf")));
-    ASSERT_EQ(small.Draw(1), 0);
+    ASSERT_EQ(small.Draw(1), qm::CaptureResult::Captured);
     EXPECT_EQ(small.model.viewResolution, 72);
     EXPECT_EQ(small.model.viewDeviceBox, (IntBox{0, 0, 200, 100}));
 }
@@ -214,9 +214,9 @@ TEST_F(PageCaptureTest, ViewZoomFitsTheWindowAndNeverEnlarges) {
 TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
     OpenPages(2);
     qm::PageModel &model = cd.model;
-    ASSERT_EQ(Capture(2, 800, 600), 0);
+    ASSERT_EQ(Capture(2, 800, 600), qm::CaptureResult::Captured);
     model.Current()->margins = {4, 6, 8, 10};
-    ASSERT_EQ(Capture(1, 800, 600), 0);
+    ASSERT_EQ(Capture(1, 800, 600), qm::CaptureResult::Captured);
     qm::PageLayout *page = model.Current();
     ASSERT_EQ(page->pageNumber, 1);
     page->margins = {11, 21, 13, 7};
@@ -241,7 +241,7 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
     std::array<int, 4> before = page->margins;
     std::array<int, 4> before2 = model.FindPageLayout(2)->margins;
     bool toggle = qm::MarginRoundingToggle();
-    ASSERT_EQ(Capture(1, 400, 300), 0);  // 54 -> 27 dpi
+    ASSERT_EQ(Capture(1, 400, 300), qm::CaptureResult::Captured);  // 54 -> 27 dpi
     ASSERT_EQ(model.Current(), page);
     EXPECT_EQ(qm::MarginRoundingToggle(), !toggle);
     for (int i = 0; i < 4; ++i) {
@@ -265,12 +265,12 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
 
     // The next change rounds the other way.
     before = page->margins;
-    ASSERT_EQ(Capture(1, 700, 500), 0);  // 27 -> 45 dpi
+    ASSERT_EQ(Capture(1, 700, 500), qm::CaptureResult::Captured);  // 27 -> 45 dpi
     EXPECT_EQ(qm::MarginRoundingToggle(), toggle);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(page->margins[i], expect(before[i], 45.0 / 27.0, toggle)) << i;
     // Same zoom again: nothing scales.
     before = page->margins;
-    ASSERT_EQ(Capture(1, 700, 500), 0);
+    ASSERT_EQ(Capture(1, 700, 500), qm::CaptureResult::Captured);
     EXPECT_EQ(page->margins, before);
     EXPECT_EQ(qm::MarginRoundingToggle(), toggle);
 }
@@ -278,7 +278,7 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
 TEST_F(PageCaptureTest, OptionsAndMarginsApplyToRangesOfPages) {
     OpenPages(6);
     qm::PageModel &model = cd.model;
-    ASSERT_EQ(Capture(2, 800, 600), 0);
+    ASSERT_EQ(Capture(2, 800, 600), qm::CaptureResult::Captured);
     qm::PageLayout *page = model.Current();
     qm::PageParseOptions opts;
     opts.noOutput = 1;
@@ -299,9 +299,9 @@ TEST_F(PageCaptureTest, OptionsAndMarginsApplyToRangesOfPages) {
     for (int p = 1; p <= 4; ++p) EXPECT_EQ(model.FindPageLayout(p)->margins, (std::array<int, 4>{9, 8, 7, 6}));
     EXPECT_EQ(model.FindPageLayout(5)->margins, (std::array<int, 4>{0, 0, 0, 0}));
     // A page recorded later starts from the new default margins; page 3 keeps its options.
-    ASSERT_EQ(Capture(6, 800, 600), 0);
+    ASSERT_EQ(Capture(6, 800, 600), qm::CaptureResult::Captured);
     EXPECT_EQ(model.Current()->margins, (std::array<int, 4>{9, 8, 7, 6}));
-    ASSERT_EQ(Capture(3, 800, 600), 0);
+    ASSERT_EQ(Capture(3, 800, 600), qm::CaptureResult::Captured);
     EXPECT_EQ(model.Current()->options, opts);
     EXPECT_TRUE(model.Current()->itemsBuilt);
     EXPECT_FALSE(model.Current()->items.empty());
@@ -310,7 +310,7 @@ TEST_F(PageCaptureTest, OptionsAndMarginsApplyToRangesOfPages) {
 TEST_F(PageCaptureTest, CachesAreFlushedEveryTenLoadsAndOnlyTheCurrentPageIsHeld) {
     OpenPages(12);
     for (int p = 1; p <= 12; ++p) {
-        ASSERT_EQ(Capture(p, 800, 600), 0);
+        ASSERT_EQ(Capture(p, 800, 600), qm::CaptureResult::Captured);
         EXPECT_EQ(cd.capture.PagesSinceFlush(), p <= 10 ? p : p - 10);
         // Items of pages left behind no longer point at a released recording.
         if (p > 1) {
@@ -318,7 +318,7 @@ TEST_F(PageCaptureTest, CachesAreFlushedEveryTenLoadsAndOnlyTheCurrentPageIsHeld
         }
     }
     doc.Close();
-    EXPECT_EQ(cd.Draw(1), -1);
+    EXPECT_EQ(cd.Draw(1), qm::CaptureResult::Failed);
 }
 
 } // namespace

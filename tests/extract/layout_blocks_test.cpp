@@ -180,14 +180,14 @@ TEST(LayoutPageBody, ResultsAndTheBlocksHandedToTheWriter) {
         SyntheticPage p;
         Column(p, 50, 350, 100, 2, 30);
         RecordingSink sink;
-        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), 1);
+        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), qm::PageBodyResult::Written);
         EXPECT_EQ(sink.written, (Seqs{"0", "1"}));
         EXPECT_EQ(sink.begun, 1);
         EXPECT_EQ(sink.ended, 1);
 
         p.page.options.noOutput = 1;
         RecordingSink none;
-        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, none, &prompt), 0);
+        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, none, &prompt), qm::PageBodyResult::Empty);
         EXPECT_EQ(none.begun, 0);
         EXPECT_TRUE(none.written.empty());
     }
@@ -198,21 +198,21 @@ TEST(LayoutPageBody, ResultsAndTheBlocksHandedToTheWriter) {
         p.Text(IntBox{100, 900, 200, 912}, 12, "cropped");
         p.page.cropRect = IntBox{0, 0, 800, 500};
         RecordingSink sink;
-        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), -1);
+        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), qm::PageBodyResult::NoBlock);
         EXPECT_TRUE(sink.written.empty());
     }
     {
         SyntheticPage p;
         p.page.options.imageWholePage = 1;
         RecordingSink sink;
-        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), 0);
+        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), qm::PageBodyResult::Empty);
         EXPECT_EQ(sink.raw,
                   "<p style=\"align:center;\"><img title=\"img\" alt=\"img\" style=\"width:100%;\" "
                   "src=\"image-7.png\" /></p>\n");
         EXPECT_TRUE(prompt.messages.empty());
         sink.saveResult = -1;
         sink.raw.clear();
-        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), -1);
+        EXPECT_EQ(qm::WritePageBody(p.page, p.items, p.groups, sink, &prompt), qm::PageBodyResult::NoBlock);
         EXPECT_EQ(sink.raw, "");
         EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Couldn't create page image file!"}));
         EXPECT_EQ(prompt.messageCaptions, (std::vector<std::string>{""}));

@@ -37,7 +37,7 @@ Lines ReadingOrder(const std::function<void(qmtest::PdfBuilder &, int)> &make, i
     qmtest::CapturedDocument cd;
     if (!cd.Open(path)) return {"open failed"};
     auto lock = cd.doc.Lock();
-    if (cd.Draw(1) != 0) return {"draw failed"};
+    if (cd.Draw(1) != qm::CaptureResult::Captured) return {"draw failed"};
     qm::PageLayout *page = cd.model.Current();
     page->options.columnMode = columnMode;
     qm::BlockList list;

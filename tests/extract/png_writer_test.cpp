@@ -114,7 +114,7 @@ protected:
 TEST_F(PngTest, ThreeByTwoRgbHasSubFilteredRowsAndDecodesToTheArea) {
     TestRaster r(5, 4, 4);
     IntBox area{1, 1, 4, 3};
-    ASSERT_EQ(qm::WritePng(r.View(), dir.File("a.png"), false, &area), 0);
+    ASSERT_EQ(qm::WritePng(r.View(), dir.File("a.png"), false, &area), qm::PngResult::Written);
     auto chunks = ReadChunks(dir.File("a.png"));
     ASSERT_EQ(chunks.size(), 3u);
     EXPECT_EQ(chunks[0].type, "IHDR");
@@ -161,7 +161,7 @@ TEST_F(PngTest, ColourTypesFollowComponentsAndAlpha) {
         if (c.n == 2 || c.n == 4)
             for (size_t i = c.n - 1; i < r.s.size(); i += c.n) r.s[i] = 255;
         std::string path = dir.File("c" + std::to_string(c.n) + std::to_string(c.keepAlpha) + ".png");
-        ASSERT_EQ(qm::WritePng(r.View(), path, c.keepAlpha, nullptr), 0);
+        ASSERT_EQ(qm::WritePng(r.View(), path, c.keepAlpha, nullptr), qm::PngResult::Written);
         auto chunks = ReadChunks(path);
         ASSERT_FALSE(chunks.empty());
         EXPECT_EQ(chunks[0].data[9], c.colourType);
@@ -175,7 +175,7 @@ TEST_F(PngTest, ColourTypesFollowComponentsAndAlpha) {
     // A row of equal pixels compresses to its first pixel followed by zero differences.
     TestRaster flat(4, 1, 4);
     for (int x = 0; x < 4; ++x) std::copy(flat.s.begin(), flat.s.begin() + 4, flat.s.begin() + x * 4);
-    ASSERT_EQ(qm::WritePng(flat.View(), dir.File("flat.png"), false, nullptr), 0);
+    ASSERT_EQ(qm::WritePng(flat.View(), dir.File("flat.png"), false, nullptr), qm::PngResult::Written);
     auto f = Inflate(ReadChunks(dir.File("flat.png"))[1].data, 13);
     EXPECT_EQ(f, (std::vector<unsigned char>{1, flat.s[0], flat.s[1], flat.s[2], 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
@@ -198,7 +198,7 @@ TEST_F(PngTest, StreamedCompressionGivesTheBytesOfOneCallOnTheWholeImage) {
             if ((i / 5000) % 3 == 0) r.s[i] = static_cast<unsigned char>(v >> 16);
         }
         const std::string path = dir.File("big.png");
-        ASSERT_EQ(qm::WritePng(r.View(), path, c.keepAlpha, nullptr), 0);
+        ASSERT_EQ(qm::WritePng(r.View(), path, c.keepAlpha, nullptr), qm::PngResult::Written);
         const int dn = c.keepAlpha || c.n == 1 ? c.n : c.n - 1;
         std::vector<unsigned char> filtered;
         for (int y = 0; y < c.h; ++y) {
@@ -221,20 +221,20 @@ TEST_F(PngTest, StreamedCompressionGivesTheBytesOfOneCallOnTheWholeImage) {
 
 TEST_F(PngTest, FailuresLeaveNoFile) {
     TestRaster rgb(4, 4, 3), cmyk(4, 4, 5);
-    EXPECT_EQ(qm::WritePng(rgb.View(), dir.File("rgb.png"), false, nullptr), -1);
-    EXPECT_EQ(qm::WritePng(cmyk.View(), dir.File("cmyk.png"), false, nullptr), -1);
+    EXPECT_EQ(qm::WritePng(rgb.View(), dir.File("rgb.png"), false, nullptr), qm::PngResult::BadRaster);
+    EXPECT_EQ(qm::WritePng(cmyk.View(), dir.File("cmyk.png"), false, nullptr), qm::PngResult::BadRaster);
     EXPECT_FALSE(qm::FileExists(dir.File("rgb.png")));
     EXPECT_FALSE(qm::FileExists(dir.File("cmyk.png")));
     TestRaster ok(4, 4, 4);
-    EXPECT_EQ(qm::WritePng(ok.View(), dir.File("no/such/folder/x.png"), false, nullptr), -3);
+    EXPECT_EQ(qm::WritePng(ok.View(), dir.File("no/such/folder/x.png"), false, nullptr), qm::PngResult::FileFailed);
     // An area reaching outside the raster is cut to it instead of reading past the pixels.
     IntBox wide{-5, 2, 40, 90};
-    ASSERT_EQ(qm::WritePng(ok.View(), dir.File("cut.png"), false, &wide), 0);
+    ASSERT_EQ(qm::WritePng(ok.View(), dir.File("cut.png"), false, &wide), qm::PngResult::Written);
     Decoded d = Decode(dir.File("cut.png"));
     EXPECT_EQ(d.w, 4);
     EXPECT_EQ(d.h, 2);
     IntBox empty{2, 2, 2, 3};
-    EXPECT_EQ(qm::WritePng(ok.View(), dir.File("empty.png"), false, &empty), -1);
+    EXPECT_EQ(qm::WritePng(ok.View(), dir.File("empty.png"), false, &empty), qm::PngResult::BadRaster);
     EXPECT_FALSE(qm::FileExists(dir.File("empty.png")));
 }
 
@@ -259,14 +259,14 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
         cd.model.pictures.written = [&listed](const std::string &path) { listed.push_back(path); };
         cd.capture.outputDpi = 144;
         for (int page = 1; page <= 2; ++page) {
-            ASSERT_EQ(cd.Draw(page), 0);
+            ASSERT_EQ(cd.Draw(page), qm::CaptureResult::Captured);
             const qm::DrawCommand *fill = nullptr;
             for (auto &c : cd.model.commands->commands)
                 if (c.kind == qm::CommandKind::FillPath) fill = &c;
             ASSERT_NE(fill, nullptr);
             int expected = qm::PeekPictureNumber();
             std::string name;
-            ASSERT_EQ(cd.model.SaveRegionPng(name, &fill->outputBox, true), 0);
+            ASSERT_EQ(cd.model.SaveRegionPng(name, &fill->outputBox, true), qm::PngResult::Written);
             EXPECT_EQ(name, "image-" + std::to_string(expected) + ".png");
             numbers.push_back(expected);
             // The picture is exactly the filled rectangle: 100 x 60 points at 144 dpi.
@@ -279,7 +279,7 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
         }
         // The whole page, named by the caller.
         std::string cover = dir.File("cover.png");
-        ASSERT_EQ(cd.model.SaveRegionPng(cover, nullptr, false), 0);
+        ASSERT_EQ(cd.model.SaveRegionPng(cover, nullptr, false), qm::PngResult::Written);
         Decoded whole = Decode(cover);
         EXPECT_EQ(whole.w, 600);
         EXPECT_EQ(whole.h, 400);
@@ -292,15 +292,15 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
     EXPECT_EQ(listed[0], dir.Path() + "image-" + std::to_string(numbers[0]) + ".png");
     EXPECT_EQ(listed[2], dir.File("cover.png"));
 
-    // A folder too long for the name: -1, nothing written, and the number is used up.
+    // A folder too long for the name: nothing written, and the number is used up.
     qmtest::CapturedDocument cd;
     ASSERT_TRUE(cd.Open(dir.File("pics.pdf")));
     cd.model.job = &job;
-    ASSERT_EQ(cd.Draw(1), 0);
+    ASSERT_EQ(cd.Draw(1), qm::CaptureResult::Captured);
     std::string longFolder(505, 'x');
     std::string name;
     int before = qm::PeekPictureNumber();
-    EXPECT_EQ(cd.model.SaveRegionPng(name, nullptr, true, &longFolder), -1);
+    EXPECT_EQ(cd.model.SaveRegionPng(name, nullptr, true, &longFolder), qm::PngResult::NameTooLong);
     EXPECT_EQ(qm::PeekPictureNumber(), before + 1);
 
     // A sink that takes no more pictures: nothing is written, nothing listed.
@@ -308,7 +308,7 @@ TEST_F(PngTest, PicturesAreCutFromTheOutputRasterAndNumberedAcrossDocuments) {
     cd.model.pictures.mayWrite = [] { return false; };
     cd.model.pictures.written = [&listed](const std::string &path) { listed.push_back(path); };
     std::string refused = dir.File("refused.png");
-    EXPECT_EQ(cd.model.SaveRegionPng(refused, nullptr, false), -3);
+    EXPECT_EQ(cd.model.SaveRegionPng(refused, nullptr, false), qm::PngResult::NoRaster);
     EXPECT_FALSE(qm::FileExists(refused));
     EXPECT_EQ(listed.size(), 6u);
 }

@@ -17,6 +17,8 @@ namespace {
 
 using qm::ConversionOptions;
 using qm::SettingsFile;
+using qm::SettingsLoad;
+using qm::SettingsSave;
 
 // Options in which every stored field differs from its default and lies within its range, so a
 // test can tell which fields came from a file.
@@ -121,10 +123,10 @@ TEST(SettingsFile, SaveThenLoadGivesBackEveryField) {
     qmtest::TempDir dir;
     const std::string path = dir.File("sub/folder/Option20110626.dat");  // folders made on save
     const ConversionOptions saved = Distinct();
-    ASSERT_EQ(SettingsFile::Save(saved, path), 0);
+    ASSERT_EQ(SettingsFile::Save(saved, path), SettingsSave::Saved);
 
     ConversionOptions loaded;
-    ASSERT_EQ(SettingsFile::Load(loaded, path), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Load(loaded, path), SettingsLoad::Complete);
     const auto want = Fields(saved), got = Fields(loaded);
     ASSERT_EQ(got.size(), 57u);
     for (size_t k = 0; k < want.size(); ++k) EXPECT_EQ(got[k].value, want[k].value) << "field " << k + 1;
@@ -134,9 +136,9 @@ TEST(SettingsFile, SaveThenLoadGivesBackEveryField) {
     for (const auto &f : want) size += f.bytes;
     EXPECT_EQ(qm::FileSize(path), static_cast<int64_t>(size));
     // A second save over an existing file replaces it.
-    ASSERT_EQ(SettingsFile::Save(ConversionOptions(), path), 0);
+    ASSERT_EQ(SettingsFile::Save(ConversionOptions(), path), SettingsSave::Saved);
     ConversionOptions again = saved;
-    ASSERT_EQ(SettingsFile::Load(again, path), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Load(again, path), SettingsLoad::Complete);
     EXPECT_EQ(again.bookTitle, "");
 }
 
@@ -174,7 +176,7 @@ TEST(SettingsFile, StringLengthForms) {
         EXPECT_EQ(bytes.substr(at, c.prefix.size()), c.prefix) << c.units;
         EXPECT_EQ(bytes.substr(at + c.prefix.size(), 4), Bytes({'x', 0, 'x', 0})) << c.units;
         ConversionOptions loaded;
-        EXPECT_EQ(SettingsFile::Decode(bytes, loaded), SettingsFile::kComplete) << c.units;
+        EXPECT_EQ(SettingsFile::Decode(bytes, loaded), SettingsLoad::Complete) << c.units;
         EXPECT_EQ(loaded.bookTitle, o.bookTitle) << c.units;
         EXPECT_EQ(loaded.bookCreator, "") << c.units;  // the next field starts right after
     }
@@ -192,14 +194,14 @@ TEST(SettingsFile, BrokenTextNeitherCrashesNorLeaksBadBytes) {
     ConversionOptions o = EmptyStrings();
     o.bookTitle = std::string("a\xE4\xB8") + "b\x80" + "c\xC0\xAF" + "d\xED\xA0\x80" + "e\xF0";
     ConversionOptions loaded;
-    ASSERT_EQ(SettingsFile::Decode(SettingsFile::Encode(o), loaded), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Decode(SettingsFile::Encode(o), loaded), SettingsLoad::Complete);
     const std::string r = "\xEF\xBF\xBD";
     EXPECT_EQ(loaded.bookTitle, "a" + r + r + "b" + r + "c" + r + r + "d" + r + r + r + "e" + r);
 
     // Unpaired surrogates in the file become U+FFFD too.
     std::string bytes = SettingsFile::Encode(EmptyStrings());
     bytes.replace(4, 4, Bytes({0xFF, 0xFE, 0xFF, 3, 0x00, 0xD8, 'A', 0, 0x00, 0xDC}));
-    ASSERT_EQ(SettingsFile::Decode(bytes, loaded), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Decode(bytes, loaded), SettingsLoad::Complete);
     EXPECT_EQ(loaded.outputFolder, r + "A" + r);
 }
 
@@ -211,7 +213,7 @@ TEST(SettingsFile, StringsWithoutMarkerAreSingleByteText) {
     std::string repl = Bytes({4, '/', 't', 0xE9, '/'}) + Bytes({0xFF, 0x2C, 0x01}) + password;
     bytes.replace(4, 8, repl);
     ConversionOptions loaded;
-    ASSERT_EQ(SettingsFile::Decode(bytes, loaded), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Decode(bytes, loaded), SettingsLoad::Complete);
     EXPECT_EQ(loaded.outputFolder, "/t\xC3\xA9/");
     EXPECT_EQ(loaded.pdfPassword, password);
     EXPECT_EQ(loaded.fontScaleText, "");
@@ -225,7 +227,7 @@ TEST(SettingsFile, FileCutAtEveryOffsetKeepsTheFieldsBeforeTheCut) {
     const auto want = Fields(saved), dflt = Fields(defaults);
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         ConversionOptions loaded;
-        ASSERT_EQ(SettingsFile::Decode(bytes.substr(0, cut), loaded), SettingsFile::kDamaged) << cut;
+        ASSERT_EQ(SettingsFile::Decode(bytes.substr(0, cut), loaded), SettingsLoad::Damaged) << cut;
         const auto got = Fields(loaded);
         size_t end = 0;
         for (size_t k = 0; k < got.size(); ++k) {
@@ -238,7 +240,7 @@ TEST(SettingsFile, FileCutAtEveryOffsetKeepsTheFieldsBeforeTheCut) {
     qmtest::TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("cut.dat"), bytes.substr(0, bytes.size() / 2)));
     ConversionOptions loaded;
-    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("cut.dat")), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("cut.dat")), SettingsLoad::Damaged);
     EXPECT_EQ(loaded.outputFolder, saved.outputFolder);
     EXPECT_EQ(loaded.previewExpanded, defaults.previewExpanded);
 }
@@ -259,7 +261,7 @@ TEST(SettingsFile, HugeLengthPrefixesAreDamageNotAllocations) {
     const auto start = std::chrono::steady_clock::now();
     for (const std::string &p : prefixes) {
         ConversionOptions loaded;
-        EXPECT_EQ(SettingsFile::Decode(head + p + tail, loaded), SettingsFile::kDamaged);
+        EXPECT_EQ(SettingsFile::Decode(head + p + tail, loaded), SettingsLoad::Damaged);
         EXPECT_EQ(loaded.reserved1, 7);
         EXPECT_EQ(loaded.outputFolder, defaults.outputFolder);
         EXPECT_EQ(loaded.previewExpanded, 1);
@@ -272,7 +274,7 @@ TEST(SettingsFile, MissingOrOddFilesLeaveTheDefaults) {
     const ConversionOptions defaults;
     auto unchanged = [&](const std::string &path) {
         ConversionOptions loaded;
-        EXPECT_EQ(SettingsFile::Load(loaded, path), SettingsFile::kUnreadable) << path;
+        EXPECT_EQ(SettingsFile::Load(loaded, path), SettingsLoad::Unreadable) << path;
         const auto got = Fields(loaded), want = Fields(defaults);
         for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(got[k].value, want[k].value) << path << " " << k;
     };
@@ -289,7 +291,7 @@ TEST(SettingsFile, MissingOrOddFilesLeaveTheDefaults) {
     qm::LogCapture quiet;
     ASSERT_TRUE(qm::WriteFile(dir.File("empty.dat"), ""));
     ConversionOptions loaded;
-    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("empty.dat")), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("empty.dat")), SettingsLoad::Damaged);
     EXPECT_EQ(loaded.useMyDocuments, 1);
 }
 
@@ -297,10 +299,10 @@ TEST(SettingsFile, UnwritableLocationFailsQuietly) {
     qmtest::TempDir dir;
     ASSERT_TRUE(qm::WriteFile(dir.File("plain"), "x"));
     // A file where the folder should be: neither the folder nor the file can be made.
-    EXPECT_EQ(SettingsFile::Save(ConversionOptions(), dir.File("plain/Option20110626.dat")), -1);
-    EXPECT_EQ(SettingsFile::Save(ConversionOptions(), ""), -1);
+    EXPECT_EQ(SettingsFile::Save(ConversionOptions(), dir.File("plain/Option20110626.dat")), SettingsSave::Unwritten);
+    EXPECT_EQ(SettingsFile::Save(ConversionOptions(), ""), SettingsSave::Unwritten);
     // No temporary leftovers next to a saved file.
-    ASSERT_EQ(SettingsFile::Save(ConversionOptions(), dir.File("s/Option20110626.dat")), 0);
+    ASSERT_EQ(SettingsFile::Save(ConversionOptions(), dir.File("s/Option20110626.dat")), SettingsSave::Saved);
     std::string out;
     qmtest::RunCommand("ls -A " + qmtest::ShellQuote(dir.File("s")), &out);
     EXPECT_EQ(out, "Option20110626.dat\n");
@@ -308,12 +310,12 @@ TEST(SettingsFile, UnwritableLocationFailsQuietly) {
     ASSERT_EQ(symlink(dir.File("s/Option20110626.dat").c_str(), dir.File("link.dat").c_str()), 0);
     ConversionOptions changed;
     changed.bookTitle = "through the link";
-    ASSERT_EQ(SettingsFile::Save(changed, dir.File("link.dat")), 0);
+    ASSERT_EQ(SettingsFile::Save(changed, dir.File("link.dat")), SettingsSave::Saved);
     struct stat st;
     ASSERT_EQ(lstat(dir.File("link.dat").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ConversionOptions loaded;
-    ASSERT_EQ(SettingsFile::Load(loaded, dir.File("s/Option20110626.dat")), SettingsFile::kComplete);
+    ASSERT_EQ(SettingsFile::Load(loaded, dir.File("s/Option20110626.dat")), SettingsLoad::Complete);
     EXPECT_EQ(loaded.bookTitle, "through the link");
 }
 
@@ -354,7 +356,7 @@ TEST(SettingsFile, ValuesOutOfRangeTakeTheirDefaultAndTheOtherFieldsAreKept) {
             ConversionOptions loaded;
             std::string problems;
             ASSERT_EQ(SettingsFile::Decode(SettingsFile::Encode(written), loaded, &problems),
-                      inside ? SettingsFile::kComplete : SettingsFile::kDamaged)
+                      inside ? SettingsLoad::Complete : SettingsLoad::Damaged)
                 << "field " << r.number << " = " << value;
             const auto got = Fields(loaded), want = Fields(expected);
             for (size_t k = 0; k < got.size(); ++k)
@@ -376,7 +378,7 @@ TEST(SettingsFile, ParseModeSevenLoadsAsAutomaticAndIsReportedDamaged) {
     ASSERT_TRUE(qm::WriteFile(dir.File("Option20110626.dat"), SettingsFile::Encode(written)));
     qm::LogCapture log;
     ConversionOptions loaded;
-    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("Option20110626.dat")), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Load(loaded, dir.File("Option20110626.dat")), SettingsLoad::Damaged);
     EXPECT_EQ(loaded.parseMode, static_cast<int32_t>(qm::ParseMode::Automatic));
     // The fields before and after it are the file's.
     EXPECT_EQ(loaded.bookTitle, "after the check");
@@ -385,9 +387,9 @@ TEST(SettingsFile, ParseModeSevenLoadsAsAutomaticAndIsReportedDamaged) {
     EXPECT_NE(log.Text().find("damaged"), std::string::npos) << log.Text();
     EXPECT_NE(log.Text().find("field 29 (7)"), std::string::npos) << log.Text();
     // Saving writes the repaired value back.
-    ASSERT_EQ(SettingsFile::Save(loaded, dir.File("Option20110626.dat")), 0);
+    ASSERT_EQ(SettingsFile::Save(loaded, dir.File("Option20110626.dat")), SettingsSave::Saved);
     ConversionOptions again;
-    EXPECT_EQ(SettingsFile::Load(again, dir.File("Option20110626.dat")), SettingsFile::kComplete);
+    EXPECT_EQ(SettingsFile::Load(again, dir.File("Option20110626.dat")), SettingsLoad::Complete);
 }
 
 TEST(SettingsFile, ListTextsLongerThanTheirListsTakeTheirDefault) {
@@ -397,7 +399,7 @@ TEST(SettingsFile, ListTextsLongerThanTheirListsTakeTheirDefault) {
     written.imageDpiText = "72.00000001";        // eleven: too long
     ConversionOptions loaded;
     std::string problems;
-    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(written), loaded, &problems), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(written), loaded, &problems), SettingsLoad::Damaged);
     EXPECT_EQ(loaded.fontScaleText, "1.23456789");
     EXPECT_EQ(loaded.imageDpiText, defaults.imageDpiText);
     EXPECT_EQ(loaded.bookTitle, written.bookTitle);  // the next string is read from the right place
@@ -409,12 +411,12 @@ TEST(SettingsFile, ListTextsLongerThanTheirListsTakeTheirDefault) {
     const std::string narrow = Bytes({11}) + "1.000000001";
     bytes.replace(4 + 2 * 4, 4, narrow);  // fontScaleText, after the int and two empty strings
     ConversionOptions fromNarrow;
-    EXPECT_EQ(SettingsFile::Decode(bytes, fromNarrow), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Decode(bytes, fromNarrow), SettingsLoad::Damaged);
     EXPECT_EQ(fromNarrow.fontScaleText, defaults.fontScaleText);
     EXPECT_EQ(fromNarrow.imageDpiText, "");
     ConversionOptions wide = EmptyStrings();
     wide.fontScaleText = "1.0000000\xF0\x9F\x93\x96";  // nine plus a surrogate pair
-    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(wide), loaded), SettingsFile::kDamaged);
+    EXPECT_EQ(SettingsFile::Decode(SettingsFile::Encode(wide), loaded), SettingsLoad::Damaged);
 }
 
 } // namespace

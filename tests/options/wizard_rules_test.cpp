@@ -74,7 +74,7 @@ TEST(WizardRules, FileListsCountAsFilledForTheLoadedTask) {
     ConversionOptions stored;
     stored.taskKind = stored.fileListTask = 1;
     ConversionOptions loaded;
-    ASSERT_EQ(qm::SettingsFile::Decode(qm::SettingsFile::Encode(stored), loaded), qm::SettingsFile::kComplete);
+    ASSERT_EQ(qm::SettingsFile::Decode(qm::SettingsFile::Encode(stored), loaded), qm::SettingsLoad::Complete);
     WizardRules rules(loaded);
     EXPECT_EQ(rules.ListedTask(), 1);
     EXPECT_FALSE(rules.EnterFileListPage());

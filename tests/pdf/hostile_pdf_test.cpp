@@ -174,7 +174,7 @@ TEST_F(HostilePdfTest, PagesBeyondIntGeometryAreCapturedWithinTheBudget) {
     ASSERT_EQ(doc.PageCount(), 4);
     cd.capture.outputDpi = 600;
     for (int p = 1; p <= 4; ++p) {
-        ASSERT_EQ(cd.Draw(p), 0) << p;
+        ASSERT_EQ(cd.Draw(p), qm::CaptureResult::Captured) << p;
         const int zoom = cd.capture.FitZoom(800, 600);
         EXPECT_GE(zoom, 1) << p;
         EXPECT_LE(zoom, 72) << p;
@@ -205,25 +205,25 @@ TEST_F(HostilePdfTest, AStoppedPageIsNeverTakenForAFinishedOne) {
     cd.model.job = &job;
 
     // A run that starts after the cancel records nothing.
-    EXPECT_EQ(cd.Draw(1), -1);
+    EXPECT_EQ(cd.Draw(1), qm::CaptureResult::Failed);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::Cancelled);
     EXPECT_EQ(cd.capture.OutputRaster(), nullptr);
 
     // A run stopped after its capture paints no raster; the next run starts afresh.
     cancel = 0;
-    ASSERT_EQ(cd.Draw(1), 0);
+    ASSERT_EQ(cd.Draw(1), qm::CaptureResult::Captured);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::None);
     doc.CancelPageRun();
     EXPECT_EQ(cd.capture.OutputRaster(), nullptr);
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::Cancelled);
-    ASSERT_EQ(cd.Draw(1), 0);
+    ASSERT_EQ(cd.Draw(1), qm::CaptureResult::Captured);
     EXPECT_NE(cd.capture.OutputRaster(), nullptr);
 
     // A time limit stops only the run it was meant for, and says so.
     const uint64_t serial = doc.CurrentPageRun().serial;
     doc.EndPageRun();
     EXPECT_FALSE(doc.StopSlowPageRun(serial, 2));
-    ASSERT_EQ(cd.Draw(1), 0);
+    ASSERT_EQ(cd.Draw(1), qm::CaptureResult::Captured);
     EXPECT_FALSE(doc.StopSlowPageRun(serial, 2));
     EXPECT_TRUE(doc.StopSlowPageRun(doc.CurrentPageRun().serial, 2.5));
     EXPECT_EQ(doc.PageRunStop(), qm::PageStop::TimeLimit);

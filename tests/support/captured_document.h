@@ -17,7 +17,9 @@ struct CapturedDocument {
         return doc.Open(path, password, "") == qm::OpenResult::Opened;
     }
     // Captures page `page` with the converter's view size.
-    int Draw(int page, int viewWidth = 800, int viewHeight = 600) { return capture.Capture(page, viewWidth, viewHeight); }
+    qm::CaptureResult Draw(int page, int viewWidth = 800, int viewHeight = 600) {
+        return capture.Capture(page, viewWidth, viewHeight);
+    }
 };
 
 } // namespace qmtest

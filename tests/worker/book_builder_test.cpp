@@ -88,7 +88,7 @@ TEST_F(BookBuilderTest, DocumentsInTheGivenOrderNonXhtmlConvertedUserFilesUntouc
     request.metadata = qm::BookMetadata{"Docs", "Me", ""};
     qm::RunState run;
     std::atomic<bool> done{false};
-    ASSERT_EQ(qm::BookBuilderWorker(options, request, run, prompt, &done), 0);
+    ASSERT_EQ(qm::BookBuilderWorker(options, request, run, prompt, &done), qm::BookBuildResult::Made);
     EXPECT_TRUE(done);
     const std::string book = dir.File("out/a.epub");
     EXPECT_EQ(run.successCount, 1);
@@ -140,7 +140,7 @@ TEST_F(BookBuilderTest, SinglePdfRunTitlePageOnlyWithCover) {
         qm::ConversionObserver observer;
         qm::ConversionRun run(options, prompt, observer);
         run.retryDelayMs = 0;
-        ASSERT_EQ(run.StartConversion({dir.File("my.book.pdf")}, {"my.book.pdf"}, true), 0);
+        ASSERT_EQ(run.StartConversion({dir.File("my.book.pdf")}, {"my.book.pdf"}, true), qm::StartResult::Started);
         run.Wait();
         qm::RunState &s = run.State();
         ASSERT_FALSE(s.producedFiles.empty());
@@ -153,7 +153,7 @@ TEST_F(BookBuilderTest, SinglePdfRunTitlePageOnlyWithCover) {
         request.firstListedName = "my.book.pdf";
         request.fromPdfRun = true;
         std::atomic<bool> done{false};
-        ASSERT_EQ(qm::BookBuilderWorker(options, request, s, prompt, &done), 0);
+        ASSERT_EQ(qm::BookBuilderWorker(options, request, s, prompt, &done), qm::BookBuildResult::Made);
         const std::string book = dir.File("out/my.epub");  // first dot in the single-document case
         auto entries = Entries(book);
         const std::string &opf = entries["OPS/content.opf"];
@@ -356,7 +356,7 @@ TEST_F(BookBuilderTest, PicturesOnlyListGetsAPageAndBadPicturesAreLeftOut) {
     qm::RunState run;
     std::atomic<bool> done{false};
     std::vector<std::string> refusals;
-    ASSERT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done, &refusals), 0);
+    ASSERT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done, &refusals), qm::BookBuildResult::Made);
     EXPECT_EQ(refusals, (std::vector<std::string>{dir.File("empty.png") + ": left out of the book: the picture is empty.",
                                                   dir.File("bad.gif") +
                                                       ": left out of the book: the picture cannot be read (damaged, "
@@ -389,7 +389,7 @@ TEST_F(BookBuilderTest, PicturesOnlyListGetsAPageAndBadPicturesAreLeftOut) {
     request.files = {{dir.File("empty.png"), "empty"}, {dir.File("bad.gif"), "bad"}};
     request.destination = dir.File("nothing.epub");
     qm::RunState run2;
-    EXPECT_EQ(qm::BookBuilderWorker(options, request, run2, recorder, &done, &refusals), -1);
+    EXPECT_EQ(qm::BookBuilderWorker(options, request, run2, recorder, &done, &refusals), qm::BookBuildResult::NotMade);
     EXPECT_EQ(refusals.size(), 2u);
     EXPECT_TRUE(Contains(recorder.messages, "No book was made"));
     EXPECT_FALSE(qm::FileExists(dir.File("nothing.epub")));
@@ -417,7 +417,7 @@ protected:
         request.destination = dir.File("book.epub");
         qm::RunState run;
         std::atomic<bool> done{false};
-        EXPECT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done), 0);
+        EXPECT_EQ(qm::BookBuilderWorker(options, request, run, recorder, &done), qm::BookBuildResult::Made);
         std::string report;
         EXPECT_TRUE(qmtest::EpubCheck(dir.File("book.epub"), &report)) << report;
         // The user's files are as they were.
@@ -554,7 +554,7 @@ TEST_F(StyledBookTest, DocumentsInOtherEncodingsGoInAsUtf8) {
 TEST_F(BookBuilderTest, NoDoneFlagDoesNothing) {
     qm::BookBuildRequest request;
     qm::RunState run;
-    EXPECT_EQ(qm::BookBuilderWorker(options, request, run, prompt, nullptr), -1);
+    EXPECT_EQ(qm::BookBuilderWorker(options, request, run, prompt, nullptr), qm::BookBuildResult::NoDoneFlag);
     EXPECT_EQ(run.successCount, 0);
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
 }

@@ -76,7 +76,7 @@ protected:
         run.retryDelayMs = 0;
         std::vector<std::string> names;
         for (auto &p : paths) names.push_back(qm::FileNamePart(p));
-        ASSERT_EQ(run.StartConversion(paths, names, single), 0);
+        ASSERT_EQ(run.StartConversion(paths, names, single), qm::StartResult::Started);
         run.Wait();
     }
 };
@@ -281,8 +281,8 @@ TEST_F(ConversionRunTest, TwoRunsRacingForOneBookMakeExactlyOne) {
     a.SetConverter(meet);
     b.SetConverter(meet);
     a.retryDelayMs = b.retryDelayMs = 0;
-    ASSERT_EQ(a.StartConversion({pdf}, {"race.pdf"}, false), 0);
-    ASSERT_EQ(b.StartConversion({pdf}, {"race.pdf"}, false), 0);
+    ASSERT_EQ(a.StartConversion({pdf}, {"race.pdf"}, false), qm::StartResult::Started);
+    ASSERT_EQ(b.StartConversion({pdf}, {"race.pdf"}, false), qm::StartResult::Started);
     a.Wait();
     b.Wait();
     ASSERT_EQ(a.State().documentResults[0] + b.State().documentResults[0], 1);

@@ -62,7 +62,7 @@ TEST_F(PageStopTest, CancelStopsThePageBeingPaintedAtOnce) {
         converting = nullptr;
         return rc;
     });
-    ASSERT_EQ(run.StartConversion({dir.File("slow.pdf")}, {"slow.pdf"}, false), 0);
+    ASSERT_EQ(run.StartConversion({dir.File("slow.pdf")}, {"slow.pdf"}, false), qm::StartResult::Started);
     // Wait until the page is captured and being painted.
     for (int i = 0; i < 1000; ++i) {
         qm::PdfDocument *doc = converting.load();
@@ -104,7 +104,7 @@ TEST_F(PageStopTest, APageTreeClaimingAHugeCountKeepsTheWorkFolderSmall) {
             return rc;
         });
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(run.StartConversion({dir.File("count.pdf")}, {"count.pdf"}, false), 0);
+        ASSERT_EQ(run.StartConversion({dir.File("count.pdf")}, {"count.pdf"}, false), qm::StartResult::Started);
         run.Wait();
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 30.0);
         EXPECT_GE(bytes, 0);

@@ -75,7 +75,7 @@ protected:
     }
     std::string NavPoints() {
         job.navPointsFile.clear();
-        EXPECT_EQ(doc.WriteNavPointsFile(), 0);
+        EXPECT_EQ(doc.WriteNavPointsFile(), qm::OutlineResult::Done);
         std::string text;
         if (!job.navPointsFile.empty()) {
             EXPECT_TRUE(qm::ReadFile(job.navPointsFile, text));
@@ -94,7 +94,7 @@ TEST_F(OutlineWriterTest, TargetsFollowThePageFileOfTheParseMode) {
     Open(b, "31.pdf");
 
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), qm::OutlineResult::Done);
     std::string page = text.Text();
     EXPECT_NE(page.find("<a href=\"page-16.html#page-20\">Twenty</a>"), std::string::npos) << page;
     EXPECT_NE(page.find("<a href=\"page-1.html#page-1\">One</a>"), std::string::npos);
@@ -103,7 +103,7 @@ TEST_F(OutlineWriterTest, TargetsFollowThePageFileOfTheParseMode) {
 
     job.parseMode = 2;
     MemFile imaging;
-    ASSERT_EQ(doc.WriteOutlinePage(imaging.get()), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(imaging.get()), qm::OutlineResult::Done);
     EXPECT_NE(imaging.Text().find("<a href=\"page-20.html#page-20\">Twenty</a>"), std::string::npos);
     std::string nav = NavPoints();
     EXPECT_NE(nav.find("<content src=\"page-20.html#page-20\"/>"), std::string::npos) << nav;
@@ -138,7 +138,7 @@ TEST_F(OutlineWriterTest, PlayOrderNestingAndEscaping) {
         << nav;
     // The title is escaped in the outline page too.
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), qm::OutlineResult::Done);
     EXPECT_NE(text.Text().find(">A &amp; B</a>"), std::string::npos);
 }
 
@@ -168,7 +168,7 @@ TEST_F(OutlineWriterTest, EntriesWithoutPageTakeTheirFirstDescendantsOrAreLeftOu
 
     // The outline page still lists every entry; those without a link get an empty address.
     MemFile text;
-    ASSERT_EQ(doc.WriteOutlinePage(text.get()), 0);
+    ASSERT_EQ(doc.WriteOutlinePage(text.get()), qm::OutlineResult::Done);
     EXPECT_NE(text.Text().find("<li><a href=\"\">Empty part</a>\n<ul>\n<li><a href=\"\">Empty child</a></li>\n</ul>\n</li>"),
               std::string::npos)
         << text.Text();
@@ -210,9 +210,9 @@ TEST_F(OutlineWriterTest, NoOutlineWritesNothing) {
     AddPages(b, 2);
     Open(b, "none.pdf");
     MemFile text;
-    EXPECT_EQ(doc.WriteOutlinePage(text.get()), -1);
+    EXPECT_EQ(doc.WriteOutlinePage(text.get()), qm::OutlineResult::NoOutline);
     EXPECT_TRUE(text.Text().empty());
-    EXPECT_EQ(doc.WriteNavPointsFile(), -1);
+    EXPECT_EQ(doc.WriteNavPointsFile(), qm::OutlineResult::NoOutline);
     EXPECT_TRUE(job.navPointsFile.empty());
 }
 

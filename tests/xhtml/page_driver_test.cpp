@@ -331,7 +331,7 @@ TEST_F(PageDriverTest, PreviewPageWritesOneWholePageAndListsNothing) {
     size_t size = 0;
     FILE *mem = open_memstream(&buf, &size);
     qm::DocumentConverter converter(doc, job);
-    ASSERT_EQ(converter.CapturePage(1), 0);
+    ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
     converter.WritePreviewPage(mem);
     std::fclose(mem);
     std::string preview(buf, size);

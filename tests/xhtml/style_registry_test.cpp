@@ -141,7 +141,7 @@ TEST(StyleRegistry, FullFontNamesComeFromThePageResources) {
     qm::PdfDocument &pdf = captured.doc;
     ASSERT_TRUE(captured.Open(path));
     auto lock = pdf.Lock();
-    ASSERT_EQ(captured.Draw(1), 0);
+    ASSERT_EQ(captured.Draw(1), qm::CaptureResult::Captured);
     const qm::DrawCommand *text = nullptr;
     for (const qm::DrawCommand &c : captured.model.commands->commands)
         if (c.kind == qm::CommandKind::FillText) text = &c;

@@ -21,7 +21,7 @@ struct Harness {
         };
         setup.savePicture = [this](const qm::IntBox *, std::string &name) {
             name = "image-" + std::to_string(++pictures) + ".png";
-            return 0;
+            return qm::PngResult::Written;
         };
     }
     // Writes all of the page's blocks in order as one page body.
@@ -151,7 +151,7 @@ TEST(WriterBlock, AlignmentOfSingleLinesAndPictures) {
     EXPECT_EQ(2, XmlCount(out, "//h:img"));
 
     // A picture that cannot be saved leaves its block out.
-    h.setup.savePicture = [](const qm::IntBox *, std::string &) { return -1; };
+    h.setup.savePicture = [](const qm::IntBox *, std::string &) { return qm::PngResult::FileFailed; };
     out = h.WriteAll();
     EXPECT_EQ(0, XmlCount(out, "//h:img"));
 }

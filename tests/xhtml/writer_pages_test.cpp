@@ -103,7 +103,7 @@ protected:
         pkg.stagingFolder = dir.File("stage/");
         qm::CreateFolder(pkg.stagingFolder);
         qm::EpubBuilder builder;
-        if (builder.Build(&pkg, true) != 0) return false;
+        if (builder.Build(&pkg, true) != qm::EpubBuildResult::Ok) return false;
         return qmtest::EpubCheck(pkg.stagingFolder + "book.epub", report);
     }
 };
