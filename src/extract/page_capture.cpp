@@ -16,8 +16,6 @@
 namespace qm {
 namespace {
 
-constexpr int kLoadsPerFlush = 10;
-
 IntBox ToBox(fz_irect r) { return IntBox{r.x0, r.y0, r.x1, r.y1}; }
 fz_irect ToIrect(const IntBox &b) { return fz_make_irect(b.x0, b.y0, b.x1, b.y1); }
 
@@ -103,8 +101,7 @@ CaptureResult PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight
 
     // Bound the engine's caches on long documents.
     if (pagesSinceFlush_ >= kLoadsPerFlush) {
-        fz_purge_glyph_cache(ctx);
-        fz_empty_store(ctx);
+        doc_.TrimCaches();
         pagesSinceFlush_ = 0;
     }
     ++pagesSinceFlush_;

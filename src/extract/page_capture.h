@@ -48,8 +48,9 @@ public:
     int PageNumber() const { return pageNumber_; }
     PdfDocument &Document() const { return doc_; }
     PageModel &Model() const { return model_; }
-    // Loads since the engine's caches were last emptied (every tenth load empties them).
+    // Loads since the engine's caches were last emptied (every kLoadsPerFlush-th load empties them).
     int PagesSinceFlush() const { return pagesSinceFlush_; }
+    static constexpr int kLoadsPerFlush = 10;
 
 private:
     PdfDocument &doc_;

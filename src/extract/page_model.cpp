@@ -72,6 +72,15 @@ PageLayout *PageModel::FindPageLayout(int pageNumber) const {
     return it == layouts_.end() ? nullptr : it->second.get();
 }
 
+void PageModel::ReleasePageItems(int pageNumber) {
+    PageLayout *page = FindPageLayout(pageNumber);
+    if (!page || !page->groups.empty()) return;
+    for (const auto &item : page->items)
+        if (item->mark != 0 || item->disabled != 0 || item->grouped) return;
+    std::vector<std::unique_ptr<PageItem>>().swap(page->items);
+    page->itemsBuilt = false;
+}
+
 int PageModel::SelectPageLayout(int pageNumber) {
     auto it = layouts_.find(pageNumber);
     if (it == layouts_.end()) {

@@ -212,6 +212,10 @@ public:
     void ApplyOptionsToPages(int first, int last, const PageParseOptions &options);
     void ApplyMarginsToPages(int first, int last);
     PageLayout *FindPageLayout(int pageNumber) const;
+    // Frees the items of a page already written, so that a long conversion does not keep every
+    // page's items: a later capture of the page builds them again from its recording. Pages whose
+    // items the user marked, excluded or grouped keep them. The record (options, margins) stays.
+    void ReleasePageItems(int pageNumber);
 
     // The current page (null before the first capture).
     PageLayout *Current() const { return current_; }

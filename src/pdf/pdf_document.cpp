@@ -389,6 +389,17 @@ void PdfDocument::Close() {
     }
 }
 
+void PdfDocument::TrimCaches() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    fz_context *ctx = EngineContext();
+    fz_purge_glyph_cache(ctx);
+    fz_empty_store(ctx);
+    if (!document_) return;
+    EngineTry(ctx, [&](fz_context *c) {
+        if (pdf_document *pdf = pdf_specifics(c, document_.get())) pdf_clear_xref(c, pdf);
+    });
+}
+
 int PdfDocument::PageCount() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     return pageCount_;

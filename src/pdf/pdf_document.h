@@ -60,6 +60,10 @@ public:
     OpenResult Open(const std::string &path, const std::string &password, const std::string &userPassword);
     // Releases everything; safe on a document that failed to open, and twice.
     void Close();
+    // Frees what the engine keeps of pages already read: the parsed objects of the file that
+    // nothing holds any more (they grow with every page read otherwise), cached fonts, pictures
+    // and glyphs. Objects still in use are kept; a page loaded again is parsed again.
+    void TrimCaches();
     bool IsOpen() const { return document_ != nullptr; }
 
     // Pages worth trying (no more than the file can hold), and the page tree's own count when it

@@ -333,6 +333,8 @@ ConvertResult DocumentConverter::ConvertTextPages() {
         const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == CaptureResult::Captured;
         const bool stopped = drawn ? !WriteDrawnPage(file, p, mark) : PageWasStopped(p);
         doc_.EndPageRun();
+        // The page is written: its items are not needed again.
+        if (drawn) model_.ReleasePageItems(p);
         failedInRow = drawn || stopped ? 0 : failedInRow + 1;
         if (OutlineHere(job_, i, 1)) WriteOutlinePage(file);
         job_.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));

@@ -311,7 +311,7 @@ TEST_F(PageCaptureTest, CachesAreFlushedEveryTenLoadsAndOnlyTheCurrentPageIsHeld
     OpenPages(12);
     for (int p = 1; p <= 12; ++p) {
         ASSERT_EQ(Capture(p, 800, 600), qm::CaptureResult::Captured);
-        EXPECT_EQ(cd.capture.PagesSinceFlush(), p <= 10 ? p : p - 10);
+        EXPECT_EQ(cd.capture.PagesSinceFlush(), p <= qm::PageCapture::kLoadsPerFlush ? p : p - qm::PageCapture::kLoadsPerFlush);
         // Items of pages left behind no longer point at a released recording.
         if (p > 1) {
             for (auto &item : cd.model.FindPageLayout(p - 1)->items) EXPECT_EQ(item->command, nullptr);

@@ -34,6 +34,21 @@ bool WriteTwoColumnPdf(const std::string &path, int pages) {
     return b.Save(path);
 }
 
+bool WritePicturePdf(const std::string &path, int pages) {
+    PdfBuilder b;
+    const std::string line = "The lens turned on its bed of mercury, throwing the beam far out to sea.";
+    for (int i = 0; i < pages; ++i) {
+        int p = b.AddPage();
+        b.Text(p, 72, 740, "Plate " + std::to_string(i + 1), 16, "Helvetica-Bold");
+        b.Image(p, 72, 520, 220, 180, 64, 48);
+        b.Image(p, 320, 520, 220, 180, 48, 64);
+        b.FillRect(p, 72, 470, 468, 30, {0.2, 0.4, 0.6});
+        for (int l = 0; l < 24; ++l) b.Text(p, 72, 440 - l * 15, line, 10, "Times-Roman");
+    }
+    b.SetInfo("Plates", "Bench", "Pictures");
+    return b.Save(path);
+}
+
 bool WriteMixedPdf(const std::string &path) {
     PdfBuilder b;
     int p0 = b.AddPage();

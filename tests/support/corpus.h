@@ -9,6 +9,8 @@ namespace qmtest {
 bool WriteTextPdf(const std::string &path, int pages);
 // Pages with a full-width heading over two columns of justified-looking text.
 bool WriteTwoColumnPdf(const std::string &path, int pages);
+// Pages of text with two pictures and a filled box each (a long document with pictures).
+bool WritePicturePdf(const std::string &path, int pages);
 // Pictures, vector drawings, links to pages and web and mail addresses, an outline of two levels,
 // Info metadata, and the varied capture pages.
 bool WriteMixedPdf(const std::string &path);

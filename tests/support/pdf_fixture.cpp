@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "pdf/engine.h"
 #include "platform/paths.h"
@@ -394,10 +395,18 @@ bool PdfBuilder::Build() {
             for (size_t i = 0; i < fonts_.size(); ++i)
                 pdf_dict_puts(ctx, fontDict, fonts_[i].second.c_str(), fontRefs[i]);
             if (ufontRef) pdf_dict_puts(ctx, fontDict, "FU", ufontRef);
+            // A page lists only the pictures and shadings it draws ("Im<n>" is images_[n - 1]): listing
+            // every one on every page would make long documents quadratic to read.
             pdf_obj *xobj = pdf_dict_put_dict(ctx, res, PDF_NAME(XObject), 4);
-            for (size_t i = 0; i < images_.size(); ++i) pdf_dict_puts(ctx, xobj, images_[i].name.c_str(), imageRefs[i]);
+            for (const std::string &name : pages_[p].xobjects) {
+                const size_t i = std::stoul(name.substr(2)) - 1;
+                pdf_dict_puts(ctx, xobj, name.c_str(), imageRefs[i]);
+            }
             pdf_obj *shd = pdf_dict_put_dict(ctx, res, PDF_NAME(Shading), 4);
-            for (size_t i = 0; i < shades_.size(); ++i) pdf_dict_puts(ctx, shd, shades_[i].name.c_str(), shadeRefs[i]);
+            for (const std::string &name : pages_[p].shadings) {
+                const size_t i = std::stoul(name.substr(2)) - 1;
+                pdf_dict_puts(ctx, shd, name.c_str(), shadeRefs[i]);
+            }
             fz_buffer *buf = fz_new_buffer_from_copied_data(
                 ctx, reinterpret_cast<const unsigned char *>(contents[p].data()), contents[p].size());
             pdf_obj *pageObj = nullptr;

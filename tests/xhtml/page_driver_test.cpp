@@ -362,4 +362,54 @@ TEST_F(PageDriverTest, LongFontNamesKeepTheirFaces) {
     EXPECT_NE(page.find("<span class=\"font12\">Plain text</span>"), std::string::npos) << page;
 }
 
+// A long conversion keeps no page's items once the page is written; a page the user edited keeps
+// them, and a second conversion rebuilds the released ones with the same result.
+TEST_F(PageDriverTest, WrittenPagesReleaseTheirItemsUnlessTheUserEditedThem) {
+    qmtest::PdfBuilder b;
+    for (int i = 0; i < 3; ++i) {
+        const int p = b.AddPage();
+        b.Text(p, 72, 700, "Keep line " + std::to_string(i + 1));
+        b.Text(p, 72, 600, "Drop line " + std::to_string(i + 1));
+    }
+    ASSERT_TRUE(b.Save(dir.File("three.pdf")));
+    Open(dir.File("three.pdf"));
+    qm::DocumentConverter converter(doc, job);
+    ASSERT_EQ(converter.Convert(), qm::ConvertResult::Done);
+    const std::string first = Read("page-1.html");
+    for (int p = 1; p <= 3; ++p) {
+        const qm::PageLayout *page = converter.Model().FindPageLayout(p);
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(page->items.empty()) << p;
+        EXPECT_FALSE(page->itemsBuilt) << p;
+    }
+
+    // The user leaves out the second line of page 2.
+    ASSERT_EQ(converter.CapturePage(2), 0);
+    qm::PageLayout *two = converter.Model().FindPageLayout(2);
+    ASSERT_FALSE(two->items.empty());
+    int topEnd = two->items.front()->viewBox.y1;
+    for (auto &item : two->items) topEnd = std::min(topEnd, item->viewBox.y1);
+    int excluded = 0;
+    for (auto &item : two->items) {
+        if (item->viewBox.y0 >= topEnd) {
+            item->disabled = 1;
+            ++excluded;
+        }
+    }
+    ASSERT_GT(excluded, 0);
+    converter.Capture().Document().EndPageRun();
+
+    ASSERT_EQ(converter.Convert(), qm::ConvertResult::Done);
+    const std::string second = Read("page-1.html");
+    EXPECT_EQ(second.find("Drop line 2"), std::string::npos) << second;
+    EXPECT_NE(second.find("Keep line 2"), std::string::npos) << second;
+    EXPECT_NE(second.find("Drop line 3"), std::string::npos) << second;
+    EXPECT_FALSE(two->items.empty());
+    EXPECT_TRUE(converter.Model().FindPageLayout(3)->items.empty());
+    // Page 1, built again from its recording, is written as the first time.
+    const size_t pageTwo = first.find("Keep line 2");
+    ASSERT_NE(pageTwo, std::string::npos);
+    EXPECT_EQ(second.substr(0, pageTwo), first.substr(0, pageTwo));
+}
+
 } // namespace
