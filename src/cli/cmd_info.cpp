@@ -17,7 +17,10 @@ struct InfoArgs {
 
 void PrintOutline(const std::vector<qm::OutlineEntry> &entries, int depth) {
     for (const qm::OutlineEntry &entry : entries) {
-        std::printf("%*s- %s (page %d)\n", depth * 2, "", entry.title.c_str(), entry.page + 1);
+        if (entry.page >= 0)
+            std::printf("%*s- %s (page %d)\n", depth * 2, "", entry.title.c_str(), entry.page + 1);
+        else
+            std::printf("%*s- %s\n", depth * 2, "", entry.title.c_str());
         PrintOutline(entry.children, depth + 1);
     }
 }
