@@ -104,7 +104,7 @@ TEST(BookNames, OnlyAddressesThatLeadSomewhereGetAnHref) {
                               "someone@example.org", "mailto:a@b.org", "mailto:?subject=x", "tel:+4930123",
                               "file:///tmp/x.pdf", "ftp://files.example.com/",
                               "http://user@host.com:8080/x", "http://[::1]/", "www.example.com:8080/",
-                              "example.com/a b"})
+                              "example.com/a b", "example.com/docs/x.pdf", "www.example.org#top", "file.pdf"})
         EXPECT_NE("", qm::AddressHref(good)) << good;
     // Empty, a scheme alone (what the engine reports for a /URI that is not a string is
     // "file://"), a web address without a plain host, and a bare name that would point into
@@ -113,7 +113,9 @@ TEST(BookNames, OnlyAddressesThatLeadSomewhereGetAnHref) {
     for (const char *bad : {"", "file://", "http://", "https://", "HTTP://", "mailto:", "emailto:", "x:", "ftp:",
                             "http:///", "http://?x", "http://#top", "http://:80/", "http://@/", "http:x",
                             "http:/x", "http://host.com:abc/", "http://b\xC3\xBC" "cher.de/", " .x", "intranet",
-                            "file://intranet", "file://host/x", "   "})
+                            "file://intranet", "file://host/x", "   ", "docs/x.pdf", "file://docs/x.pdf",
+                            "../a.html", "./a.html", "a/b.c", "#x.y", "javascript:alert(1)", "VBScript:x",
+                            "http://../a", "http://.example.com/", "http://a..b/"})
         EXPECT_EQ("", qm::AddressHref(bad)) << bad;
 }
 
@@ -235,4 +237,63 @@ TEST(BookNames, UnusableTargetsGiveNoAnchorAndTheBookStaysValid) {
         ++anchors;
     }
     EXPECT_EQ(anchors, 1u);
+}
+
+// Addresses that name neither a page nor a place outside the book (a bare name, a script, a path
+// relative to the PDF) give no anchor on the page and no target in the outline page; the text
+// stays and the book passes epubcheck with every option that writes links.
+TEST(BookNames, RelativeAndScriptAddressesGiveNoAnchorUnderEveryLinkOption) {
+    struct Case {
+        const char *label;
+        const char *uri;  // empty: page 2 of the document
+        const char *href;  // empty: no anchor
+    };
+    const Case cases[] = {
+        {"Bare", "nodothere", ""},
+        {"Script", "javascript:alert(1)", ""},
+        {"Shouting", "JavaScript:void(0)", ""},
+        {"Nested", "docs/x.pdf", ""},
+        {"Parent", "../a.html", ""},
+        {"Dotted", "./a.html", ""},
+        {"Anchor", "#chapter", ""},
+        {"Web", "www.example.net", "http://www.example.net"},
+        {"Mail", "user@example.org", "mailto:user@example.org"},
+        {"Hosted", "example.com/docs/x.pdf", "http://example.com/docs/x.pdf"},
+        {"Second", "", "page-1.html#page-2"},
+    };
+    qmtest::TempDir dir;
+    qmtest::PdfBuilder pdf;
+    for (int i = 0; i < 2; ++i) pdf.AddPage();
+    double y = 720;
+    for (const Case &c : cases) {
+        pdf.Text(0, 72, y, c.label, 12);
+        if (*c.uri) {
+            pdf.LinkToUri(0, 70, y - 4, 200, y + 12, c.uri);
+            pdf.AddOutlineToUri(c.label, c.uri);
+        } else {
+            pdf.LinkToPage(0, 70, y - 4, 200, y + 12, 1);
+            pdf.AddOutline(c.label, 1);
+        }
+        y -= 40;
+    }
+    ASSERT_TRUE(pdf.Save(dir.File("relative.pdf")));
+
+    const std::string page1 =
+        ConvertAndReadFirstPage(dir, "relative", "--links --outline last --bookmarks-toc --cover");
+    ASSERT_NE(page1.find("<h1>Document Outline</h1>"), std::string::npos) << page1;
+    std::map<std::string, std::vector<std::string>> hrefs;
+    for (size_t at = page1.find("<a href=\""); at != std::string::npos; at = page1.find("<a href=\"", at + 1)) {
+        const size_t hrefEnd = page1.find("\">", at + 9);
+        const size_t labelEnd = page1.find("</a>", hrefEnd);
+        if (hrefEnd == std::string::npos || labelEnd == std::string::npos) break;
+        hrefs[page1.substr(hrefEnd + 2, labelEnd - hrefEnd - 2)].push_back(page1.substr(at + 9, hrefEnd - at - 9));
+    }
+    for (const Case &c : cases) {
+        EXPECT_NE(page1.find(c.label), std::string::npos) << c.label;
+        // On the page an address that leads nowhere has no anchor; in the outline page its entry
+        // keeps an anchor with an empty href (the entry itself stays listed).
+        const std::vector<std::string> expected =
+            *c.href ? std::vector<std::string>{c.href, c.href} : std::vector<std::string>{""};
+        EXPECT_EQ(hrefs[c.label], expected) << c.label << "\n" << page1;
+    }
 }
