@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -94,8 +95,6 @@ public:
         std::lock_guard<std::mutex> g(m_);
         FlushLocked();
         active_ = false;
-        done_ = true;
-        doneWake_.notify_all();
     }
     void Message(const std::string &text, const std::string &) override {
         std::lock_guard<std::mutex> g(m_);
@@ -120,7 +119,13 @@ public:
         std::lock_guard<std::mutex> g(m_);
         ClearProgressLocked();
     }
-    // Waits until the run is done or `period` has passed; true when it is done.
+    // The run's worker has ended.
+    void RunEnded() {
+        std::lock_guard<std::mutex> g(m_);
+        done_ = true;
+        doneWake_.notify_all();
+    }
+    // Waits until the run has ended or `period` has passed; true when it has ended.
     bool WaitDone(std::chrono::milliseconds period) {
         std::unique_lock<std::mutex> g(m_);
         return doneWake_.wait_for(g, period, [this] { return done_; });
@@ -302,6 +307,10 @@ int RunConvert(const ConvertArgs &a) {
     }
     // Progress is redrawn every 100 ms, as the converting page's timer does, and Ctrl-C is the
     // Cancel button; the end of the run wakes the wait at once.
+    std::thread waiter([&] {
+        run.Wait();
+        front.RunEnded();
+    });
     bool cancelSent = false;
     while (!front.WaitDone(std::chrono::milliseconds(100))) {
         if (!cancelSent && interrupt.Interrupted()) {
@@ -311,7 +320,7 @@ int RunConvert(const ConvertArgs &a) {
         }
         front.Tick(run.State().percent.load());
     }
-    run.Wait();
+    waiter.join();
     front.ClearProgress();
 
     qm::RunState &s = run.State();
