@@ -1,18 +1,21 @@
 // "convert": PDF files to EPUB books through the batch conversion run, with a progress line on a
 // terminal and Ctrl-C as the Cancel button.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
@@ -40,13 +43,29 @@ struct ConvertArgs {
     std::string title, creator, subject;
     bool titleSet = false, creatorSet = false, subjectSet = false;
     double pageTimeout = 0;
+    std::string report;
 };
+
+// What the report says about one document.
+struct DocumentRecord {
+    bool started = false, finished = false;
+    std::chrono::steady_clock::time_point start;
+    double seconds = 0;
+    long peakMemoryKb = 0;
+    std::string line;  // the line printed for the document, "" when none
+};
+
+long PeakMemoryKb() {
+    struct rusage usage {};
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;
+}
 
 // Progress of the current document on stderr, and the messages of each document gathered into
 // one line that names its file.
 class ConsoleFrontEnd : public qm::ConversionObserver, public qm::UserPrompt {
 public:
-    ConsoleFrontEnd(bool quiet, bool progress) : quiet_(quiet), progress_(progress) {}
+    ConsoleFrontEnd(bool quiet, bool progress, size_t documents)
+        : quiet_(quiet), progress_(progress), records_(documents) {}
 
     void DocumentStarted(int index, int count, const std::string &name) override {
         std::lock_guard<std::mutex> g(m_);
@@ -54,10 +73,21 @@ public:
         count_ = count;
         name_ = name;
         active_ = true;
+        if (DocumentRecord *r = Record(index)) {
+            r->started = true;
+            r->start = std::chrono::steady_clock::now();
+        }
     }
-    void DocumentFinished(int, bool bookMade) override {
+    void DocumentFinished(int index, bool bookMade) override {
         std::lock_guard<std::mutex> g(m_);
-        if (!bookMade && pending_.empty()) pending_ = "no book was made (--verbose shows why)";
+        if (!bookMade && pending_.empty())
+            pending_ = cancelled_ ? "cancelled, no book was made" : "no book was made (--verbose shows why)";
+        if (DocumentRecord *r = Record(index)) {
+            r->finished = true;
+            r->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - r->start).count();
+            r->peakMemoryKb = PeakMemoryKb();
+            r->line = pending_.empty() ? std::string() : name_ + ": " + pending_;
+        }
         FlushLocked();
         active_ = false;
     }
@@ -89,6 +119,37 @@ public:
         std::lock_guard<std::mutex> g(m_);
         ClearProgressLocked();
     }
+    // The run's worker has ended.
+    void RunEnded() {
+        std::lock_guard<std::mutex> g(m_);
+        done_ = true;
+        doneWake_.notify_all();
+    }
+    // Waits until the run has ended or `period` has passed; true when it has ended.
+    bool WaitDone(std::chrono::milliseconds period) {
+        std::unique_lock<std::mutex> g(m_);
+        return doneWake_.wait_for(g, period, [this] { return done_; });
+    }
+    // From now on a document that gives no book says it was cancelled.
+    void SetCancelled() {
+        std::lock_guard<std::mutex> g(m_);
+        cancelled_ = true;
+    }
+    // Prints what was said outside any document (the run could not start); the line printed.
+    std::string FlushRunMessage() {
+        std::lock_guard<std::mutex> g(m_);
+        std::string line = pending_;
+        if (!line.empty()) {
+            ClearProgressLocked();
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        pending_.clear();
+        return line;
+    }
+    std::vector<DocumentRecord> Records() {
+        std::lock_guard<std::mutex> g(m_);
+        return records_;
+    }
 
 private:
     void ClearProgressLocked() {
@@ -102,13 +163,66 @@ private:
         pending_.clear();
     }
 
+    DocumentRecord *Record(int index) {
+        return index >= 0 && static_cast<size_t>(index) < records_.size() ? &records_[index] : nullptr;
+    }
+
     std::mutex m_;
+    std::condition_variable doneWake_;
     bool quiet_, progress_;
-    bool active_ = false, shown_ = false;
+    bool active_ = false, shown_ = false, done_ = false, cancelled_ = false;
+    std::vector<DocumentRecord> records_;
     int index_ = 0, count_ = 0;
     std::string name_;
     std::string pending_;
 };
+
+// The report of a run as JSON: one record per listed document, in list order.
+std::string ReportJson(const std::vector<std::string> &inputs, const qm::RunState &state,
+                       const std::vector<DocumentRecord> &records, const std::string &runLine) {
+    nlohmann::ordered_json documents = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const DocumentRecord r = i < records.size() ? records[i] : DocumentRecord();
+        const bool made = i < state.documentResults.size() && state.documentResults[i] == 1;
+        const int pages = i < state.documentPages.size() ? state.documentPages[i] : -1;
+        nlohmann::ordered_json d;
+        d["input"] = inputs[i];
+        d["book"] = made && i < state.documentBooks.size() ? nlohmann::ordered_json(state.documentBooks[i]) : nullptr;
+        d["pages"] = pages >= 0 ? nlohmann::ordered_json(pages) : nullptr;
+        d["seconds"] = r.finished ? nlohmann::ordered_json(std::round(r.seconds * 1000) / 1000) : nullptr;
+        d["peak_memory_kb"] = r.finished ? nlohmann::ordered_json(r.peakMemoryKb) : nullptr;
+        // The line the user saw about a document without a book; one that never started was
+        // dropped by a cancel, or the run itself could not start.
+        std::string error = made ? std::string() : r.line;
+        if (!made && !r.started) error = state.cancelled ? "Cancelled." : runLine;
+        d["error"] = error.empty() ? nullptr : nlohmann::ordered_json(error);
+        d["message"] = made && !r.line.empty() ? nlohmann::ordered_json(r.line) : nullptr;
+        documents.push_back(std::move(d));
+    }
+    nlohmann::ordered_json report;
+    report["cancelled"] = state.cancelled;
+    report["documents"] = std::move(documents);
+    return report.dump(2) + "\n";
+}
+
+// Writes the report under a temporary name next to `path` and then renames it, so that a reader
+// never sees half a report; "" on success, else why it failed.
+std::string WriteReport(const std::string &path, const std::string &text) {
+    const std::string folder = qm::FolderPart(path);
+    const std::string temp = qm::CreateUniqueTempFile(".qmrk_report_", folder.empty() ? "./" : folder);
+    if (temp.empty()) return qm::SystemErrorText(errno);
+    if (!qm::WriteFile(temp, text)) {
+        const int error = errno;
+        std::remove(temp.c_str());
+        return qm::SystemErrorText(error);
+    }
+    int error = 0;
+    if (qm::PlaceFile(temp, path, true, &error) != qm::PlaceResult::kPlaced) {
+        std::remove(temp.c_str());
+        return qm::SystemErrorText(error);
+    }
+    return std::string();
+}
 
 int RunConvert(const ConvertArgs &a) {
     qm::ConversionOptions options;
@@ -122,6 +236,10 @@ int RunConvert(const ConvertArgs &a) {
         }
         options.sameAsSource = 0;
         options.outputFolder = qm::WithTrailingSlash(a.output);
+    }
+    if (!a.report.empty() && !qm::IsWritableFolder(qm::FolderPart(a.report).empty() ? "." : qm::FolderPart(a.report))) {
+        std::fprintf(stderr, "%s: the report's folder does not exist or cannot be written\n", a.report.c_str());
+        return 2;
     }
     if (a.mode == "strict") {
         std::fprintf(stderr, "--mode strict needs the desktop program (quillmark)\n");
@@ -145,12 +263,10 @@ int RunConvert(const ConvertArgs &a) {
     if (a.ignoreVector) options.ignoreVectorGraphics = 1;
     options.ignoreLinks = a.links ? 0 : 1;
     options.overwriteExisting = a.overwrite ? 1 : 0;
-    if (a.titleSet || a.creatorSet || a.subjectSet) {
-        options.useSourceMetadata = 0;
-        options.bookTitle = a.title;
-        options.bookCreator = a.creator;
-        options.bookSubject = a.subject;
-    }
+    // The cover's title page comes first: an outline page asked for first or second is not written.
+    if (options.outputOutline && options.outlinePosition != 2 && options.createCover)
+        std::fprintf(stderr, "--outline %s is ignored with %s: the book starts with the cover's title page\n",
+                     a.outline.c_str(), a.cover ? "--cover" : "--kindle");
 
     // The engine's trace is for diagnosis only.
     qm::LogSink previous = qm::SetLogSink(a.verbose ? qm::LogSink([](qm::LogLevel level, const std::string &text) {
@@ -165,29 +281,43 @@ int RunConvert(const ConvertArgs &a) {
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    ConsoleFrontEnd front(a.quiet, terminal);
+    ConsoleFrontEnd front(a.quiet, terminal, paths.size());
     qm::ConversionRun run(options, front, front);
     run.pageTimeoutSeconds = a.pageTimeout;
+    if (a.titleSet) run.metadataOverride.title = a.title;
+    if (a.creatorSet) run.metadataOverride.creator = a.creator;
+    if (a.subjectSet) run.metadataOverride.subject = a.subject;
+
+    // The report, once the run is over (also after Ctrl-C); false when it could not be written.
+    auto report = [&](const std::string &runLine) {
+        if (a.report.empty()) return true;
+        const std::string problem = WriteReport(a.report, ReportJson(paths, run.State(), front.Records(), runLine));
+        if (problem.empty()) return true;
+        std::fprintf(stderr, "%s: the report could not be written: %s.\n", a.report.c_str(), problem.c_str());
+        return false;
+    };
 
     InterruptGuard interrupt;
     if (run.StartConversion(paths, names, false) != qm::StartResult::Started) {
+        const std::string line = front.FlushRunMessage();
+        report(line);
         qm::SetLogSink(previous);
         return 1;
     }
-    // Poll as the converting page's timer does: progress, and Ctrl-C as the Cancel button.
-    std::atomic<bool> finished{false};
+    // Progress is redrawn every 100 ms, as the converting page's timer does, and Ctrl-C is the
+    // Cancel button; the end of the run wakes the wait at once.
     std::thread waiter([&] {
         run.Wait();
-        finished = true;
+        front.RunEnded();
     });
     bool cancelSent = false;
-    while (!finished) {
+    while (!front.WaitDone(std::chrono::milliseconds(100))) {
         if (!cancelSent && interrupt.Interrupted()) {
+            front.SetCancelled();
             run.Cancel();
             cancelSent = true;
         }
         front.Tick(run.State().percent.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     waiter.join();
     front.ClearProgress();
@@ -198,9 +328,10 @@ int RunConvert(const ConvertArgs &a) {
     int made = 0;
     for (int r : s.documentResults) made += r;
     if (s.cancelled && !a.quiet) std::fprintf(stderr, "Cancelled.\n");
+    const bool reported = report(std::string());
     run.Finish();
     qm::SetLogSink(previous);
-    return made == static_cast<int>(paths.size()) && !s.cancelled ? 0 : 1;
+    return made == static_cast<int>(paths.size()) && !s.cancelled && reported ? 0 : 1;
 }
 
 } // namespace
@@ -236,6 +367,9 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--page-timeout", a->pageTimeout,
                     "Skip a page that takes longer than this many seconds (default: no limit)")
         ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--report", a->report,
+                    "Write a JSON record of every document (book, pages, seconds, peak memory, error) to this "
+                    "file when the run ends");
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the PDF engine's error and warning trace");
     cmd->callback([a, cmd, &run] {

@@ -17,7 +17,13 @@ struct InfoArgs {
 
 void PrintOutline(const std::vector<qm::OutlineEntry> &entries, int depth) {
     for (const qm::OutlineEntry &entry : entries) {
-        std::printf("%*s- %s (page %d)\n", depth * 2, "", entry.title.c_str(), entry.page + 1);
+        // Only an entry that leads to a place in the document has a page (the engine reports
+        // page 0 for one without a target).
+        const bool toPage = !entry.uri.empty() && entry.uri[0] == '#' && !entry.external && entry.page >= 0;
+        if (toPage)
+            std::printf("%*s- %s (page %d)\n", depth * 2, "", entry.title.c_str(), entry.page + 1);
+        else
+            std::printf("%*s- %s\n", depth * 2, "", entry.title.c_str());
         PrintOutline(entry.children, depth + 1);
     }
 }

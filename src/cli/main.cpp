@@ -6,6 +6,7 @@
 int main(int argc, char **argv) {
     CLI::App app{"Quillmark: PDF files to EPUB 2 books, from the command line."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "quillmark-cli " QM_VERSION);
     qmcli::Runner run;
     qmcli::RegisterInfoCommand(app, run);
     qmcli::RegisterConvertCommand(app, run);

@@ -139,6 +139,8 @@ StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths
     state_.successCount = 0;
     state_.producedBooks.clear();
     state_.documentResults.assign(paths.size(), 0);
+    state_.documentPages.assign(paths.size(), -1);
+    state_.documentBooks.assign(paths.size(), std::string());
     state_.cancelled = false;
     state_.lastOutputPath.clear();
     state_.lastNavPointsFile.clear();
@@ -158,15 +160,16 @@ StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths
     state_.workRoot = state_.runStem.empty() ? std::string() : temp + state_.runStem;
     state_.scratchFolder = scratchStem.empty() ? std::string() : temp + scratchStem;
 
+    // A failed attempt is retried after a pause (something may still hold the folder); the first
+    // attempt does not wait.
     bool created = false;
     for (int attempt = 0; attempt < 50 && !state_.workRoot.empty(); ++attempt) {
+        if (attempt > 0) SleepMs(retryDelayMs);
         DeleteFolderTree(state_.workRoot);
-        SleepMs(retryDelayMs);
         if (CreateFolder(state_.workRoot)) {
             created = true;
             break;
         }
-        SleepMs(retryDelayMs);
     }
     if (!created) {
         prompt_.Message("Create output tmp folder error! You can try to close this program and run again.");
@@ -279,6 +282,9 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
         metadata = BookMetadata{job.title, job.author, job.subject};
     else
         metadata = BookMetadata{job.bookTitle, job.bookCreator, job.bookSubject};
+    if (metadataOverride.title) metadata.title = *metadataOverride.title;
+    if (metadataOverride.creator) metadata.creator = *metadataOverride.creator;
+    if (metadataOverride.subject) metadata.subject = *metadataOverride.subject;
     pkg.epubPath = destination;
     pkg.stagingFolder = job.workFolder;
     pkg.metadata = &metadata;
@@ -381,6 +387,7 @@ void ConversionRun::Worker() {
             observer_.DocumentFinished(i, false);
             continue;
         }
+        s.documentPages[i] = doc.PageCount();
 
         if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
             observer_.RunInteractiveConverter(doc, job);
@@ -424,6 +431,7 @@ void ConversionRun::Worker() {
             s.successCount += 1;
             s.lastOutputPath = destination;
             s.documentResults[i] = 1;
+            s.documentBooks[i] = destination;
         }
         dropWorkFolder();
         if (!job.navPointsFile.empty()) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,10 @@ struct RunState {
     std::atomic<int> percent{0};
     // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).
     std::vector<int> documentResults;
+    // Per document, in list order: its page count once it opened (-1 otherwise), and where its
+    // book was put ("" when none was).
+    std::vector<int> documentPages;
+    std::vector<std::string> documentBooks;
     bool cancelled = false;      // a cancel dropped a document or kept one from starting
     std::vector<std::string> placeholders;  // unique-name placeholder files of the run
 };
@@ -127,8 +132,15 @@ public:
     RunState &State() { return state_; }
     void SetConverter(Converter converter) { converter_ = std::move(converter); }
 
-    // Delay between attempts to create the work root (200 ms as the run starts; tests shorten it).
+    // Pause after a failed attempt to create the work root (tests shorten it).
     int retryDelayMs = 200;
+    // Book metadata given for the whole run, each field replacing only its own entry (whether
+    // that comes from the PDF's Info or from the options' bookTitle, bookCreator, bookSubject).
+    // Set before StartConversion.
+    struct MetadataOverride {
+        std::optional<std::string> title, creator, subject;
+    };
+    MetadataOverride metadataOverride;
     // A page whose capture, analysis and pictures take longer than this is stopped and skipped
     // with a message; the rest of the document goes on. 0: no limit. Set before StartConversion.
     double pageTimeoutSeconds = 0;

@@ -30,7 +30,7 @@ bool UsableAuthority(const std::string &authority) {
             host = hostPort.substr(0, colon);
             port = hostPort.substr(colon);
         }
-        if (host.empty()) return false;
+        if (host.empty() || host[0] == '.' || host.find("..") != std::string::npos) return false;  // empty labels
         for (unsigned char c : host)
             if (!IsHostChar(c)) return false;
     }
@@ -40,13 +40,14 @@ bool UsableAuthority(const std::string &authority) {
 }
 
 // Whether an address with its scheme leads somewhere: something after the scheme, and for web
-// schemes "//" and a plain host; a file URI needs a path.
+// schemes "//" and a plain host; a file URI needs a path. Scripts lead nowhere a reader follows.
 bool IsUsableAddress(const std::string &address) {
     size_t colon = address.find(':');
     std::string scheme = address.substr(0, colon);
     for (char &c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string rest = address.substr(colon + 1);
     if (rest.empty()) return false;  // "mailto:", "x:"
+    if (scheme == "javascript" || scheme == "vbscript") return false;
     bool web = scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss";
     if (rest.rfind("//", 0) != 0) return !web;  // "mailto:a@b.org", "urn:isbn:0"; a web address needs "//"
     if (scheme == "file") return rest.size() > 2;  // "file:///path" and "file://host/path"; not "file://"
@@ -117,8 +118,15 @@ std::string AddressHref(const std::string &engineUri) {
     if (uri.empty()) return std::string();
     std::string href;
     if (!AddressHasScheme(uri)) {
-        if (uri.find('.') == std::string::npos) return std::string();
-        href = uri.find('@') != std::string::npos ? "mailto:" : "http://";
+        if (uri.find('@') != std::string::npos) {
+            if (uri.find('.') == std::string::npos) return std::string();
+            href = "mailto:";
+        } else {
+            // A host needs a dot before any path: "docs/x.pdf" and "../a.html" are paths relative
+            // to the PDF, which name files the book does not have.
+            if (uri.substr(0, uri.find_first_of("/?#")).find('.') == std::string::npos) return std::string();
+            href = "http://";
+        }
     }
     AppendPercentEncoded(href, uri);
     if (!IsUsableAddress(href)) return std::string();

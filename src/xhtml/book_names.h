@@ -40,10 +40,11 @@ bool HasUriScheme(const std::string &uri);
 //   path starts with "/" is kept.
 // - A scheme with a dot or one followed by a port number ("www.example.org:8080",
 //   "localhost:8080/a") is read as a host: producers store bare hosts.
-// - An address without a scheme gets "mailto:" (with "@" and a dot) or "http://" (with a dot);
-//   one without a dot would name a file of the book that does not exist: it leads nowhere.
-// - Bare schemes ("http://", "mailto:", "file://") and web addresses without a plain host lead
-//   nowhere.
+// - An address without a scheme gets "mailto:" (with "@" and a dot) or "http://" (with a dot in
+//   its host, the part before any "/", "?" or "#"); any other would name a file of the book that
+//   does not exist ("name", "docs/x.pdf", "../a.html"): it leads nowhere.
+// - Bare schemes ("http://", "mailto:", "file://"), web addresses without a plain host (one with
+//   an empty label: "http://../a") and scripts ("javascript:") lead nowhere.
 // - Blanks, controls and bytes beyond ASCII are percent-encoded, so the result is plain ASCII.
 std::string AddressHref(const std::string &engineUri);
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "epub/book_fixture.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
@@ -151,7 +153,9 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
         b.ShadeRect(p, 72, 100, 400, 500);
     }
     ASSERT_TRUE(b.Save(dir.File("long.pdf")));
-    pid_t pid = Spawn({"convert", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf")});
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("next.pdf"), 1));
+    pid_t pid = Spawn({"convert", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf"), dir.File("next.pdf"),
+                       "--report", dir.File("run.json")});
     ASSERT_GE(pid, 0);
     // Wait until the run has started converting pages, then press Ctrl-C.
     bool converting = false;
@@ -168,7 +172,20 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_FALSE(qm::FileExists(dir.File("long.epub")));
+    EXPECT_FALSE(qm::FileExists(dir.File("next.epub")));
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
+    // The report is written after Ctrl-C too: the dropped document and the one never started.
+    std::string text;
+    ASSERT_TRUE(qm::ReadFile(dir.File("run.json"), text));
+    const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << text;
+    EXPECT_EQ(report["cancelled"], true) << text;
+    ASSERT_EQ(report["documents"].size(), 2u) << text;
+    EXPECT_TRUE(report["documents"][0]["book"].is_null());
+    EXPECT_EQ(report["documents"][0]["pages"], 400);
+    EXPECT_EQ(report["documents"][0]["error"], "long.pdf: cancelled, no book was made");
+    EXPECT_TRUE(report["documents"][1]["seconds"].is_null());
+    EXPECT_EQ(report["documents"][1]["error"], "Cancelled.");
 }
 
 TEST_F(CliConvertTest, InterruptDuringBuildStillGivesTheBookAndSaysSo) {

@@ -44,6 +44,46 @@ std::string ConvertAndReadFirstPage(const qmtest::TempDir &dir, const std::strin
     return page1;
 }
 
+// A line of page 1 under a link to `uri` (empty: to the document's last page), with a bookmark to
+// the same place, and the href both should get ("" for none).
+struct AddressCase {
+    const char *label;
+    const char *uri;
+    const char *href;
+};
+
+// Writes dir/NAME.pdf with `pages` pages and one line per case, converts it with `options` (also
+// checked by epubcheck) and gives, per label, the hrefs of the anchors around it in the first page
+// file, which `page1` receives.
+std::map<std::string, std::vector<std::string>> ConvertAddressCases(const qmtest::TempDir &dir, const std::string &name,
+                                                                    const std::vector<AddressCase> &cases, int pages,
+                                                                    const std::string &options, std::string &page1) {
+    qmtest::PdfBuilder pdf;
+    for (int i = 0; i < pages; ++i) pdf.AddPage();
+    double y = 720;
+    for (const AddressCase &c : cases) {
+        pdf.Text(0, 72, y, c.label, 12);
+        if (*c.uri) {
+            pdf.LinkToUri(0, 70, y - 4, 200, y + 12, c.uri);
+            pdf.AddOutlineToUri(c.label, c.uri);
+        } else {
+            pdf.LinkToPage(0, 70, y - 4, 200, y + 12, pages - 1);
+            pdf.AddOutline(c.label, pages - 1);
+        }
+        y -= 40;
+    }
+    EXPECT_TRUE(pdf.Save(dir.File(name + ".pdf")));
+    page1 = ConvertAndReadFirstPage(dir, name, options);
+    std::map<std::string, std::vector<std::string>> hrefs;
+    for (size_t at = page1.find("<a href=\""); at != std::string::npos; at = page1.find("<a href=\"", at + 1)) {
+        const size_t hrefEnd = page1.find("\">", at + 9);
+        const size_t labelEnd = page1.find("</a>", hrefEnd);
+        if (hrefEnd == std::string::npos || labelEnd == std::string::npos) break;
+        hrefs[page1.substr(hrefEnd + 2, labelEnd - hrefEnd - 2)].push_back(page1.substr(at + 9, hrefEnd - at - 9));
+    }
+    return hrefs;
+}
+
 } // namespace
 
 TEST(BookNames, PageFilesAndTargets) {
@@ -104,7 +144,7 @@ TEST(BookNames, OnlyAddressesThatLeadSomewhereGetAnHref) {
                               "someone@example.org", "mailto:a@b.org", "mailto:?subject=x", "tel:+4930123",
                               "file:///tmp/x.pdf", "ftp://files.example.com/",
                               "http://user@host.com:8080/x", "http://[::1]/", "www.example.com:8080/",
-                              "example.com/a b"})
+                              "example.com/a b", "example.com/docs/x.pdf", "www.example.org#top", "file.pdf"})
         EXPECT_NE("", qm::AddressHref(good)) << good;
     // Empty, a scheme alone (what the engine reports for a /URI that is not a string is
     // "file://"), a web address without a plain host, and a bare name that would point into
@@ -113,7 +153,9 @@ TEST(BookNames, OnlyAddressesThatLeadSomewhereGetAnHref) {
     for (const char *bad : {"", "file://", "http://", "https://", "HTTP://", "mailto:", "emailto:", "x:", "ftp:",
                             "http:///", "http://?x", "http://#top", "http://:80/", "http://@/", "http:x",
                             "http:/x", "http://host.com:abc/", "http://b\xC3\xBC" "cher.de/", " .x", "intranet",
-                            "file://intranet", "file://host/x", "   "})
+                            "file://intranet", "file://host/x", "   ", "docs/x.pdf", "file://docs/x.pdf",
+                            "../a.html", "./a.html", "a/b.c", "#x.y", "javascript:alert(1)", "VBScript:x",
+                            "http://../a", "http://.example.com/", "http://a..b/"})
         EXPECT_EQ("", qm::AddressHref(bad)) << bad;
 }
 
@@ -134,12 +176,7 @@ TEST(BookNames, AnchorsOnlyForLinksThatLeadSomewhere) {
 // A bookmark and a page link to the same address give the same href, whatever form the PDF
 // stores it in, and the book passes epubcheck.
 TEST(BookNames, BookmarksAndPageLinksShareOneAddressRule) {
-    struct Case {
-        const char *label;
-        const char *uri;  // empty: page 3 of the document
-        const char *href;
-    };
-    const Case cases[] = {
+    const std::vector<AddressCase> cases = {
         {"Web", "www.example.net", "http://www.example.net"},
         {"Mail", "user@example.org", "mailto:user@example.org"},
         {"Spaced", "www.x.org/a b", "http://www.x.org/a%20b"},
@@ -149,33 +186,11 @@ TEST(BookNames, BookmarksAndPageLinksShareOneAddressRule) {
         {"Third", "", "page-1.html#page-3"},
     };
     qmtest::TempDir dir;
-    qmtest::PdfBuilder pdf;
-    for (int i = 0; i < 3; ++i) pdf.AddPage();
-    double y = 720;
-    for (const Case &c : cases) {
-        pdf.Text(0, 72, y, c.label, 12);
-        if (*c.uri) {
-            pdf.LinkToUri(0, 70, y - 4, 200, y + 12, c.uri);
-            pdf.AddOutlineToUri(c.label, c.uri);
-        } else {
-            pdf.LinkToPage(0, 70, y - 4, 200, y + 12, 2);
-            pdf.AddOutline(c.label, 2);
-        }
-        y -= 40;
-    }
-    ASSERT_TRUE(pdf.Save(dir.File("uris.pdf")));
-
-    const std::string page1 = ConvertAndReadFirstPage(dir, "uris", "--links --outline first");
+    std::string page1;
+    auto hrefs = ConvertAddressCases(dir, "uris", cases, 3, "--links --outline first", page1);
     ASSERT_NE(page1.find("<h1>Document Outline</h1>"), std::string::npos) << page1;
     // Every label stands twice as an anchor: once in the outline page, once on the page.
-    std::map<std::string, std::vector<std::string>> hrefs;
-    for (size_t at = page1.find("<a href=\""); at != std::string::npos; at = page1.find("<a href=\"", at + 1)) {
-        const size_t hrefEnd = page1.find("\">", at + 9);
-        const size_t labelEnd = page1.find("</a>", hrefEnd);
-        if (hrefEnd == std::string::npos || labelEnd == std::string::npos) break;
-        hrefs[page1.substr(hrefEnd + 2, labelEnd - hrefEnd - 2)].push_back(page1.substr(at + 9, hrefEnd - at - 9));
-    }
-    for (const Case &c : cases)
+    for (const AddressCase &c : cases)
         EXPECT_EQ(hrefs[c.label], (std::vector<std::string>{c.href, c.href})) << c.label << "\n" << page1;
 }
 
@@ -235,4 +250,36 @@ TEST(BookNames, UnusableTargetsGiveNoAnchorAndTheBookStaysValid) {
         ++anchors;
     }
     EXPECT_EQ(anchors, 1u);
+}
+
+// Addresses that name neither a page nor a place outside the book (a bare name, a script, a path
+// relative to the PDF) give no anchor on the page and no target in the outline page; the text
+// stays and the book passes epubcheck with every option that writes links.
+TEST(BookNames, RelativeAndScriptAddressesGiveNoAnchorUnderEveryLinkOption) {
+    const std::vector<AddressCase> cases = {
+        {"Bare", "nodothere", ""},
+        {"Script", "javascript:alert(1)", ""},
+        {"Shouting", "JavaScript:void(0)", ""},
+        {"Nested", "docs/x.pdf", ""},
+        {"Parent", "../a.html", ""},
+        {"Dotted", "./a.html", ""},
+        {"Anchor", "#chapter", ""},
+        {"Web", "www.example.net", "http://www.example.net"},
+        {"Mail", "user@example.org", "mailto:user@example.org"},
+        {"Hosted", "example.com/docs/x.pdf", "http://example.com/docs/x.pdf"},
+        {"Second", "", "page-1.html#page-2"},
+    };
+    qmtest::TempDir dir;
+    std::string page1;
+    auto hrefs =
+        ConvertAddressCases(dir, "relative", cases, 2, "--links --outline last --bookmarks-toc --cover", page1);
+    ASSERT_NE(page1.find("<h1>Document Outline</h1>"), std::string::npos) << page1;
+    for (const AddressCase &c : cases) {
+        EXPECT_NE(page1.find(c.label), std::string::npos) << c.label;
+        // On the page an address that leads nowhere has no anchor; in the outline page its entry
+        // keeps an anchor with an empty href (the entry itself stays listed).
+        const std::vector<std::string> expected =
+            *c.href ? std::vector<std::string>{c.href, c.href} : std::vector<std::string>{""};
+        EXPECT_EQ(hrefs[c.label], expected) << c.label << "\n" << page1;
+    }
 }
