@@ -384,7 +384,7 @@ TEST_F(PageDriverTest, WrittenPagesReleaseTheirItemsUnlessTheUserEditedThem) {
     }
 
     // The user leaves out the second line of page 2.
-    ASSERT_EQ(converter.CapturePage(2), 0);
+    ASSERT_EQ(converter.CapturePage(2), qm::CaptureResult::Captured);
     qm::PageLayout *two = converter.Model().FindPageLayout(2);
     ASSERT_FALSE(two->items.empty());
     int topEnd = two->items.front()->viewBox.y1;
