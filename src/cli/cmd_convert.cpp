@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -40,31 +41,37 @@ struct ConvertArgs {
     std::string title, creator, subject;
     bool titleSet = false, creatorSet = false, subjectSet = false;
     double pageTimeout = 0;
+    int jobs = DefaultJobs();
+
+    // As many documents at once as the machine has cores.
+    static int DefaultJobs() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 };
 
-// Progress of the current document on stderr, and the messages of each document gathered into
-// one line that names its file.
+// Progress of the current document (the first listed one of those in work) on stderr, and the
+// messages of each document gathered into one line that names its file. The run hands over a
+// document's messages right before its DocumentFinished.
 class ConsoleFrontEnd : public qm::ConversionObserver, public qm::UserPrompt {
 public:
     ConsoleFrontEnd(bool quiet, bool progress) : quiet_(quiet), progress_(progress) {}
 
     void DocumentStarted(int index, int count, const std::string &name) override {
         std::lock_guard<std::mutex> g(m_);
-        index_ = index;
         count_ = count;
+        active_[index] = name;
         name_ = name;
-        active_ = true;
     }
-    void DocumentFinished(int, bool bookMade) override {
+    void DocumentFinished(int index, bool bookMade) override {
         std::lock_guard<std::mutex> g(m_);
+        auto it = active_.find(index);
+        if (it != active_.end()) name_ = it->second;
         if (!bookMade && pending_.empty()) pending_ = "no book was made (--verbose shows why)";
         FlushLocked();
-        active_ = false;
+        active_.erase(index);
     }
     void ConversionDone(bool) override {
         std::lock_guard<std::mutex> g(m_);
         FlushLocked();
-        active_ = false;
+        active_.clear();
     }
     void Message(const std::string &text, const std::string &) override {
         std::lock_guard<std::mutex> g(m_);
@@ -78,9 +85,11 @@ public:
     // Redraws the progress line (called every 100 ms while the run goes on).
     void Tick(int percent) {
         std::lock_guard<std::mutex> g(m_);
-        if (!progress_ || quiet_ || !active_) return;
-        std::string line = "[" + std::to_string(index_ + 1) + "/" + std::to_string(count_) + "] " + name_ + "  " +
+        if (!progress_ || quiet_ || active_.empty()) return;
+        const auto &[index, name] = *active_.begin();
+        std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count_) + "] " + name + "  " +
                            std::to_string(percent) + "%";
+        if (active_.size() > 1) line += " (+" + std::to_string(active_.size() - 1) + " more)";
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         std::fflush(stderr);
         shown_ = true;
@@ -104,9 +113,10 @@ private:
 
     std::mutex m_;
     bool quiet_, progress_;
-    bool active_ = false, shown_ = false;
-    int index_ = 0, count_ = 0;
-    std::string name_;
+    bool shown_ = false;
+    int count_ = 0;
+    std::map<int, std::string> active_;  // documents in work: index -> listed name
+    std::string name_;                   // the document the pending messages belong to
     std::string pending_;
 };
 
@@ -168,6 +178,7 @@ int RunConvert(const ConvertArgs &a) {
     ConsoleFrontEnd front(a.quiet, terminal);
     qm::ConversionRun run(options, front, front);
     run.pageTimeoutSeconds = a.pageTimeout;
+    run.jobs = a.jobs;
 
     InterruptGuard interrupt;
     int rc = run.StartConversion(paths, names, false);
@@ -237,6 +248,8 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--page-timeout", a->pageTimeout,
                     "Skip a page that takes longer than this many seconds (default: no limit)")
         ->check(CLI::NonNegativeNumber);
+    cmd->add_option("-j,--jobs", a->jobs, "Documents converted at the same time (default: the number of cores)")
+        ->check(CLI::PositiveNumber);
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the PDF engine's error and warning trace");
     cmd->callback([a, cmd, &run] {
