@@ -102,7 +102,8 @@ ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job);
 
 class ConversionRun {
 public:
-    // Converts a document (ConvertDocument unless replaced, for tests of the run itself).
+    // Converts a document (ConvertDocument unless replaced, for tests of the run itself). With
+    // jobs > 1 it is called on several threads at once.
     using Converter = std::function<ConvertedDocument(PdfDocument &, ConversionJob &)>;
 
     ConversionRun(ConversionOptions &options, UserPrompt &prompt, ConversionObserver &observer);
