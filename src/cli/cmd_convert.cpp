@@ -4,11 +4,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +47,10 @@ struct ConvertArgs {
     bool titleSet = false, creatorSet = false, subjectSet = false;
     double pageTimeout = 0;
     std::string report;
+    int jobs = DefaultJobs();
+
+    // As many documents at once as the machine has cores.
+    static int DefaultJobs() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 };
 
 // What the report says about one document.
@@ -60,8 +67,9 @@ long PeakMemoryKb() {
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;
 }
 
-// Progress of the current document on stderr, and the messages of each document gathered into
-// one line that names its file.
+// Progress of the current document (the first listed one of those in work) on stderr, and the
+// messages of each document gathered into one line that names its file. The run hands over a
+// document's messages right before its DocumentFinished.
 class ConsoleFrontEnd : public qm::ConversionObserver, public qm::UserPrompt {
 public:
     ConsoleFrontEnd(bool quiet, bool progress, size_t documents)
@@ -69,10 +77,9 @@ public:
 
     void DocumentStarted(int index, int count, const std::string &name) override {
         std::lock_guard<std::mutex> g(m_);
-        index_ = index;
         count_ = count;
+        active_[index] = name;
         name_ = name;
-        active_ = true;
         if (DocumentRecord *r = Record(index)) {
             r->started = true;
             r->start = std::chrono::steady_clock::now();
@@ -80,6 +87,8 @@ public:
     }
     void DocumentFinished(int index, bool bookMade) override {
         std::lock_guard<std::mutex> g(m_);
+        auto it = active_.find(index);
+        if (it != active_.end()) name_ = it->second;
         if (!bookMade && pending_.empty())
             pending_ = cancelled_ ? "cancelled, no book was made" : "no book was made (--verbose shows why)";
         if (DocumentRecord *r = Record(index)) {
@@ -89,12 +98,12 @@ public:
             r->line = pending_.empty() ? std::string() : name_ + ": " + pending_;
         }
         FlushLocked();
-        active_ = false;
+        active_.erase(index);
     }
     void ConversionDone(bool) override {
         std::lock_guard<std::mutex> g(m_);
         FlushLocked();
-        active_ = false;
+        active_.clear();
     }
     void Message(const std::string &text, const std::string &) override {
         std::lock_guard<std::mutex> g(m_);
@@ -108,9 +117,11 @@ public:
     // Redraws the progress line (called every 100 ms while the run goes on).
     void Tick(int percent) {
         std::lock_guard<std::mutex> g(m_);
-        if (!progress_ || quiet_ || !active_) return;
-        std::string line = "[" + std::to_string(index_ + 1) + "/" + std::to_string(count_) + "] " + name_ + "  " +
+        if (!progress_ || quiet_ || active_.empty()) return;
+        const auto &[index, name] = *active_.begin();
+        std::string line = "[" + std::to_string(index + 1) + "/" + std::to_string(count_) + "] " + name + "  " +
                            std::to_string(percent) + "%";
+        if (active_.size() > 1) line += " (+" + std::to_string(active_.size() - 1) + " more)";
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         std::fflush(stderr);
         shown_ = true;
@@ -170,10 +181,11 @@ private:
     std::mutex m_;
     std::condition_variable doneWake_;
     bool quiet_, progress_;
-    bool active_ = false, shown_ = false, done_ = false, cancelled_ = false;
+    bool shown_ = false, done_ = false, cancelled_ = false;
     std::vector<DocumentRecord> records_;
-    int index_ = 0, count_ = 0;
-    std::string name_;
+    int count_ = 0;
+    std::map<int, std::string> active_;  // documents in work: index -> listed name
+    std::string name_;                   // the document the pending messages belong to
     std::string pending_;
 };
 
@@ -296,6 +308,7 @@ int RunConvert(const ConvertArgs &a) {
         std::fprintf(stderr, "%s: the report could not be written: %s.\n", a.report.c_str(), problem.c_str());
         return false;
     };
+    run.jobs = a.jobs;
 
     InterruptGuard interrupt;
     if (run.StartConversion(paths, names, false) != qm::StartResult::Started) {
@@ -370,6 +383,8 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--report", a->report,
                     "Write a JSON record of every document (book, pages, seconds, peak memory, error) to this "
                     "file when the run ends");
+    cmd->add_option("-j,--jobs", a->jobs, "Documents converted at the same time (default: the number of cores)")
+        ->check(CLI::PositiveNumber);
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the PDF engine's error and warning trace");
     cmd->callback([a, cmd, &run] {

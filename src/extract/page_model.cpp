@@ -1,7 +1,6 @@
 #include "extract/page_model.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 #include "options/conversion_job.h"
@@ -10,18 +9,11 @@
 namespace qm {
 namespace {
 
-// Alternating rounding of scaled margins: repeated zooming in and out would drift one way if
-// every scaling rounded the same way. Pages of several documents may be captured on several
-// threads at once, so the toggle is flipped atomically; each zoom change reads the value it
-// flipped to once and rounds all its margins with it.
-std::atomic<bool> g_marginRoundUp{true};
 // Margins never grow beyond this (view boxes stay far below it, so crop rectangles cannot
 // overflow).
 constexpr double kMaxMargin = 1e9;
 
 } // namespace
-
-bool MarginRoundingToggle() { return g_marginRoundUp.load(); }
 
 const char *CommandKindName(CommandKind k) {
     static const char *const names[] = {"FillPath",     "StrokePath",   "ClipPath",    "ClipStrokePath",
@@ -167,11 +159,10 @@ void PageModel::BuildPageItems() {
     if (lastViewZoom != 0) {
         double ratio = static_cast<double>(viewResolution) / lastViewZoom;
         if (std::fabs(ratio - 1) > 0.001) {
-            // Flips the toggle and keeps the value it now holds.
-            bool was = g_marginRoundUp.load();
-            while (!g_marginRoundUp.compare_exchange_weak(was, !was)) {
-            }
-            const bool roundUp = !was;
+            // Repeated zooming in and out would drift one way if every scaling rounded the same
+            // way: each change rounds the other way from the one before.
+            marginRoundUp = !marginRoundUp;
+            const bool roundUp = marginRoundUp;
             for (auto &entry : layouts_)
                 for (int &m : entry.second->margins) {
                     // Clamped before it becomes an int: zoom ratios of absurd pages are absurd too.

@@ -64,12 +64,6 @@ inline bool IsDisplayableKind(CommandKind k) {
 }
 const char *CommandKindName(CommandKind k);
 
-// The process-wide toggle of the alternating margin rounding: every zoom change flips it, then
-// rounds scaled margins up when it is set and truncates them when it is clear. Starts set.
-bool MarginRoundingToggle();
-// The number the next automatically named picture will get ("image-<n>.png"), process-wide.
-int PeekPictureNumber();
-
 // How writing a picture file (WritePng, PageModel::SaveRegionPng) ended. No file is left behind
 // unless it is Written.
 enum class PngResult {
@@ -233,6 +227,13 @@ public:
     std::unique_ptr<CommandList> commands;  // recording of the loaded page
     int capturedPage = 0;                // page number the recording belongs to (0 = none)
     int viewResolution = 72;             // view zoom of the last capture (dpi)
+    // Alternating rounding of scaled margins: every zoom change flips it, then rounds scaled
+    // margins up when it is set and truncates them when it is clear. Each document starts with
+    // it set, so a book does not depend on the documents converted before it.
+    bool marginRoundUp = true;
+    // The number the next automatically named picture gets ("image-<n>.png"): from 1 for each
+    // document, whose pictures have a folder of their own.
+    int nextPictureNumber = 1;
     // Clears the command references of the current page's items (before its recording is
     // released); BuildPageItems re-attaches them.
     void DetachItems();

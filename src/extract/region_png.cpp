@@ -1,5 +1,4 @@
 // Pictures of the book: rectangles of the page's output raster saved as numbered PNG files.
-#include <atomic>
 #include <cstdio>
 
 #include "extract/page_model.h"
@@ -10,15 +9,9 @@
 namespace qm {
 namespace {
 
-// Numbers of automatically named pictures: from 1 at program start, never reset, so files of
-// later pages and documents of one run never collide.
-std::atomic<int> g_pictureNumber{1};
-
 constexpr size_t kPathLimit = 512;
 
 } // namespace
-
-int PeekPictureNumber() { return g_pictureNumber.load(); }
 
 PngResult PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder) {
     IntBox area;
@@ -32,7 +25,7 @@ PngResult PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, boo
         dir = folder ? *folder : pictures.folder;
         if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
         char name[32];
-        std::snprintf(name, sizeof name, "image-%d.png", g_pictureNumber.fetch_add(1));
+        std::snprintf(name, sizeof name, "image-%d.png", nextPictureNumber++);
         if (std::char_traits<char>::length(name) + dir.size() >= kPathLimit) return PngResult::NameTooLong;
         path = dir.empty() ? std::string(name) : (dir.back() == '/' ? dir : dir + "/") + name;
         nameOut = name;

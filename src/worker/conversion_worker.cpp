@@ -182,27 +182,101 @@ StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths
 // Makes a document reachable from Cancel and the watchdog while it is converted.
 class ConversionRun::ActiveDocument {
 public:
-    ActiveDocument(ConversionRun &run, PdfDocument &doc) : run_(run) {
+    ActiveDocument(ConversionRun &run, PdfDocument &doc) : run_(run), doc_(doc) {
         std::lock_guard<std::mutex> g(run_.activeLock_);
-        run_.activeDoc_ = &doc;
+        run_.activeDocs_.push_back(&doc_);
     }
     ~ActiveDocument() {
         std::lock_guard<std::mutex> g(run_.activeLock_);
-        run_.activeDoc_ = nullptr;
+        std::erase(run_.activeDocs_, &doc_);
     }
     ActiveDocument(const ActiveDocument &) = delete;
     ActiveDocument &operator=(const ActiveDocument &) = delete;
 
 private:
     ConversionRun &run_;
+    PdfDocument &doc_;
+};
+
+// The front end as one document sees it. Every call goes through the run's report lock, so the
+// front end never has two calls at once, and documents are reported finished in list order
+// whatever order they end in: a document that ends before an earlier one leaves its report to be
+// given when the earlier one's has been. With `holdMessages` (documents converted side by side)
+// a document's messages wait and go out with its report, so that a front end that names the
+// document on its messages names the right one and lists them in the order -j 1 would. A
+// question waits for the reports of all earlier documents, goes out after the messages held so
+// far, and keeps the lock until the document is finished or Release is called: nothing of another
+// document comes between a question and its outcome.
+class ConversionRun::DocumentPrompt : public UserPrompt {
+public:
+    DocumentPrompt(ConversionRun &run, int index, bool holdMessages) : run_(run), index_(index), hold_(holdMessages) {}
+    DocumentPrompt(const DocumentPrompt &) = delete;
+    DocumentPrompt &operator=(const DocumentPrompt &) = delete;
+
+    void Message(const std::string &text, const std::string &caption = std::string()) override {
+        if (lock_.owns_lock()) {
+            run_.prompt_.Message(text, caption);
+        } else if (hold_) {
+            held_.emplace_back(text, caption);
+        } else {
+            std::lock_guard<std::mutex> g(run_.reportLock_);
+            run_.prompt_.Message(text, caption);
+        }
+    }
+    bool AskYesNo(const std::string &text, const std::string &caption = std::string()) override {
+        if (!lock_.owns_lock()) {
+            lock_ = std::unique_lock<std::mutex>(run_.reportLock_);
+            run_.reportTurn_.wait(lock_, [this] { return run_.nextReport_ >= index_; });
+        }
+        for (const auto &[heldText, heldCaption] : held_) run_.prompt_.Message(heldText, heldCaption);
+        held_.clear();
+        return run_.prompt_.AskYesNo(text, caption);
+    }
+    void Started(int count, const std::string &name) {
+        std::lock_guard<std::mutex> g(run_.reportLock_);
+        run_.observer_.DocumentStarted(index_, count, name);
+    }
+    // The document is dealt with: its report, and those of later documents that were waiting for
+    // it, go to the front end.
+    void Finished(bool bookMade) {
+        if (!lock_.owns_lock()) lock_ = std::unique_lock<std::mutex>(run_.reportLock_);
+        Report &mine = run_.reports_[index_];
+        mine.ready = true;
+        mine.bookMade = bookMade;
+        mine.messages = std::move(held_);
+        held_.clear();
+        bool gave = false;
+        while (run_.nextReport_ < static_cast<int>(run_.reports_.size()) && run_.reports_[run_.nextReport_].ready) {
+            Report &next = run_.reports_[run_.nextReport_];
+            for (const auto &[text, caption] : next.messages) run_.prompt_.Message(text, caption);
+            next.messages.clear();
+            run_.observer_.DocumentFinished(run_.nextReport_, next.bookMade);
+            ++run_.nextReport_;
+            gave = true;
+        }
+        Release();
+        if (gave) run_.reportTurn_.notify_all();
+    }
+    // Lets other documents reach the front end again after a question.
+    void Release() {
+        if (lock_.owns_lock()) lock_.unlock();
+    }
+
+private:
+    ConversionRun &run_;
+    const int index_;
+    const bool hold_;
+    std::unique_lock<std::mutex> lock_;
+    std::vector<std::pair<std::string, std::string>> held_;
 };
 
 void ConversionRun::Cancel() {
     runCancel_ = true;
     state_.cancelFlag = 1;
-    // The page in progress stops too, instead of running to its end.
+    // The pages in progress stop too, instead of running to their end.
     std::lock_guard<std::mutex> g(activeLock_);
-    if (activeDoc_) activeDoc_->CancelPageRun();
+    for (PdfDocument *doc : activeDocs_) doc->CancelPageRun();
+    slotFree_.notify_all();
 }
 
 void ConversionRun::WatchPages() {
@@ -210,15 +284,22 @@ void ConversionRun::WatchPages() {
     // Checked often enough that a page is stopped soon after its time is up.
     const auto period = std::chrono::milliseconds(std::clamp<long long>(
         static_cast<long long>(pageTimeoutSeconds * 1000 / 10), 5, 50));
-    uint64_t stopped = 0;
+    std::map<PdfDocument *, uint64_t> stopped;  // per document in work: the page run last stopped
     std::unique_lock<std::mutex> g(activeLock_);
     while (!watchStop_) {
         watchWake_.wait_for(g, period);
-        if (watchStop_ || !activeDoc_) continue;
-        PdfDocument::PageRunInfo run = activeDoc_->CurrentPageRun();
-        if (run.active && run.serial != stopped && std::chrono::steady_clock::now() - run.started > limit &&
-            activeDoc_->StopSlowPageRun(run.serial, pageTimeoutSeconds))
-            stopped = run.serial;
+        if (watchStop_) continue;
+        std::erase_if(stopped, [&](const auto &entry) {
+            return std::find(activeDocs_.begin(), activeDocs_.end(), entry.first) == activeDocs_.end();
+        });
+        for (PdfDocument *doc : activeDocs_) {
+            PdfDocument::PageRunInfo run = doc->CurrentPageRun();
+            auto it = stopped.find(doc);
+            if (run.active && (it == stopped.end() || run.serial != it->second) &&
+                std::chrono::steady_clock::now() - run.started > limit &&
+                doc->StopSlowPageRun(run.serial, pageTimeoutSeconds))
+                stopped[doc] = run.serial;
+        }
     }
 }
 
@@ -250,13 +331,13 @@ std::string TempFolderProblem(const std::string &workFolder) {
     return std::string();
 }
 
-void ConversionRun::ReportTempFolderProblem(const std::string &workFolder) {
+void ConversionRun::ReportTempFolderProblem(const std::string &workFolder, UserPrompt &prompt) {
     const std::string problem = TempFolderProblem(workFolder);
-    if (!problem.empty()) prompt_.Message(problem);
+    if (!problem.empty()) prompt.Message(problem);
 }
 
 bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::string> &files,
-                            const std::string &destination, bool replace) {
+                            const std::string &destination, bool replace, UserPrompt &prompt) {
     PackageJob pkg;
     bool titlePage = false;
     bool seenDocument = false;
@@ -273,7 +354,7 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     }
     if (!seenDocument) {  // nothing to read: a book without pages is no book
         LogError("'" + job.sourcePath + "' gave no pages for a book");
-        ReportTempFolderProblem(job.workFolder);
+        ReportTempFolderProblem(job.workFolder, prompt);
         return false;
     }
 
@@ -294,14 +375,14 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     pkg.useNavPointsFile = job.importBookmarksToToc;
     pkg.navPointsFile = job.navPointsFile;
 
-    EpubBuilder builder(prompt_);
+    EpubBuilder builder(prompt);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
     std::remove(staged.c_str());  // only a book built now may be placed
     const EpubBuildResult rc = builder.Build(&pkg, true);
     if (rc != EpubBuildResult::Ok || !FileExists(staged)) {
         LogError("the book for '" + job.sourcePath + "' could not be built (" + std::to_string(static_cast<int>(rc)) +
                  ")");
-        ReportTempFolderProblem(job.workFolder);
+        ReportTempFolderProblem(job.workFolder, prompt);
         return false;
     }
 
@@ -310,14 +391,99 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     int error = 0;
     PlaceResult placed = PlaceFile(staged, destination, replace, &error);
     if (placed == PlaceResult::kNameTaken) {
-        if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) return false;
+        if (!prompt.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) return false;
         placed = PlaceFile(staged, destination, true, &error);
     }
     if (placed != PlaceResult::kPlaced) {
-        prompt_.Message("The book could not be written to " + destination + ": " + SystemErrorText(error) + ".");
+        prompt.Message("The book could not be written to " + destination + ": " + SystemErrorText(error) + ".");
         return false;
     }
     return true;
+}
+
+void ConversionRun::ConvertOne(int i, const std::string &destination, bool replace, DocumentPrompt &prompt,
+                               std::atomic<int> &percent) {
+    RunState &s = state_;
+    DocumentOutcome &outcome = outcomes_[i];  // this thread's alone until the run ends
+    const std::string &path = s.sourcePaths[i];
+    const std::string workFolder = s.singleDocumentMode ? s.workRoot : s.workRoot + "/" + std::to_string(i);
+    if (!s.singleDocumentMode) CreateFolder(workFolder);
+
+    ConversionJob job = MakeConversionJob(options_);
+    job.sourcePath = path;
+    job.sourceName = s.sourceNames[i];
+    job.workFolder = workFolder;
+    job.scratchFolder = s.scratchFolder;
+    percent = 0;
+    job.cancelRequested = &s.cancelFlag;
+    job.progressPercent = &percent;
+
+    // The work folder of a document that yields no book goes at once.
+    auto dropWorkFolder = [&] {
+        if (!s.singleDocumentMode) DeleteFolderTree(workFolder);
+    };
+
+    PdfDocument doc;
+    ActiveDocument active(*this, doc);
+    doc.SetPrompt(&prompt);
+    if (doc.Open(path, job.password, job.userPassword) != OpenResult::Opened) {
+        prompt.Message("Can't open the pdf file.");
+        doc.Close();
+        dropWorkFolder();
+        prompt.Finished(false);
+        return;
+    }
+    s.documentPages[i] = doc.PageCount();  // this document's own slot: no other thread writes it
+
+    if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
+        observer_.RunInteractiveConverter(doc, job);
+        DeleteFolderTree(s.scratchFolder);
+    }
+
+    ConvertedDocument converted = converter_ ? converter_(doc, job) : ConvertDocument(doc, job);
+    if (!job.navPointsFile.empty()) {
+        std::lock_guard<std::mutex> g(outcomeLock_);
+        navPointsFiles_.push_back(job.navPointsFile);
+    }
+    if (converted.result == ConvertResult::Cancelled) {
+        doc.Close();
+        dropWorkFolder();
+        outcome.cancelled = true;
+        prompt.Finished(false);
+        return;
+    }
+    if (converted.result == ConvertResult::Failed) {
+        // A content file could not be written (the converter said which): no book.
+        doc.Close();
+        ReportTempFolderProblem(workFolder, prompt);
+        dropWorkFolder();
+        prompt.Finished(false);
+        return;
+    }
+
+    outcome.converted = true;
+    outcome.title = job.title;
+    outcome.author = job.author;
+    outcome.subject = job.subject;
+    outcome.navPointsFile = job.navPointsFile;
+
+    if (s.singleDocumentMode) {
+        outcome.files = std::move(converted.files);
+        doc.Close();
+        outcome.made = true;
+        prompt.Finished(true);
+        return;
+    }
+
+    doc.Close();  // the engine's memory goes before packaging
+    outcome.made = Package(job, converted.files, destination, replace, prompt);
+    dropWorkFolder();
+    if (!job.navPointsFile.empty()) {
+        std::remove(job.navPointsFile.c_str());
+        std::lock_guard<std::mutex> g(outcomeLock_);
+        std::erase(navPointsFiles_, job.navPointsFile);
+    }
+    prompt.Finished(outcome.made);
 }
 
 void ConversionRun::Worker() {
@@ -333,112 +499,102 @@ void ConversionRun::Worker() {
     const std::vector<std::string> destinations =
         s.singleDocumentMode ? std::vector<std::string>()
                              : BatchDestinations(options_, s.sourcePaths, s.sourceNames, &renamedFrom);
+    // The interactive converter works on one document at a time, and the book builder follows a
+    // single document.
+    const bool oneAtATime = jobs <= 1 || count <= 1 || s.singleDocumentMode ||
+                            options_.parseMode == static_cast<int32_t>(ParseMode::Strict);
+    const size_t slots = oneAtATime ? 1 : static_cast<size_t>(std::min(jobs, count));
+    outcomes_.assign(count, DocumentOutcome{});
+    {
+        std::lock_guard<std::mutex> g(reportLock_);
+        reports_.assign(count, Report{});
+        nextReport_ = 0;
+    }
+    inFlight_.clear();
+    std::vector<std::atomic<int>> percents(oneAtATime ? 0 : count);
+    std::vector<std::thread> threads;
+
+    // Waits until `done` holds, showing the progress of the first listed document in work.
+    auto waitFor = [&](auto done) {
+        std::unique_lock<std::mutex> g(outcomeLock_);
+        while (!done()) {
+            if (!inFlight_.empty()) s.percent = percents[*std::min_element(inFlight_.begin(), inFlight_.end())].load();
+            slotFree_.wait_for(g, std::chrono::milliseconds(100));
+        }
+    };
+
+    // Documents start in list order; each is announced, and asked about, before its work starts.
     for (int i = 0; i < count; ++i) {
+        if (!oneAtATime) waitFor([&] { return inFlight_.size() < slots || runCancel_; });
         if (runCancel_) {
             s.cancelled = true;
             break;
         }
-        const std::string path = s.sourcePaths[i];
-        const std::string name = s.sourceNames[i];
-        const std::string workFolder = s.singleDocumentMode ? s.workRoot : s.workRoot + "/" + std::to_string(i);
-        if (!s.singleDocumentMode) CreateFolder(workFolder);
-
-        ConversionJob job = MakeConversionJob(options_);
-        job.sourcePath = path;
-        job.sourceName = name;
-        job.workFolder = workFolder;
-        job.scratchFolder = s.scratchFolder;
-        s.cancelFlag = runCancel_ ? 1 : 0;
-        s.percent = 0;
-        job.cancelRequested = &s.cancelFlag;
-        job.progressPercent = &s.percent;
-
-        // The work folder of a document that yields no book goes at once.
-        auto dropWorkFolder = [&] {
-            if (!s.singleDocumentMode) DeleteFolderTree(workFolder);
-        };
-
-        observer_.DocumentStarted(i, count, name);
+        const std::string &path = s.sourcePaths[i];
+        const std::string &name = s.sourceNames[i];
+        auto prompt = std::make_unique<DocumentPrompt>(*this, i, !oneAtATime);
+        prompt->Started(count, name);
         const std::string destination = s.singleDocumentMode
                                             ? BuilderDestination(options_, s.sourcePaths[0], s.sourceNames[0])
                                             : destinations[i];
         if (!s.singleDocumentMode && renamedFrom[i] >= 0)
-            prompt_.Message("Another document of this run (" + s.sourcePaths[renamedFrom[i]] + ") makes " +
+            prompt->Message("Another document of this run (" + s.sourcePaths[renamedFrom[i]] + ") makes " +
                             BatchDestination(options_, path, name) + "; this book is named " + destination + ".");
         // A Yes lets the new book replace the old one once it is complete; the old book stays
         // until then, so a conversion that fails loses nothing.
         bool replace = options_.overwriteExisting != 0;
         if (!replace && FileExists(destination)) {
-            if (!prompt_.AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) {
-                dropWorkFolder();
-                observer_.DocumentFinished(i, false);
+            if (!prompt->AskYesNo("The file: " + destination + " have exist. writeover it? ", kProductName)) {
+                prompt->Finished(false);
                 continue;
             }
+            prompt->Release();
             replace = true;
         }
 
-        PdfDocument doc;
-        ActiveDocument active(*this, doc);
-        doc.SetPrompt(&prompt_);
-        if (doc.Open(path, job.password, job.userPassword) != OpenResult::Opened) {
-            prompt_.Message("Can't open the pdf file.");
-            doc.Close();
-            dropWorkFolder();
-            observer_.DocumentFinished(i, false);
+        if (oneAtATime) {
+            s.percent = 0;
+            ConvertOne(i, destination, replace, *prompt, s.percent);
+            if (outcomes_[i].cancelled) break;
             continue;
         }
-        s.documentPages[i] = doc.PageCount();
-
-        if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
-            observer_.RunInteractiveConverter(doc, job);
-            DeleteFolderTree(s.scratchFolder);
+        {
+            std::lock_guard<std::mutex> g(outcomeLock_);
+            inFlight_.push_back(i);
         }
+        threads.emplace_back([this, i, destination, replace, &percents, p = std::move(prompt)]() mutable {
+            ConvertOne(i, destination, replace, *p, percents[i]);
+            p.reset();
+            {
+                std::lock_guard<std::mutex> g(outcomeLock_);
+                std::erase(inFlight_, i);
+            }
+            slotFree_.notify_all();
+        });
+    }
+    waitFor([&] { return inFlight_.empty(); });
+    for (std::thread &t : threads) t.join();
 
-        ConvertedDocument converted = converter_ ? converter_(doc, job) : ConvertDocument(doc, job);
-        if (!job.navPointsFile.empty()) navPointsFiles_.push_back(job.navPointsFile);
-        if (converted.result == ConvertResult::Cancelled) {
-            doc.Close();
-            dropWorkFolder();
-            s.cancelled = true;
-            observer_.DocumentFinished(i, false);
-            break;
+    // Results in list order, whatever order the documents ended in.
+    for (int i = 0; i < count; ++i) {
+        DocumentOutcome &o = outcomes_[i];
+        if (o.cancelled) s.cancelled = true;
+        if (o.converted) {
+            s.sourceTitle = o.title;
+            s.sourceAuthor = o.author;
+            s.sourceSubject = o.subject;
+            s.lastNavPointsFile = o.navPointsFile;
         }
-        if (converted.result == ConvertResult::Failed) {
-            // A content file could not be written (the converter said which): no book.
-            doc.Close();
-            ReportTempFolderProblem(workFolder);
-            dropWorkFolder();
-            observer_.DocumentFinished(i, false);
-            continue;
-        }
-
-        s.sourceTitle = job.title;
-        s.sourceAuthor = job.author;
-        s.sourceSubject = job.subject;
-        s.lastNavPointsFile = job.navPointsFile;
-
+        if (!o.made) continue;
+        s.documentResults[i] = 1;
         if (s.singleDocumentMode) {
-            s.producedFiles = std::move(converted.files);
-            doc.Close();
-            s.documentResults[i] = 1;
-            observer_.DocumentFinished(i, true);
-            continue;
-        }
-
-        doc.Close();  // the engine's memory goes before packaging
-        if (Package(job, converted.files, destination, replace)) {
-            s.producedBooks.push_back(destination);
+            s.producedFiles = std::move(o.files);
+        } else {
+            s.producedBooks.push_back(destinations[i]);
             s.successCount += 1;
-            s.lastOutputPath = destination;
-            s.documentResults[i] = 1;
-            s.documentBooks[i] = destination;
+            s.lastOutputPath = destinations[i];
+            s.documentBooks[i] = destinations[i];
         }
-        dropWorkFolder();
-        if (!job.navPointsFile.empty()) {
-            std::remove(job.navPointsFile.c_str());
-            std::erase(navPointsFiles_, job.navPointsFile);
-        }
-        observer_.DocumentFinished(i, s.documentResults[i] == 1);
     }
     // A cancel that came after the last book was in place dropped nothing: the run is complete.
     if (watchdog.joinable()) {

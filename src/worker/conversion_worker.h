@@ -1,8 +1,11 @@
 #pragma once
-// A conversion run: PDFs turned into EPUB books one after the other on a thread of its own. The
-// run talks to its front end (the wizard's converting page, or the command line) only through
-// two interfaces: UserPrompt for messages and questions, and ConversionObserver for progress,
-// labels and the end of the run. Both are called on the worker thread.
+// A conversion run: PDFs turned into EPUB books on a thread of its own, one after the other or
+// (`jobs` > 1) several at once, each on a thread of its own. The run talks to its front end (the
+// wizard's converting page, or the command line) only through two interfaces: UserPrompt for
+// messages and questions, and ConversionObserver for progress, labels and the end of the run.
+// Both are called on the run's threads, never two calls at once, and documents are reported
+// finished in list order; in a run of several documents at once, a document's messages reach the
+// prompt together, right before its DocumentFinished.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -41,7 +44,8 @@ public:
 };
 
 // State of the current run, shared with the front end. Fields are written by the worker while it
-// runs; read them after ConversionDone (or Wait). cancelFlag and percent are live.
+// runs; read them after ConversionDone (or Wait). cancelFlag and percent are live. Results are in
+// list order whatever order the documents ended in.
 struct RunState {
     std::string runStem;
     std::string workRoot;        // temp folder + runStem, no trailing "/"
@@ -58,6 +62,7 @@ struct RunState {
     // stay in the work root for the book builder).
     std::vector<std::string> producedFiles;
     std::atomic<unsigned char> cancelFlag{0};
+    // Progress of the current document; with several at once, of the first listed one in work.
     std::atomic<int> percent{0};
     // Per document, in list order: 1 book made, 0 not (failed, skipped, cancelled or not started).
     std::vector<int> documentResults;
@@ -108,7 +113,8 @@ enum class StartResult {
 
 class ConversionRun {
 public:
-    // Converts a document (ConvertDocument unless replaced, for tests of the run itself).
+    // Converts a document (ConvertDocument unless replaced, for tests of the run itself). With
+    // jobs > 1 it is called on several threads at once.
     using Converter = std::function<ConvertedDocument(PdfDocument &, ConversionJob &)>;
 
     ConversionRun(ConversionOptions &options, UserPrompt &prompt, ConversionObserver &observer);
@@ -144,9 +150,26 @@ public:
     // A page whose capture, analysis and pictures take longer than this is stopped and skipped
     // with a message; the rest of the document goes on. 0: no limit. Set before StartConversion.
     double pageTimeoutSeconds = 0;
+    // Documents of a batch converted at the same time. 1: one after the other on the worker
+    // thread. Single-document and Strict runs always convert one at a time. Set before
+    // StartConversion.
+    int jobs = 1;
 
 private:
     void Worker();
+    class DocumentPrompt;
+    // What became of one document, gathered into RunState in list order when the run ends.
+    struct DocumentOutcome {
+        bool converted = false;  // its pages were converted (title, author, subject known)
+        bool made = false;       // its book is in place (single-document mode: its content files)
+        bool cancelled = false;  // a cancel dropped it
+        std::string title, author, subject, navPointsFile;
+        std::vector<std::string> files;  // single-document mode
+    };
+    // Converts document `index` (already announced, its overwrite question answered) and ends
+    // with its DocumentFinished.
+    void ConvertOne(int index, const std::string &destination, bool replace, DocumentPrompt &prompt,
+                    std::atomic<int> &percent);
     // Watchdog thread of a run with a page time limit: stops the current page once it has run
     // for longer than pageTimeoutSeconds.
     void WatchPages();
@@ -154,10 +177,10 @@ private:
     // Packages one converted document and puts the book at `destination` (replacing a book there
     // only when `replace`); true when the book is in place.
     bool Package(const ConversionJob &job, const std::vector<std::string> &files, const std::string &destination,
-                 bool replace);
+                 bool replace, UserPrompt &prompt);
     // After a document gave no book: tells the user when its work folder cannot be written to
     // (a full or read-only temporary folder), which is then the likely reason.
-    void ReportTempFolderProblem(const std::string &workFolder);
+    void ReportTempFolderProblem(const std::string &workFolder, UserPrompt &prompt);
 
     ConversionOptions &options_;
     UserPrompt &prompt_;
@@ -166,11 +189,26 @@ private:
     Converter converter_;
     std::thread thread_;
     std::atomic<bool> runCancel_{false};
-    // The document being converted, for Cancel and the watchdog (other threads).
+    // The documents being converted, for Cancel and the watchdog (other threads).
     std::mutex activeLock_;
-    PdfDocument *activeDoc_ = nullptr;
+    std::vector<PdfDocument *> activeDocs_;
     std::condition_variable watchWake_;
     bool watchStop_ = false;
+    // Calls to the front end: one at a time, documents reported finished in list order.
+    struct Report {
+        bool ready = false;
+        bool bookMade = false;
+        std::vector<std::pair<std::string, std::string>> messages;  // text, caption
+    };
+    std::mutex reportLock_;
+    std::condition_variable reportTurn_;
+    std::vector<Report> reports_;
+    int nextReport_ = 0;
+    // Documents in work, their outcomes and the navigation-points files to remove.
+    std::mutex outcomeLock_;
+    std::condition_variable slotFree_;
+    std::vector<int> inFlight_;
+    std::vector<DocumentOutcome> outcomes_;
     std::vector<std::string> navPointsFiles_;
 };
 

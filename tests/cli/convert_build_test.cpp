@@ -107,6 +107,28 @@ TEST_F(CliConvertTest, BadInputsGetOneLineEachAndTheBatchGoesOn) {
     EXPECT_TRUE(qm::FileExists(dir.File("books/locked.epub")));
 }
 
+// Several documents at once: the same lines, in list order, as one at a time, with every failure
+// named by its own file.
+TEST_F(CliConvertTest, JobsGiveTheSameReportInListOrder) {
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("long.pdf"), 40));
+    ASSERT_TRUE(qmtest::WriteGarbageFile(dir.File("bad.pdf")));
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("short.pdf"), 1));
+    ASSERT_TRUE(qmtest::WriteZeroByteFile(dir.File("zero.pdf")));
+    std::string report[2];
+    for (int jobs : {1, 3}) {
+        const std::string books = "books" + std::to_string(jobs);
+        qm::CreateFolder(dir.File(books));
+        EXPECT_EQ(Cli("convert -j " + std::to_string(jobs) + " " + Q("long.pdf") + " " + Q("bad.pdf") + " " +
+                      Q("short.pdf") + " " + Q("zero.pdf") + " -o " + Q(books)),
+                  1)
+            << err;
+        EXPECT_EQ(Lines(err), (std::vector<std::string>{"bad.pdf: Can't open the pdf file.",
+                                                        "zero.pdf: Can't open the pdf file."}));
+        EXPECT_EQ(out, dir.File(books + "/long.epub") + "\n" + dir.File(books + "/short.epub") + "\n");
+        EXPECT_TRUE(ListFolder(temp.Path()).empty());
+    }
+}
+
 TEST_F(CliConvertTest, BooksNextToTheirPdfsAndTheOverwriteRule) {
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("a.b.pdf"), 2));
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("d.pdf"), 2));
@@ -124,6 +146,7 @@ TEST_F(CliConvertTest, UsageErrors) {
     EXPECT_EQ(Cli("convert --mode bogus x.pdf"), 2);
     EXPECT_EQ(Cli("convert --mode strict x.pdf"), 2);
     EXPECT_EQ(Cli("convert --outline middle x.pdf"), 2);
+    EXPECT_EQ(Cli("convert -j 0 x.pdf"), 2);
     EXPECT_EQ(Cli("convert x.pdf -o " + Q("no-such-folder")), 2);
     EXPECT_EQ(Cli("build " + Q("x.html")), 2);  // no -o
     EXPECT_EQ(Cli("convert --help"), 0);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "extract/page_model.h"
@@ -120,25 +119,25 @@ TEST(TextRuns, RunBoxesSkipBlanksAndBlankRunsAreFound) {
 }
 
 
-// Documents converted side by side change their zoom on several threads: every change flips the
-// shared rounding toggle exactly once, so an even number of changes in all leaves it as it was.
-TEST(MarginRounding, ZoomChangesOnSeveralThreadsFlipTheToggleOnceEach) {
-    const bool start = qm::MarginRoundingToggle();
-    constexpr int kThreads = 4, kChanges = 20000;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([] {
-            qm::PageModel model;
-            model.commands = std::make_unique<qm::CommandList>();
-            model.capturedPage = 1;
-            for (int k = 0; k <= kChanges; ++k) {
-                model.viewResolution = k % 2 ? 144 : 72;  // the first capture is no change
-                model.BuildPageItems();
-            }
-        });
-    }
-    for (std::thread &t : threads) t.join();
-    EXPECT_EQ(qm::MarginRoundingToggle(), start);
+// The rounding toggle belongs to the document: zoom changes in one model leave another as a
+// fresh document starts, so a book does not depend on what was converted before it.
+TEST(MarginRounding, EachDocumentStartsWithItsOwnToggle) {
+    auto changeZoom = [](qm::PageModel &model, int times) {
+        model.commands = std::make_unique<qm::CommandList>();
+        model.capturedPage = 1;
+        for (int k = 0; k <= times; ++k) {
+            model.viewResolution = k % 2 ? 144 : 72;  // the first capture is no change
+            model.BuildPageItems();
+        }
+    };
+    qm::PageModel first;
+    changeZoom(first, 3);
+    EXPECT_FALSE(first.marginRoundUp);
+    qm::PageModel second;
+    EXPECT_TRUE(second.marginRoundUp);
+    changeZoom(second, 2);
+    EXPECT_TRUE(second.marginRoundUp);
+    EXPECT_FALSE(first.marginRoundUp);
 }
 
 class PageCaptureTest : public ::testing::Test {
@@ -240,10 +239,10 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
     };
     std::array<int, 4> before = page->margins;
     std::array<int, 4> before2 = model.FindPageLayout(2)->margins;
-    bool toggle = qm::MarginRoundingToggle();
+    bool toggle = model.marginRoundUp;
     ASSERT_EQ(Capture(1, 400, 300), qm::CaptureResult::Captured);  // 54 -> 27 dpi
     ASSERT_EQ(model.Current(), page);
-    EXPECT_EQ(qm::MarginRoundingToggle(), !toggle);
+    EXPECT_EQ(model.marginRoundUp, !toggle);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(page->margins[i], expect(before[i], 0.5, !toggle)) << i;
         EXPECT_EQ(model.FindPageLayout(2)->margins[i], expect(before2[i], 0.5, !toggle)) << i;
@@ -266,13 +265,13 @@ TEST_F(PageCaptureTest, RecaptureAfterZoomChangeKeepsEditsAndScalesMargins) {
     // The next change rounds the other way.
     before = page->margins;
     ASSERT_EQ(Capture(1, 700, 500), qm::CaptureResult::Captured);  // 27 -> 45 dpi
-    EXPECT_EQ(qm::MarginRoundingToggle(), toggle);
+    EXPECT_EQ(model.marginRoundUp, toggle);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(page->margins[i], expect(before[i], 45.0 / 27.0, toggle)) << i;
     // Same zoom again: nothing scales.
     before = page->margins;
     ASSERT_EQ(Capture(1, 700, 500), qm::CaptureResult::Captured);
     EXPECT_EQ(page->margins, before);
-    EXPECT_EQ(qm::MarginRoundingToggle(), toggle);
+    EXPECT_EQ(model.marginRoundUp, toggle);
 }
 
 TEST_F(PageCaptureTest, OptionsAndMarginsApplyToRangesOfPages) {

@@ -1,0 +1,227 @@
+// Batches converted several documents at once: the same books as one at a time, books that do not
+// depend on the documents converted before them, failures and questions that stay with their
+// document, reports in list order, and cancel.
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "epub/zip_reader.h"
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+#include "platform/paths.h"
+#include "support/corpus.h"
+#include "support/pdf_fixture.h"
+#include "support/recording_prompt.h"
+#include "support/temp_dir.h"
+#include "worker/conversion_worker.h"
+
+namespace {
+
+using qmtest::ListFolder;
+
+// Everything the front end hears, in the order it hears it.
+struct Transcript : qm::ConversionObserver, qm::UserPrompt {
+    std::mutex m;
+    std::vector<std::string> events;
+    bool answer = false;
+    void DocumentStarted(int index, int, const std::string &) override { Add("started " + std::to_string(index)); }
+    void DocumentFinished(int index, bool made) override {
+        Add("finished " + std::to_string(index) + (made ? " made" : " none"));
+    }
+    void Message(const std::string &text, const std::string &) override { Add("message " + text); }
+    bool AskYesNo(const std::string &text, const std::string &) override {
+        Add("question " + text);
+        return answer;
+    }
+    void Add(const std::string &e) {
+        std::lock_guard<std::mutex> g(m);
+        events.push_back(e);
+    }
+    std::vector<std::string> Without(const std::string &prefix) {
+        std::vector<std::string> kept;
+        for (const std::string &e : events)
+            if (e.rfind(prefix, 0) != 0) kept.push_back(e);
+        return kept;
+    }
+};
+
+// Every entry of a book with the parts that differ on every run (uuid and date) masked.
+std::map<std::string, std::string> BookEntries(const std::string &epub) {
+    std::string bytes;
+    std::map<std::string, std::string> entries;
+    if (!qm::ReadFile(epub, bytes)) return entries;
+    static const std::regex uuid("urn:uuid:[0-9a-fA-F-]{36}"), date("<dc:date([^>]*)>[^<]*</dc:date>");
+    for (auto &e : qmtest::ReadZipArchive(bytes).entries)
+        entries[e.name] = std::regex_replace(std::regex_replace(e.data, uuid, "urn:uuid:X"), date, "<dc:date$1>X</dc:date>");
+    return entries;
+}
+
+class ParallelRunTest : public ::testing::Test {
+protected:
+    qmtest::TempDir dir;
+    qmtest::TempDir temp;  // the runs' temporary folder
+    std::optional<qmtest::ScopedEnv> tmpEnv;
+    qm::ConversionOptions options;
+    Transcript front;
+
+    void SetUp() override {
+        tmpEnv.emplace("TMPDIR", temp.Path().c_str());
+        // Pictures, an outline page and navigation points, links, a cover, columns.
+        options.SetCreateCover(true);
+        options.outputOutline = 1;
+        options.importBookmarksToToc = 1;
+        options.ignoreLinks = 0;
+        options.columnMode = 2;
+        options.overwriteExisting = 1;
+    }
+    // Converts `files` (names in dir) into dir/`outName` with `jobs` at once; the run's state.
+    std::vector<int> Convert(const std::vector<std::string> &files, const std::string &outName, int jobs,
+                             qm::ConversionRun::Converter converter = nullptr) {
+        qm::CreateFolder(dir.File(outName));
+        options.sameAsSource = 0;
+        options.outputFolder = dir.File(outName + "/");
+        qm::ConversionRun run(options, front, front);
+        run.retryDelayMs = 0;
+        run.jobs = jobs;
+        if (converter) run.SetConverter(converter);
+        std::vector<std::string> paths, names;
+        for (const std::string &f : files) {
+            paths.push_back(dir.File(f));
+            names.push_back(qm::FileNamePart(f));
+        }
+        EXPECT_EQ(run.StartConversion(paths, names, false), 0);
+        run.Wait();
+        books = run.State().producedBooks;
+        cancelled = run.State().cancelled;
+        EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
+        run.Finish();
+        EXPECT_TRUE(ListFolder(temp.Path()).empty());
+        return run.State().documentResults;
+    }
+    std::vector<std::string> books;
+    bool cancelled = false;
+};
+
+TEST_F(ParallelRunTest, TwoAtOnceGiveTheSameBooksAsOneAtATime) {
+    ASSERT_TRUE(qmtest::WriteMixedPdf(dir.File("mixed.pdf")));
+    ASSERT_TRUE(qmtest::WriteTwoColumnPdf(dir.File("columns.pdf"), 3));
+    ASSERT_TRUE(qmtest::WriteMixedPdf(dir.File("mixed2.pdf")));
+    ASSERT_TRUE(qmtest::WriteTextPdf(dir.File("text.pdf"), 4));
+    const std::vector<std::string> files{"mixed.pdf", "columns.pdf", "mixed2.pdf", "text.pdf"};
+
+    EXPECT_EQ(Convert(files, "one", 1), (std::vector<int>{1, 1, 1, 1}));
+    const std::vector<std::string> oneEvents = front.events;
+    front.events.clear();
+    EXPECT_EQ(Convert(files, "two", 2), (std::vector<int>{1, 1, 1, 1}));
+    // Books listed in list order.
+    ASSERT_EQ(books.size(), 4u);
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(books[i], dir.File("two/" + files[i].substr(0, files[i].size() - 4) + ".epub"));
+    // Reports in list order, as one at a time gives them (documents may start earlier).
+    std::vector<std::string> finishedOne;
+    for (const std::string &e : oneEvents)
+        if (e.rfind("started", 0) != 0) finishedOne.push_back(e);
+    EXPECT_EQ(front.Without("started"), finishedOne);
+
+    for (const std::string &f : files) {
+        const std::string stem = f.substr(0, f.size() - 4);
+        auto a = BookEntries(dir.File("one/" + stem + ".epub")), b = BookEntries(dir.File("two/" + stem + ".epub"));
+        ASSERT_FALSE(a.empty()) << f;
+        EXPECT_EQ(a, b) << f;
+    }
+    // The books have pictures, so their numbers count: each book numbers its own from 1.
+    auto mixed2 = BookEntries(dir.File("two/mixed2.epub"));
+    EXPECT_EQ(mixed2.count("OPS/image-1.png"), 1u);
+}
+
+TEST_F(ParallelRunTest, ABookDoesNotDependOnTheDocumentsBeforeIt) {
+    ASSERT_TRUE(qmtest::WriteMixedPdf(dir.File("first.pdf")));
+    ASSERT_TRUE(qmtest::WriteTwoColumnPdf(dir.File("second.pdf"), 2));
+    ASSERT_TRUE(qmtest::WriteMixedPdf(dir.File("third.pdf")));
+    qm::CreateFolder(dir.File("alone"));
+    ASSERT_TRUE(qmtest::WriteMixedPdf(dir.File("alone/third.pdf")));
+
+    Convert({"alone/third.pdf"}, "single", 1);
+    Convert({"first.pdf", "second.pdf", "third.pdf"}, "batch1", 1);
+    Convert({"first.pdf", "second.pdf", "third.pdf"}, "batch2", 2);
+    auto alone = BookEntries(dir.File("single/third.epub"));
+    ASSERT_FALSE(alone.empty());
+    EXPECT_EQ(BookEntries(dir.File("batch1/third.epub")), alone);
+    EXPECT_EQ(BookEntries(dir.File("batch2/third.epub")), alone);
+}
+
+TEST_F(ParallelRunTest, FailuresAndQuestionsStayWithTheirDocument) {
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("a.pdf"), 12));
+    ASSERT_TRUE(qmtest::WriteGarbageFile(dir.File("b.pdf")));
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("c.pdf"), 2));
+    ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("d.pdf"), 2));
+    ASSERT_TRUE(qm::CreateFolder(dir.File("out")));
+    ASSERT_TRUE(qmtest::WriteGarbageFile(dir.File("out/c.epub"), 10));  // an old book, kept
+    options.overwriteExisting = 0;
+
+    EXPECT_EQ(Convert({"a.pdf", "b.pdf", "c.pdf", "d.pdf"}, "out", 2), (std::vector<int>{1, 0, 0, 1}));
+    EXPECT_EQ(books, (std::vector<std::string>{dir.File("out/a.epub"), dir.File("out/d.epub")}));
+    EXPECT_FALSE(cancelled);
+    std::string old;
+    EXPECT_TRUE(qm::ReadFile(dir.File("out/c.epub"), old));
+    EXPECT_EQ(old.size(), 10u);
+    // The failure's message right before its report; the question after every earlier report.
+    EXPECT_EQ(front.Without("started"),
+              (std::vector<std::string>{"finished 0 made", "message Can't open the pdf file.", "finished 1 none",
+                                        "question The file: " + dir.File("out/c.epub") + " have exist. writeover it? ",
+                                        "finished 2 none", "finished 3 made"}));
+}
+
+TEST_F(ParallelRunTest, CancelStopsEveryDocumentInWorkAndStartsNoMore) {
+    for (const char *name : {"a.pdf", "b.pdf", "c.pdf", "d.pdf"}) ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File(name), 30));
+    std::latch bothInWork(2);
+    qm::ConversionRun *current = nullptr;
+    std::mutex m;
+    int calls = 0;
+    auto converter = [&](qm::PdfDocument &doc, qm::ConversionJob &job) {
+        int call;
+        {
+            std::lock_guard<std::mutex> g(m);
+            call = ++calls;
+        }
+        bothInWork.arrive_and_wait();
+        if (call == 1) {
+            std::lock_guard<std::mutex> g(m);
+            current->Cancel();
+        }
+        return qm::ConvertDocument(doc, job);
+    };
+    // The run is reached through `current` once it exists.
+    qm::CreateFolder(dir.File("out"));
+    options.sameAsSource = 0;
+    options.outputFolder = dir.File("out/");
+    qm::ConversionRun run(options, front, front);
+    run.retryDelayMs = 0;
+    run.jobs = 2;
+    {
+        std::lock_guard<std::mutex> g(m);
+        current = &run;
+    }
+    run.SetConverter(converter);
+    std::vector<std::string> paths{dir.File("a.pdf"), dir.File("b.pdf"), dir.File("c.pdf"), dir.File("d.pdf")};
+    ASSERT_EQ(run.StartConversion(paths, {"a.pdf", "b.pdf", "c.pdf", "d.pdf"}, false), 0);
+    run.Wait();
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(run.State().cancelled);
+    EXPECT_EQ(run.State().documentResults, (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ(run.State().successCount, 0);
+    EXPECT_TRUE(run.State().producedBooks.empty());
+    EXPECT_EQ(front.Without("started"), (std::vector<std::string>{"finished 0 none", "finished 1 none"}));
+    EXPECT_TRUE(ListFolder(dir.File("out")).empty());
+    EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
+    run.Finish();
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+} // namespace
