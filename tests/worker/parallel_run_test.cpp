@@ -95,7 +95,7 @@ protected:
             paths.push_back(dir.File(f));
             names.push_back(qm::FileNamePart(f));
         }
-        EXPECT_EQ(run.StartConversion(paths, names, false), 0);
+        EXPECT_EQ(run.StartConversion(paths, names, false), qm::StartResult::Started);
         run.Wait();
         books = run.State().producedBooks;
         cancelled = run.State().cancelled;
@@ -210,7 +210,7 @@ TEST_F(ParallelRunTest, CancelStopsEveryDocumentInWorkAndStartsNoMore) {
     }
     run.SetConverter(converter);
     std::vector<std::string> paths{dir.File("a.pdf"), dir.File("b.pdf"), dir.File("c.pdf"), dir.File("d.pdf")};
-    ASSERT_EQ(run.StartConversion(paths, {"a.pdf", "b.pdf", "c.pdf", "d.pdf"}, false), 0);
+    ASSERT_EQ(run.StartConversion(paths, {"a.pdf", "b.pdf", "c.pdf", "d.pdf"}, false), qm::StartResult::Started);
     run.Wait();
     EXPECT_EQ(calls, 2);
     EXPECT_TRUE(run.State().cancelled);
