@@ -177,8 +177,9 @@ TEST_F(CliConvertTest, InterruptCancelsAndLeavesNoTemporaryFiles) {
     }
     ASSERT_TRUE(b.Save(dir.File("long.pdf")));
     ASSERT_TRUE(qmtest::WriteSimplePdf(dir.File("next.pdf"), 1));
-    pid_t pid = Spawn({"convert", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf"), dir.File("next.pdf"),
-                       "--report", dir.File("run.json")});
+    // One document at a time, so that the second one has not started when Ctrl-C comes.
+    pid_t pid = Spawn({"convert", "-j", "1", "--mode", "imaging", "--dpi", "150", dir.File("long.pdf"),
+                       dir.File("next.pdf"), "--report", dir.File("run.json")});
     ASSERT_GE(pid, 0);
     // Wait until the run has started converting pages, then press Ctrl-C.
     bool converting = false;
