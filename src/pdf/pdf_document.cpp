@@ -394,7 +394,8 @@ void PdfDocument::TrimCaches() {
     fz_context *ctx = EngineContext();
     fz_purge_glyph_cache(ctx);
     fz_empty_store(ctx);
-    if (!document_) return;
+    if (!document_ || ++trimsSinceXrefClear_ < kTrimsPerXrefClear) return;
+    trimsSinceXrefClear_ = 0;
     EngineTry(ctx, [&](fz_context *c) {
         if (pdf_document *pdf = pdf_specifics(c, document_.get())) pdf_clear_xref(c, pdf);
     });

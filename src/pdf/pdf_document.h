@@ -62,8 +62,11 @@ public:
     void Close();
     // Frees what the engine keeps of pages already read: the parsed objects of the file that
     // nothing holds any more (they grow with every page read otherwise), cached fonts, pictures
-    // and glyphs. Objects still in use are kept; a page loaded again is parsed again.
+    // and glyphs. Objects still in use are kept; a page loaded again is parsed again. The parsed
+    // objects go only on every kTrimsPerXrefClear-th call: the fonts they hold must then be
+    // loaded again, which costs more than the few megabytes ten pages' objects take.
     void TrimCaches();
+    static constexpr int kTrimsPerXrefClear = 10;
     bool IsOpen() const { return document_ != nullptr; }
 
     // Pages worth trying (no more than the file can hold), and the page tree's own count when it
@@ -132,6 +135,7 @@ private:
     EngineRef<fz_document> document_;
     std::vector<OutlineEntry> outline_;
     int pageCount_ = 0;
+    int trimsSinceXrefClear_ = 0;
     int claimedPageCount_ = 0;
     bool glyphCache_ = false;  // the engine's glyph cache is shared per process; this marks that
                                // this document has started using it
