@@ -240,7 +240,14 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
             return EpubBuildResult::CopyFailed;
         }
         if (SameFile(e.source, target)) continue;
-        if (!CreateFolders(FolderPart(target)) || !CopyFileReplacing(e.source, target)) {
+        if (!CreateFolders(FolderPart(target))) {
+            LogError("Cannot copy \"" + e.source + "\" into \"" + ops + "\"");
+            return EpubBuildResult::CopyFailed;
+        }
+        // A source that goes once the package exists is moved when it can be (the same file
+        // system): the book's files are then not written twice.
+        if (job->deleteSources && rename(e.source.c_str(), target.c_str()) == 0) continue;
+        if (!CopyFileReplacing(e.source, target)) {
             LogError("Cannot copy \"" + e.source + "\" into \"" + ops + "\"");
             return EpubBuildResult::CopyFailed;
         }
