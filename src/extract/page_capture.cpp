@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "extract/capture.h"
+#include "extract/links.h"
 #include "options/conversion_job.h"
 #include "pdf/raster_budget.h"
 #include "platform/log.h"
@@ -150,6 +151,11 @@ CaptureResult PageCapture::Capture(int pageNumber, int viewWidth, int viewHeight
 
     model_.BuildPageItems();
     return CaptureResult::Captured;
+}
+
+LinksRead PageCapture::LoadLinks(std::vector<PageLink> &links) {
+    auto lock = doc_.Lock();
+    return LoadPageLinks(EngineContext(), doc_.Document(), page_.get(), links);
 }
 
 fz_pixmap *PageCapture::OutputRaster() {

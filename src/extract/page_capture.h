@@ -6,6 +6,7 @@
 #include <mupdf/fitz.h>
 
 #include <string>
+#include <vector>
 
 #include "extract/page_model.h"
 #include "pdf/engine.h"
@@ -18,6 +19,9 @@ enum class CaptureResult {
     Captured,  // the page is recorded and its items are built
     Failed,    // the page could not be loaded or interpreted, or its run was stopped
 };
+
+struct PageLink;
+enum class LinksRead;
 
 class PageCapture {
 public:
@@ -42,6 +46,9 @@ public:
     // capture; null when nothing is captured or painting failed.
     fz_pixmap *OutputRaster();
     fz_pixmap *ViewRaster();
+
+    // The links of the loaded page, as data (`links` is replaced; empty without a page).
+    LinksRead LoadLinks(std::vector<PageLink> &links);
 
     // The loaded page (null before the first capture or after a failed load), and its number.
     fz_page *Page() const { return page_.get(); }

@@ -5,7 +5,6 @@
 #include "extract/links.h"
 #include "options/conversion_job.h"
 #include "extract/page_capture.h"
-#include "pdf/engine.h"
 #include "xhtml/block_writer.h"
 
 namespace qm {
@@ -16,7 +15,7 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     auto lock = doc.Lock();
     std::vector<PageLink> links;
     if (!job.ignoreLinks)
-        LoadPageLinks(EngineContext(), doc.Document(), capture.Page(), links);
+        capture.LoadLinks(links);
     BlockWriterSetup setup;
     setup.job = &job;
     setup.prompt = &doc.Prompt();
