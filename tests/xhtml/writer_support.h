@@ -133,6 +133,37 @@ public:
         items.push_back(std::move(item));
         return items.back().get();
     }
+    // A stroked path (a ruling line) with the given view box.
+    qm::PageItem *Path(int x0, int y0, int x1, int y1) {
+        auto c = std::make_unique<qm::DrawCommand>();
+        c->kind = qm::CommandKind::StrokePath;
+        commands.push_back(std::move(c));
+        auto item = std::make_unique<qm::PageItem>();
+        item->command = commands.back().get();
+        item->viewBox = qm::IntBox{x0, y0, x1, y1};
+        item->outputBox = item->viewBox;
+        items.push_back(std::move(item));
+        return items.back().get();
+    }
+    // A group of the given items with `mark`, and a block holding it.
+    qm::TextBlock &GroupBlock(std::vector<qm::PageItem *> members, int mark) {
+        auto g = std::make_unique<qm::ItemGroup>();
+        g->mark = mark;
+        for (size_t i = 0; i < members.size(); ++i) {
+            members[i]->grouped = true;
+            members[i]->group = g.get();
+            g->members.push_back(members[i]);
+            g->viewBox = i == 0 ? members[i]->viewBox : qm::Union(g->viewBox, members[i]->viewBox);
+        }
+        groups.push_back(std::move(g));
+        memberStore.push_back(qm::BlockMember{true, nullptr, groups.back().get(), nullptr});
+        qm::TextBlock b;
+        b.index = static_cast<int>(blocks.size());
+        b.first = b.last = &memberStore.back();
+        b.box = groups.back()->viewBox;
+        blocks.push_back(b);
+        return blocks.back();
+    }
     // A block of the given items, in that order.
     qm::TextBlock &Block(std::vector<qm::PageItem *> members) {
         qm::TextBlock b;
