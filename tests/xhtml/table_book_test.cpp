@@ -6,27 +6,18 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 
-#include "epub/epub_builder.h"
 #include "options/conversion_job.h"
 #include "pdf/pdf_document.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
+#include "writer_support.h"
 #include "xhtml/document_converter.h"
 
 namespace {
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Nodes of an XHTML file matching `xpath` (prefix "h"), -1 when the file is not well-formed.
 int FileCount(const std::string &path, const std::string &xpath) {
@@ -109,7 +100,7 @@ TEST(TableBook, MarkedTablesPassEpubcheck) {
         produced = converter.TakeProducedFiles();
     }
     const std::string page = job.workFolder + "page-1.html";
-    const std::string file = ReadAll(page);
+    const std::string file = qmtest::ReadAll(page);
 
     // The first table: one inner table of 3 rows of 4 cells, the empty cell empty.
     ASSERT_EQ(3, FileCount(page, "/h:html/h:body/h:table")) << file;
@@ -133,15 +124,6 @@ TEST(TableBook, MarkedTablesPassEpubcheck) {
     EXPECT_EQ(0, FileCount(page, "/h:html/h:body/h:table[3]/h:tr/h:td/h:table//h:td[*]")) << file;
     EXPECT_TRUE(prompt.messages.empty());
 
-    qm::PackageJob pkg;
-    for (const std::string &line : produced) pkg.items.push_back(qm::ManifestItem{line, qm::FileNamePart(line)});
-    qm::BookMetadata meta{"Tables", "Quillmark tests", ""};
-    pkg.metadata = &meta;
-    pkg.epubPath = "tables.epub";
-    pkg.stagingFolder = dir.File("stage/");
-    qm::CreateFolder(pkg.stagingFolder);
-    qm::EpubBuilder builder;
-    ASSERT_EQ(qm::EpubBuildResult::Ok, builder.Build(&pkg, true));
     std::string report;
-    EXPECT_TRUE(qmtest::EpubCheck(pkg.stagingFolder + "tables.epub", &report)) << report << file;
+    EXPECT_TRUE(qmtest::PackagedBookPasses(produced, dir.File("stage/"), "Tables", &report)) << report << file;
 }

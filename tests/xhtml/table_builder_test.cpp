@@ -4,8 +4,6 @@
 
 #include <numeric>
 
-#include "options/conversion_job.h"
-#include "support/recording_prompt.h"
 #include "writer_support.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/table_builder.h"
@@ -44,37 +42,7 @@ std::vector<std::pair<int, int>> Places(const qm::TableLayout &t) {
     return out;
 }
 
-struct Harness {
-    explicit Harness(SyntheticPage &p) : page(p) {
-        setup.job = &job;
-        setup.prompt = &prompt;
-        setup.spanClasses = [](const qm::DrawCommand &, std::string &classes) {
-            classes = "font10";
-            return 0;
-        };
-        setup.savePicture = [this](const qm::IntBox *, std::string &name) {
-            name = "image-" + std::to_string(++pictures) + ".png";
-            return qm::PngResult::Written;
-        };
-    }
-    std::string WriteAll() {
-        std::string out;
-        qm::BlockWriter writer(out, setup);
-        writer.SetPage(page.page);
-        writer.BeginPage();
-        int n = static_cast<int>(page.blocks.size());
-        for (int i = 0; i < n; ++i)
-            writer.WriteBlock(page.page, page.blocks, i, n, i > 0 ? &page.blocks[static_cast<size_t>(i - 1)] : nullptr,
-                              i + 1 < n ? &page.blocks[static_cast<size_t>(i + 1)] : nullptr);
-        writer.EndPage();
-        return out;
-    }
-    SyntheticPage &page;
-    qm::ConversionJob job;
-    qmtest::RecordingPrompt prompt;
-    qm::BlockWriterSetup setup;
-    int pictures = 0;
-};
+using Harness = qmtest::WriterHarness;
 
 const char *kInnerRows = "//h:table/h:tr/h:td/h:table/h:tr";
 
