@@ -143,7 +143,10 @@ TableResult LayoutTable(const std::vector<TextBlock *> &blocks, double pageWidth
     bool started = false;
     while (i < blocks.size()) {
         row.clear();
-        TextBlock *first = blocks[i];
+        // The first block always makes a row, also one whose box is inverted and so not on its own
+        // line.
+        TextBlock *first = blocks[i++];
+        row.push_back(first);
         while (i < blocks.size() && OnRowLine(*first, *blocks[i])) row.push_back(blocks[i++]);
         if (row.size() > static_cast<size_t>(kMaxTableColumns)) {
             tables.clear();

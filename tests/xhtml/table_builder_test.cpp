@@ -177,6 +177,19 @@ TEST(TableLayout, RowAndColumnLimits) {
     EXPECT_TRUE(tables.empty());
 }
 
+TEST(TableLayout, InvertedBoxesStillMakeRows) {
+    // A box inverted in both directions is not on the same line as itself.
+    Boxes b;
+    b.Add(300, 120, 200, 100);
+    b.Add(300, 140, 200, 130);
+    b.Row(200, {{100, 150}});
+    std::vector<qm::TableLayout> tables;
+    ASSERT_EQ(qm::TableResult::Built, qm::LayoutTable(b.Ordered(), 600, tables));
+    size_t cells = 0;
+    for (const qm::TableLayout &t : tables) cells += t.cells.size();
+    EXPECT_EQ(3u, cells);
+}
+
 TEST(TableLayout, BlocksInOneCellAreAllWritten) {
     // Two overlapping blocks of the first row make two overlapping columns; both end up in the
     // first one, and neither is lost.
