@@ -104,6 +104,7 @@ TEST(TableBook, MarkedTablesPassEpubcheck) {
 
     // The first table: one inner table of 3 rows of 4 cells, the empty cell empty.
     ASSERT_EQ(3, FileCount(page, "/h:html/h:body/h:table")) << file;
+    EXPECT_NE(std::string::npos, file.find("<table width=\"100%\" border=\"1\">\n\t<tr>\n\t\t\t<td>\n\t\t<table width="));
     const std::string first = "/h:html/h:body/h:table[1]";
     EXPECT_EQ(1, FileCount(page, first + "/h:tr/h:td/h:table")) << file;
     EXPECT_EQ(3, FileCount(page, first + "/h:tr/h:td/h:table/h:tr")) << file;

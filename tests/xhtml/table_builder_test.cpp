@@ -44,8 +44,6 @@ std::vector<std::pair<int, int>> Places(const qm::TableLayout &t) {
 
 using Harness = qmtest::WriterHarness;
 
-const char *kInnerRows = "//h:table/h:tr/h:td/h:table/h:tr";
-
 } // namespace
 
 // ---- rows, columns and inner tables ---------------------------------------------------------
@@ -205,61 +203,7 @@ TEST(TableLayout, BlocksInOneCellAreAllWritten) {
     EXPECT_EQ((std::vector<const qm::TextBlock *>{&b.blocks[0], &b.blocks[1]}), written);
 }
 
-// ---- through the block writer ---------------------------------------------------------------
-
-TEST(TableWriter, RuledGridBecomesTableOfCells) {
-    SyntheticPage p;
-    p.page.options.alignCheck = 0;
-    std::vector<qm::PageItem *> members;
-    const char *names[3][3] = {{"Name", "Size", "Kind"}, {"alpha", "10", "one"}, {"beta", "20", "two"}};
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) members.push_back(p.Run(names[r][c], 105 + 150 * c, 105 + 30 * r, 60));
-    // The rules around and between the cells.
-    for (int r = 0; r <= 3; ++r) members.push_back(p.Path(100, 100 + 30 * r, 550, 101 + 30 * r));
-    for (int c = 0; c <= 3; ++c) members.push_back(p.Path(100 + 150 * c, 100, 101 + 150 * c, 190));
-    p.GroupBlock(members, 1);
-    Harness h(p);
-    std::string out = h.WriteAll();
-    EXPECT_EQ(2, XmlCount(out, "//h:table")) << out;
-    EXPECT_EQ(1, XmlCount(out, "/h:html/h:body/h:table/h:tr")) << out;
-    EXPECT_EQ(3, XmlCount(out, kInnerRows)) << out;
-    EXPECT_EQ(9, XmlCount(out, std::string(kInnerRows) + "/h:td[h:p]")) << out;
-    EXPECT_EQ(1, XmlCount(out, std::string(kInnerRows) + "[2]/h:td[1][contains(., 'alpha')]")) << out;
-    EXPECT_EQ(1, XmlCount(out, std::string(kInnerRows) + "[3]/h:td[3][contains(., 'two')]")) << out;
-    EXPECT_NE(std::string::npos, out.find("<table width=\"100%\" border=\"1\">\n\t<tr>\n\t\t\t<td>\n")) << out;
-    EXPECT_TRUE(h.prompt.messages.empty());
-}
-
-TEST(TableWriter, RulingLinesOnlyGiveEmptyTable) {
-    SyntheticPage p;
-    p.GroupBlock({p.Path(100, 100, 500, 101), p.Path(100, 150, 500, 151), p.Path(100, 100, 101, 151)}, 1);
-    Harness h(p);
-    std::string out = h.WriteAll();
-    // The outer table holds one inner table with no cell of content; the markup stays valid.
-    EXPECT_EQ(2, XmlCount(out, "//h:table")) << out;
-    EXPECT_EQ(0, XmlCount(out, "//h:td[@style]")) << out;
-    EXPECT_EQ(1, XmlCount(out, std::string(kInnerRows))) << out;
-}
-
-TEST(TableWriter, PicturesAndEmptyCells) {
-    SyntheticPage p;
-    p.page.options.alignCheck = 0;
-    std::vector<qm::PageItem *> members = {p.Run("one", 105, 105, 40), p.Run("two", 255, 105, 40),
-                                           p.Run("three", 405, 105, 50)};
-    members.push_back(p.Run("four", 105, 135, 40));
-    members.push_back(p.Picture(255, 133, 300, 147));  // a picture in the middle cell
-    members.push_back(p.Run("six", 105, 165, 40));     // the last row has only its first cell
-    p.GroupBlock(members, 1);
-    // Text after the table goes on as usual.
-    p.Block({p.Run("After", 100, 300, 50)});
-    Harness h(p);
-    std::string out = h.WriteAll();
-    EXPECT_EQ(3, XmlCount(out, kInnerRows)) << out;
-    EXPECT_EQ(1, XmlCount(out, std::string(kInnerRows) + "[2]/h:td[2]/h:div/h:img")) << out;
-    EXPECT_EQ(3, XmlCount(out, std::string(kInnerRows) + "/h:td[not(node()[not(self::text())])]")) << out;
-    EXPECT_EQ(1, XmlCount(out, "/h:html/h:body/h:p[contains(., 'After')]")) << out;
-    EXPECT_EQ(1, h.pictures);
-}
+// ---- through the block writer (books with tables: table_book_test.cpp) ----------------------
 
 TEST(TableWriter, TooLongRowWritesNothingButMessage) {
     SyntheticPage p;

@@ -130,13 +130,9 @@ public:
         return static_cast<int>(std::ceil(w));
     }
     // A picture item with the given view box.
-    qm::PageItem *Picture(int x0, int y0, int x1, int y1) { return Item(qm::CommandKind::FillImage, x0, y0, x1, y1); }
-    // A stroked path (a ruling line) with the given view box.
-    qm::PageItem *Path(int x0, int y0, int x1, int y1) { return Item(qm::CommandKind::StrokePath, x0, y0, x1, y1); }
-    // An item of a command of `kind` without payload, with the given view box.
-    qm::PageItem *Item(qm::CommandKind kind, int x0, int y0, int x1, int y1) {
+    qm::PageItem *Picture(int x0, int y0, int x1, int y1) {
         auto c = std::make_unique<qm::DrawCommand>();
-        c->kind = kind;
+        c->kind = qm::CommandKind::FillImage;
         commands.push_back(std::move(c));
         auto item = std::make_unique<qm::PageItem>();
         item->command = commands.back().get();
