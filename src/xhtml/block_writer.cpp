@@ -6,6 +6,7 @@
 #include "extract/text_extract.h"
 #include "options/conversion_job.h"
 #include "platform/prompt.h"
+#include "xhtml/table_builder.h"
 
 namespace qm {
 namespace {
@@ -160,10 +161,11 @@ int BlockWriter::WriteBlock(std::vector<TextBlock> &blocks, int index, int count
             WriteCentredPicture(GroupOutputBox(group));
             return 0;
         }
-        // "to Table" groups are written as plain groups until tables are built: their text is
-        // kept, in reading order, instead of being lost.
         PushNestedState();
-        WriteTextGroup(group);
+        if (group.mark == 1)
+            WriteTableGroup(group);
+        else
+            WriteTextGroup(group);
         PopState();
         return 0;
     }
@@ -537,6 +539,36 @@ int BlockWriter::WriteTextGroup(const ItemGroup &group) {
     }
     // The blocks die with the list; nothing may point at them afterwards.
     s.prevBlock = s.block = s.nextBlock = nullptr;
+    return 0;
+}
+
+int BlockWriter::WriteTableGroup(const ItemGroup &group) {
+    BlockList list;
+    int created = BuildBlocks(page_, list, nullptr, nullptr, &group, nullptr, kMergeSameLine, 1.0f, 1.0f);
+    if (created <= 0) return -1;
+    // The ruling lines only frame the cells; rows and columns come from the other blocks.
+    for (TextBlock &b : list.blocks)
+        if (b.first && !b.first->isGroup && b.first->item && IsGraphicPathItem(*b.first->item)) b.consumed = true;
+    int n = OrderBlocks(list, false, true);
+    if (n < 0) return -1;
+    for (int i = 0; i < n; ++i)
+        if (!list.blocks[static_cast<size_t>(i)].consumed) OrderMembers(list.blocks[static_cast<size_t>(i)]);
+    BuildTable(list.blocks, n);
+    return 0;
+}
+
+int BlockWriter::BuildTable(std::vector<TextBlock> &blocks, int count) {
+    std::vector<TextBlock *> ordered;
+    for (int i = 0; i < count && i < static_cast<int>(blocks.size()); ++i)
+        if (!blocks[static_cast<size_t>(i)].consumed) ordered.push_back(&blocks[static_cast<size_t>(i)]);
+    const BlockWriterState *s = State();
+    const IntBox page = s ? s->viewPageBox : page_.viewPageBox;
+    std::vector<TableLayout> tables;
+    if (LayoutTable(ordered, page.Width(), tables) != TableResult::Built) {
+        (setup_.prompt ? *setup_.prompt : DefaultPrompt()).Message("out the max cols", "提示");
+        return 0;
+    }
+    WriteTableMarkup(tables, file_, [this](TextBlock &cell) { WriteCell(cell); });
     return 0;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The XHTML of a page body: every analysed block becomes paragraphs of styled spans (lines joined
 // or broken by their geometry), a picture or drawing becomes one PNG cut from the output raster,
-// and user groups become nested series of blocks or one picture. The writer receives the blocks
-// in reading order from layout analysis (extract/layout.h, BlockSink).
+// and user groups become nested series of blocks, a table (table_builder.h) or one picture. The
+// writer receives the blocks in reading order from layout analysis (extract/layout.h, BlockSink).
 //
 // Every page body written here is well-formed XHTML: a picture never lands inside an open
 // paragraph (the paragraph is closed around it and reopened), and whatever is still open when a
@@ -103,6 +103,12 @@ public:
     IntBox BlockOutputBox(const TextBlock &block) const;
     // 0, -1 when the group yields no block, -2 when ordering fails.
     int WriteTextGroup(const ItemGroup &group);
+    // A group marked "to Table": its blocks (same-line merging only, ruling lines left out) in
+    // reading order become a table. 0, or -1 when the group yields no block.
+    int WriteTableGroup(const ItemGroup &group);
+    // Writes the table of `count` ordered blocks, or, when a row holds more blocks than a table
+    // may have columns, nothing but a message. Always 0.
+    int BuildTable(std::vector<TextBlock> &blocks, int count);
     // Writes the content block of one table cell with a fresh nested state.
     void WriteCell(TextBlock &cell);
 

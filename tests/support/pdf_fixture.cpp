@@ -200,6 +200,27 @@ void PdfBuilder::Line(int page, double x0, double y0, double x1, double y1, doub
                             Num(x1) + " " + Num(y1) + " l S Q\n";
 }
 
+void PdfBuilder::RuledTable(int page, double x, double top, const std::vector<double> &columnWidths, double rowHeight,
+                            const std::vector<std::vector<std::string>> &cells, double size) {
+    double width = 0;
+    for (double w : columnWidths) width += w;
+    const double rows = static_cast<double>(cells.size());
+    for (size_t r = 0; r <= cells.size(); ++r) Line(page, x, top - rowHeight * r, x + width, top - rowHeight * r, 0.5);
+    double edge = x;
+    for (size_t c = 0; c <= columnWidths.size(); ++c) {
+        Line(page, edge, top, edge, top - rowHeight * rows, 0.5);
+        if (c < columnWidths.size()) edge += columnWidths[c];
+    }
+    for (size_t r = 0; r < cells.size(); ++r) {
+        edge = x;
+        for (size_t c = 0; c < columnWidths.size(); ++c) {
+            if (c < cells[r].size() && !cells[r][c].empty())
+                Text(page, edge + 4, top - rowHeight * r - rowHeight + (rowHeight - size) / 2 + 2, cells[r][c], size);
+            edge += columnWidths[c];
+        }
+    }
+}
+
 void PdfBuilder::Image(int page, double x, double y, double w, double h, int pw, int ph) {
     std::string name = "Im" + std::to_string(images_.size() + 1);
     images_.push_back(ImageSpec{name, pw, ph});

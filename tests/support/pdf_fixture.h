@@ -35,6 +35,11 @@ public:
     void FillRect(int page, double x, double y, double w, double h, Rgb colour = {});
     void StrokeRect(int page, double x, double y, double w, double h, double lineWidth = 1, Rgb colour = {});
     void Line(int page, double x0, double y0, double x1, double y1, double lineWidth = 1, Rgb colour = {});
+    // A ruled table: its top-left corner at (x, top), columns of the given widths, rows of
+    // `rowHeight`, every cell framed by lines. cells[r][c] is written in Helvetica `size` near the
+    // cell's top left; an empty text leaves the cell empty, a missing one too.
+    void RuledTable(int page, double x, double top, const std::vector<double> &columnWidths, double rowHeight,
+                    const std::vector<std::vector<std::string>> &cells, double size = 10);
     // An RGB picture of pw x ph pixels (a colour gradient) drawn into the rectangle.
     void Image(int page, double x, double y, double w, double h, int pw = 16, int ph = 16);
     // An axial shading from red to blue filling the rectangle (through a clip).

@@ -12,36 +12,7 @@ using qmtest::XmlText;
 
 namespace {
 
-struct Harness {
-    explicit Harness(SyntheticPage &p) : page(p) {
-        setup.job = &job;
-        setup.spanClasses = [](const qm::DrawCommand &, std::string &classes) {
-            classes = "font10";
-            return 0;
-        };
-        setup.savePicture = [this](const qm::IntBox *, std::string &name) {
-            name = "image-" + std::to_string(++pictures) + ".png";
-            return qm::PngResult::Written;
-        };
-    }
-    // Writes all of the page's blocks in order as one page body.
-    std::string WriteAll() {
-        std::string out;
-        qm::BlockWriter writer(out, setup);
-        writer.SetPage(page.page);
-        writer.BeginPage();
-        int n = static_cast<int>(page.blocks.size());
-        for (int i = 0; i < n; ++i)
-            writer.WriteBlock(page.page, page.blocks, i, n, i > 0 ? &page.blocks[static_cast<size_t>(i - 1)] : nullptr,
-                              i + 1 < n ? &page.blocks[static_cast<size_t>(i + 1)] : nullptr);
-        writer.EndPage();
-        return out;
-    }
-    SyntheticPage &page;
-    qm::ConversionJob job;
-    qm::BlockWriterSetup setup;
-    int pictures = 0;
-};
+using Harness = qmtest::WriterHarness;
 
 size_t Count(const std::string &s, const std::string &what) {
     size_t n = 0;

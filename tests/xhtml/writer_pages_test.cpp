@@ -52,13 +52,6 @@ void Justified(qmtest::PdfBuilder &b, int page, double x, double y, double width
     }
 }
 
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Text of a page file from the anchor of page `page` up to the next page's anchor, parsed.
 std::string PageText(const std::string &file, int page) {
     std::string start = "<p><a id=\"page-" + std::to_string(page) + "\"></a></p>";
@@ -92,19 +85,10 @@ protected:
         qm::DocumentConverter converter(doc, job);
         EXPECT_EQ(qm::ConvertResult::Done, converter.Convert());
         produced = converter.TakeProducedFiles();
-        return ReadAll(work + "page-1.html");
+        return qmtest::ReadAll(work + "page-1.html");
     }
     bool Book(std::string *report) {
-        qm::PackageJob pkg;
-        for (const std::string &line : produced) pkg.items.push_back(qm::ManifestItem{line, qm::FileNamePart(line)});
-        qm::BookMetadata meta{"Writer pages", "Quillmark tests", ""};
-        pkg.metadata = &meta;
-        pkg.epubPath = "book.epub";
-        pkg.stagingFolder = dir.File("stage/");
-        qm::CreateFolder(pkg.stagingFolder);
-        qm::EpubBuilder builder;
-        if (builder.Build(&pkg, true) != qm::EpubBuildResult::Ok) return false;
-        return qmtest::EpubCheck(pkg.stagingFolder + "book.epub", report);
+        return qmtest::PackagedBookPasses(produced, dir.File("stage/"), "Writer pages", report);
     }
 };
 
@@ -211,7 +195,7 @@ TEST_F(WriterPages, BundledSampleMakesAValidBook) {
     for (const std::string &line : produced) {
         if (line.size() > 5 && line.substr(line.size() - 5) == ".html") {
             ++pages;
-            std::string text = ReadAll(line);
+            std::string text = qmtest::ReadAll(line);
             xmlDoc *x = xmlReadMemory(text.data(), static_cast<int>(text.size()), "page.html", nullptr,
                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
             EXPECT_NE(nullptr, x) << line;

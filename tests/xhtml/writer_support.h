@@ -1,7 +1,7 @@
 #pragma once
 // Synthetic page content for the block writer tests: text runs with chosen view boxes (identity
-// view transform, so view pixels equal page units), blocks made from them, and XML checks of the
-// written body.
+// view transform, so view pixels equal page units), blocks made from them, a writer over them, XML
+// checks of the written body, and packaging a converted document for epubcheck.
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
@@ -9,13 +9,21 @@
 
 #include <cmath>
 #include <deque>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "epub/epub_builder.h"
 #include "extract/layout.h"
 #include "extract/page_model.h"
+#include "options/conversion_job.h"
 #include "pdf/engine.h"
+#include "platform/paths.h"
+#include "support/recording_prompt.h"
+#include "support/temp_dir.h"
+#include "xhtml/block_writer.h"
 
 namespace qmtest {
 
@@ -133,6 +141,25 @@ public:
         items.push_back(std::move(item));
         return items.back().get();
     }
+    // A group of the given items with `mark`, and a block holding it.
+    qm::TextBlock &GroupBlock(std::vector<qm::PageItem *> members, int mark) {
+        auto g = std::make_unique<qm::ItemGroup>();
+        g->mark = mark;
+        for (size_t i = 0; i < members.size(); ++i) {
+            members[i]->grouped = true;
+            members[i]->group = g.get();
+            g->members.push_back(members[i]);
+            g->viewBox = i == 0 ? members[i]->viewBox : qm::Union(g->viewBox, members[i]->viewBox);
+        }
+        groups.push_back(std::move(g));
+        memberStore.push_back(qm::BlockMember{true, nullptr, groups.back().get(), nullptr});
+        qm::TextBlock b;
+        b.index = static_cast<int>(blocks.size());
+        b.first = b.last = &memberStore.back();
+        b.box = groups.back()->viewBox;
+        blocks.push_back(b);
+        return blocks.back();
+    }
     // A block of the given items, in that order.
     qm::TextBlock &Block(std::vector<qm::PageItem *> members) {
         qm::TextBlock b;
@@ -161,5 +188,63 @@ public:
 private:
     fz_font *font_ = nullptr;
 };
+
+// A block writer over a synthetic page: span classes "font10", pictures named in turn, messages
+// kept in `prompt`.
+struct WriterHarness {
+    explicit WriterHarness(SyntheticPage &p) : page(p) {
+        setup.job = &job;
+        setup.prompt = &prompt;
+        setup.spanClasses = [](const qm::DrawCommand &, std::string &classes) {
+            classes = "font10";
+            return 0;
+        };
+        setup.savePicture = [this](const qm::IntBox *, std::string &name) {
+            name = "image-" + std::to_string(++pictures) + ".png";
+            return qm::PngResult::Written;
+        };
+    }
+    // Writes all of the page's blocks in order as one page body.
+    std::string WriteAll() {
+        std::string out;
+        qm::BlockWriter writer(out, setup);
+        writer.SetPage(page.page);
+        writer.BeginPage();
+        int n = static_cast<int>(page.blocks.size());
+        for (int i = 0; i < n; ++i)
+            writer.WriteBlock(page.page, page.blocks, i, n, i > 0 ? &page.blocks[static_cast<size_t>(i - 1)] : nullptr,
+                              i + 1 < n ? &page.blocks[static_cast<size_t>(i + 1)] : nullptr);
+        writer.EndPage();
+        return out;
+    }
+    SyntheticPage &page;
+    qm::ConversionJob job;
+    RecordingPrompt prompt;
+    qm::BlockWriterSetup setup;
+    int pictures = 0;
+};
+
+inline std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Packages the produced files as `stagingFolder`/book.epub and runs epubcheck on it: true when it
+// reports nothing; its report goes to `report`.
+inline bool PackagedBookPasses(const std::vector<std::string> &produced, const std::string &stagingFolder,
+                               const std::string &title, std::string *report) {
+    qm::PackageJob pkg;
+    for (const std::string &line : produced) pkg.items.push_back(qm::ManifestItem{line, qm::FileNamePart(line)});
+    qm::BookMetadata meta{title, "Quillmark tests", ""};
+    pkg.metadata = &meta;
+    pkg.epubPath = "book.epub";
+    pkg.stagingFolder = stagingFolder;
+    qm::CreateFolder(pkg.stagingFolder);
+    qm::EpubBuilder builder;
+    if (builder.Build(&pkg, true) != qm::EpubBuildResult::Ok) return false;
+    return EpubCheck(pkg.stagingFolder + "book.epub", report);
+}
 
 } // namespace qmtest
