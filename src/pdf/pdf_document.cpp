@@ -185,17 +185,22 @@ constexpr int kMaxFormDepth = 8;
 constexpr int kMaxNamedFonts = 4096;
 
 // One font resource: its engine font (kept) and its /BaseFont, or null when it cannot be loaded.
-fz_font *LoadFontEntry(fz_context *ctx, pdf_document *doc, pdf_obj *res, pdf_obj *dict, char *name, size_t size) {
+// The loaded font is also added to `held` (kept).
+fz_font *LoadFontEntry(fz_context *ctx, pdf_document *doc, pdf_obj *res, pdf_obj *dict, char *name, size_t size,
+                       std::vector<const fz_storable *> &held) {
     pdf_font_desc *desc = nullptr;
     fz_font *font = nullptr;
+    const fz_storable *kept = nullptr;
     fz_var(desc);
     fz_var(font);
+    fz_var(kept);
     name[0] = 0;
     fz_try(ctx) {
         fz_strlcpy(name, pdf_to_name(ctx, pdf_dict_get(ctx, dict, PDF_NAME(BaseFont))), size);
         if (name[0]) {
             desc = pdf_load_font(ctx, doc, res, dict);
             if (desc && desc->font) font = fz_keep_font(ctx, desc->font);
+            if (desc) kept = static_cast<const fz_storable *>(fz_keep_storable(ctx, &desc->storable));
         }
     }
     fz_always(ctx) {
@@ -203,6 +208,13 @@ fz_font *LoadFontEntry(fz_context *ctx, pdf_document *doc, pdf_obj *res, pdf_obj
     }
     fz_catch(ctx) {
         font = nullptr;
+    }
+    if (kept) {
+        try {
+            held.push_back(kept);
+        } catch (...) {
+            fz_drop_storable(ctx, kept);  // only the caching of this font is lost
+        }
     }
     return font;
 }
@@ -259,7 +271,7 @@ bool IsForm(fz_context *ctx, pdf_obj *x) {
 }
 
 void CollectFonts(fz_context *ctx, pdf_document *doc, pdf_obj *res, int depth,
-                  std::map<fz_font *, std::string> &out) {
+                  std::map<fz_font *, std::string> &out, std::vector<const fz_storable *> &held) {
     if (!res || depth > kMaxFormDepth) return;
     if (pdf_obj *fonts = DictGet(ctx, res, PDF_NAME(Font))) {
         int n = DictLen(ctx, fonts);
@@ -267,7 +279,7 @@ void CollectFonts(fz_context *ctx, pdf_document *doc, pdf_obj *res, int depth,
             pdf_obj *dict = DictValue(ctx, fonts, i);
             if (!dict) continue;
             char name[256];
-            fz_font *font = LoadFontEntry(ctx, doc, res, dict, name, sizeof name);
+            fz_font *font = LoadFontEntry(ctx, doc, res, dict, name, sizeof name, held);
             if (!font) continue;
             if (out.count(font)) {
                 fz_drop_font(ctx, font);
@@ -281,7 +293,7 @@ void CollectFonts(fz_context *ctx, pdf_document *doc, pdf_obj *res, int depth,
         for (int i = 0; i < n; ++i) {
             pdf_obj *x = DictValue(ctx, xobjects, i);
             if (!x || !IsForm(ctx, x)) continue;
-            CollectFonts(ctx, doc, DictGet(ctx, x, PDF_NAME(Resources)), depth + 1, out);
+            CollectFonts(ctx, doc, DictGet(ctx, x, PDF_NAME(Resources)), depth + 1, out, held);
         }
     }
 }
@@ -380,6 +392,7 @@ void PdfDocument::Close() {
         fz_purge_glyph_cache(ctx);
         glyphCache_ = false;
     }
+    DropHeldEngineObjects();
     outline_.clear();
     pageCount_ = 0;
     claimedPageCount_ = 0;
@@ -393,7 +406,9 @@ void PdfDocument::TrimCaches() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     fz_context *ctx = EngineContext();
     fz_purge_glyph_cache(ctx);
-    fz_empty_store(ctx);
+    // Shrinking to nothing evicts every cached item that nothing else holds, which leaves the
+    // held fonts in place (emptying the store would evict them too).
+    fz_shrink_store(ctx, 0);
     if (!document_ || ++trimsSinceXrefClear_ < kTrimsPerXrefClear) return;
     trimsSinceXrefClear_ = 0;
     EngineTry(ctx, [&](fz_context *c) {
@@ -429,7 +444,31 @@ EngineRef<fz_page> PdfDocument::LoadPage(int pageNumber) {
     fz_document *doc = document_.get();
     fz_page *page = nullptr;
     EngineTry(ctx, [&](fz_context *c) { page = fz_load_page(c, doc, pageNumber - 1); });
+    if (page && pageNumber - 1 != lastPageIndex_) {
+        pdf_page *pdfPage = pdf_page_from_fz_page(ctx, page);
+        pdf_drop_obj(ctx, lastPageObject_);
+        lastPageObject_ = pdfPage ? pdf_keep_obj(ctx, pdfPage->obj) : nullptr;
+        lastPageIndex_ = lastPageObject_ ? pageNumber - 1 : -1;
+    }
     return Adopt(page);
+}
+
+// The object of page `pageIndex`: the page loaded last when it is that one, else from the page
+// tree (whose search walks every page before it in a flat tree). Throws like the search.
+pdf_obj *PdfDocument::PageObject(int pageIndex) {
+    fz_context *ctx = EngineContext();
+    if (lastPageObject_ && pageIndex == lastPageIndex_) return lastPageObject_;
+    pdf_document *pdf = document_ ? pdf_specifics(ctx, document_.get()) : nullptr;
+    return pdf ? pdf_lookup_page_obj(ctx, pdf, pageIndex) : nullptr;
+}
+
+void PdfDocument::DropHeldEngineObjects() {
+    fz_context *ctx = EngineContext();
+    for (const fz_storable *font : heldFonts_) fz_drop_storable(ctx, font);
+    heldFonts_.clear();
+    pdf_drop_obj(ctx, lastPageObject_);
+    lastPageObject_ = nullptr;
+    lastPageIndex_ = -1;
 }
 
 void PdfDocument::LoadPageFontNames(int pageIndex, std::map<fz_font *, std::string> &names) {
@@ -439,11 +478,16 @@ void PdfDocument::LoadPageFontNames(int pageIndex, std::map<fz_font *, std::stri
     if (!pdf) return;
     pdf_obj *res = nullptr;
     EngineTry(ctx, [&](fz_context *c) {
-        pdf_obj *page = pdf_lookup_page_obj(c, pdf, pageIndex);
+        pdf_obj *page = PageObject(pageIndex);
         res = page ? pdf_dict_get_inheritable(c, page, PDF_NAME(Resources)) : nullptr;
         if (res && !pdf_is_dict(c, res)) res = nullptr;
     });
-    if (res) CollectFonts(ctx, pdf, res, 0, names);
+    // The fonts of the page before are let go only now: those this page shares with it are
+    // found cached.
+    std::vector<const fz_storable *> held;
+    if (res) CollectFonts(ctx, pdf, res, 0, names, held);
+    for (const fz_storable *font : heldFonts_) fz_drop_storable(ctx, font);
+    heldFonts_ = std::move(held);
 }
 
 Thumbnail PdfDocument::RenderThumbnail(int pageNumber, int width, int height) {

@@ -16,6 +16,8 @@
 
 #include "pdf/engine.h"
 
+typedef struct pdf_obj pdf_obj;
+
 namespace qm {
 
 class UserPrompt;
@@ -62,7 +64,9 @@ public:
     void Close();
     // Frees what the engine keeps of pages already read: the parsed objects of the file that
     // nothing holds any more (they grow with every page read otherwise), cached fonts, pictures
-    // and glyphs. Objects still in use are kept; a page loaded again is parsed again. The parsed
+    // and glyphs. Objects still in use are kept; a page loaded again is parsed again. The fonts
+    // of the page whose names were read last stay cached: the next page nearly always uses them
+    // again, and loading a font anew costs more than the page it is used on. The parsed
     // objects go only on every kTrimsPerXrefClear-th call: the fonts they hold must then be
     // loaded again, which costs more than the few megabytes ten pages' objects take.
     void TrimCaches();
@@ -88,7 +92,8 @@ public:
     // The full /BaseFont names of the fonts of page `pageIndex` (0-based) and of the forms it
     // uses, keyed by the engine font a capture of the page refers to (the engine keeps only 31
     // bytes of a name). Each key is a new reference the caller drops; fonts already in `names` are
-    // left alone. Call with Lock() held.
+    // left alone. The page is found through the page loaded last when it is that one (a search of
+    // the page tree otherwise). Call with Lock() held.
     void LoadPageFontNames(int pageIndex, std::map<fz_font *, std::string> &names);
     // Page `pageNumber` (1-based) drawn to fit width x height (within 1..600 dpi; at 72 dpi when
     // no size is given). Empty on failure or when cancelled (CancelPageRun) while it is drawn.
@@ -131,12 +136,19 @@ public:
 
 private:
     void SetThumbnailCookie(fz_cookie *cookie);
+    pdf_obj *PageObject(int pageIndex);
+    void DropHeldEngineObjects();
 
     EngineRef<fz_document> document_;
     std::vector<OutlineEntry> outline_;
     int pageCount_ = 0;
     int trimsSinceXrefClear_ = 0;
     int claimedPageCount_ = 0;
+    // The object of the page loaded last (kept), and the fonts of the page whose names were read
+    // last (kept, so that TrimCaches leaves them cached).
+    int lastPageIndex_ = -1;
+    pdf_obj *lastPageObject_ = nullptr;
+    std::vector<const fz_storable *> heldFonts_;  // pdf_font_desc
     bool glyphCache_ = false;  // the engine's glyph cache is shared per process; this marks that
                                // this document has started using it
     std::string path_;

@@ -189,7 +189,7 @@ TEST_F(PngTest, StreamedCompressionGivesTheBytesOfOneCallOnTheWholeImage) {
         unsigned seed;
     };
     for (const Case &c : {Case{1500, 1100, 4, false, 1}, Case{700, 900, 1, false, 2}, Case{333, 777, 2, true, 3},
-                          Case{2048, 3, 4, true, 4}}) {
+                          Case{2048, 3, 4, true, 4}, Case{517, 301, 2, false, 5}, Case{1, 999, 4, false, 6}}) {
         TestRaster r(c.w, c.h, c.n);
         // Stretches of noise among smooth runs: both long matches and incompressible data.
         unsigned v = c.seed;

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
@@ -242,3 +245,71 @@ TEST(PdfFixture, LinksKeepTheirTargets) {
 }
 
 } // namespace
+
+namespace {
+
+// The full names read for a page, sorted.
+std::vector<std::string> NamesOf(const std::map<fz_font *, std::string> &names) {
+    std::vector<std::string> out;
+    for (const auto &entry : names) out.push_back(entry.second);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void DropKeys(std::map<fz_font *, std::string> &names) {
+    for (const auto &entry : names) fz_drop_font(qm::EngineContext(), entry.first);
+    names.clear();
+}
+
+} // namespace
+
+// Font names are read for the page asked for, whichever page was loaded last, and a cache trim
+// keeps the fonts of the page named last (the same engine font comes back, not a reloaded copy)
+// while the document still closes and reopens cleanly.
+TEST_F(PdfDocumentTest, FontNamesFollowTheAskedPageAndSurviveCacheTrims) {
+    qmtest::PdfBuilder pdf;
+    pdf.ListFontsWhereUsed();
+    const char *fonts[3] = {"Helvetica", "Times-Roman", "Courier"};
+    for (const char *font : fonts) pdf.Text(pdf.AddPage(), 72, 700, "Words", 12, font);
+    ASSERT_TRUE(pdf.Save(dir.File("fonts.pdf")));
+    qm::PdfDocument doc;
+    ASSERT_EQ(OpenDoc(doc, dir.File("fonts.pdf")), qm::OpenResult::Opened);
+    auto lock = doc.Lock();
+
+    std::map<fz_font *, std::string> first, other, again;
+    ASSERT_NE(doc.LoadPage(1), nullptr);
+    doc.LoadPageFontNames(0, first);
+    EXPECT_EQ(NamesOf(first), std::vector<std::string>{"Helvetica"});
+    // Page 3 named while page 1 is the one loaded, then page 1 again.
+    doc.LoadPageFontNames(2, other);
+    EXPECT_EQ(NamesOf(other), std::vector<std::string>{"Courier"});
+    DropKeys(other);
+    doc.LoadPageFontNames(0, other);
+    ASSERT_EQ(other.size(), 1u);
+    const fz_font *helvetica = other.begin()->first;
+    DropKeys(other);
+
+    // Enough trims to also clear the parsed objects. `first` still holds its font, so a reloaded
+    // font could not come back at the same address.
+    for (int i = 0; i < qm::PdfDocument::kTrimsPerXrefClear; ++i) doc.TrimCaches();
+    ASSERT_NE(doc.LoadPage(1), nullptr);
+    doc.LoadPageFontNames(0, again);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again.begin()->first, helvetica);
+    EXPECT_EQ(first.begin()->first, helvetica);
+    DropKeys(again);
+
+    // A page loaded after the trims is still named right.
+    ASSERT_NE(doc.LoadPage(2), nullptr);
+    doc.LoadPageFontNames(1, again);
+    EXPECT_EQ(NamesOf(again), std::vector<std::string>{"Times-Roman"});
+    DropKeys(again);
+    DropKeys(first);
+
+    doc.Close();
+    ASSERT_EQ(OpenDoc(doc, dir.File("fonts.pdf")), qm::OpenResult::Opened);
+    ASSERT_NE(doc.LoadPage(3), nullptr);
+    doc.LoadPageFontNames(2, again);
+    EXPECT_EQ(NamesOf(again), std::vector<std::string>{"Courier"});
+    DropKeys(again);
+}

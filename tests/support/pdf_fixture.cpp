@@ -413,8 +413,11 @@ bool PdfBuilder::Build() {
         for (size_t p = 0; p < pages_.size(); ++p) {
             pdf_obj *res = pdf_new_dict(ctx, doc, 4);
             pdf_obj *fontDict = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 4);
-            for (size_t i = 0; i < fonts_.size(); ++i)
+            for (size_t i = 0; i < fonts_.size(); ++i) {
+                if (fontsWhereUsed_ && pages_[p].content.find("/" + fonts_[i].second + " ") == std::string::npos)
+                    continue;
                 pdf_dict_puts(ctx, fontDict, fonts_[i].second.c_str(), fontRefs[i]);
+            }
             if (ufontRef) pdf_dict_puts(ctx, fontDict, "FU", ufontRef);
             // A page lists only the pictures and shadings it draws ("Im<n>" is images_[n - 1]): listing
             // every one on every page would make long documents quadratic to read.

@@ -66,6 +66,8 @@ public:
     void Raw(int page, const std::string &operators);
     // Resource name ("F1", ...) of a standard-14 font, registering it on first use.
     std::string FontResource(const std::string &font);
+    // Each page lists only the fonts its content selects (by default every page lists them all).
+    void ListFontsWhereUsed() { fontsWhereUsed_ = true; }
 
     void SetInfo(const std::string &title, const std::string &author = std::string(),
                  const std::string &subject = std::string());
@@ -142,6 +144,7 @@ private:
     bool hasInfo_ = false;
     double pageTreeCount_ = -1;  // < 0: the real count
     bool usesUnicodeFont_ = false;
+    bool fontsWhereUsed_ = false;
     struct Impl;
     Impl *impl_ = nullptr;
 };
