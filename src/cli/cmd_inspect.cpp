@@ -224,7 +224,9 @@ int RunInspect(const InspectArgs &args) {
                         BoxText(item.outputBox, true).c_str(), PointsText(model, item.viewBox, true).c_str());
             if (item.mark != 0) std::printf(", \"mark\": \"%s\"", item.mark == 1 ? "table" : "graphic");
             if (item.disabled == 1) std::printf(", \"disabled\": true");
-            if (item.group) std::printf(", \"group\": %s", JsonString(GroupText(*item.group)).c_str());
+            if (item.group)
+                for (size_t g = 0; g < page->groups.size(); ++g)
+                    if (page->groups[g].get() == item.group) std::printf(", \"group\": %zu", g);
             if (text)
                 std::printf(", \"firstGlyph\": %d, \"glyphCount\": %d, \"text\": %s, \"blank\": %s", item.firstGlyph,
                             item.glyphCount, JsonString(RunText(item)).c_str(),
