@@ -23,6 +23,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "options/conversion_options.h"
+#include "options/page_edits.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "worker/conversion_worker.h"
@@ -47,6 +48,7 @@ struct ConvertArgs {
     bool titleSet = false, creatorSet = false, subjectSet = false;
     double pageTimeout = 0;
     std::string report;
+    std::string edits;
     int jobs = DefaultJobs();
 
     // As many documents at once as the machine has cores.
@@ -253,11 +255,22 @@ int RunConvert(const ConvertArgs &a) {
         std::fprintf(stderr, "%s: the report's folder does not exist or cannot be written\n", a.report.c_str());
         return 2;
     }
-    if (a.mode == "strict") {
-        std::fprintf(stderr, "--mode strict needs the desktop program (quillmark)\n");
-        return 2;
+    // Strict mode without the window: the edits file (if any) stands for what the user would do
+    // in it; without one the pages keep their default options.
+    std::shared_ptr<qm::PageEdits> edits;
+    if (!a.edits.empty()) {
+        if (a.mode != "strict") {
+            std::fprintf(stderr, "--edits needs --mode strict\n");
+            return 2;
+        }
+        edits = std::make_shared<qm::PageEdits>();
+        std::string problem;
+        if (!qm::LoadPageEdits(a.edits, *edits, problem)) {
+            std::fprintf(stderr, "%s: %s\n", a.edits.c_str(), problem.c_str());
+            return 2;
+        }
     }
-    options.parseMode = a.mode == "imaging" ? 2 : 0;
+    options.parseMode = a.mode == "imaging" ? 2 : a.mode == "strict" ? 1 : 0;
     if (!a.fontScale.empty()) options.fontScaleText = a.fontScale;
     if (!a.dpi.empty()) options.imageDpiText = a.dpi;
     if (a.cover) options.SetCreateCover(true);
@@ -309,6 +322,7 @@ int RunConvert(const ConvertArgs &a) {
         return false;
     };
     run.jobs = a.jobs;
+    run.pageEdits = edits;
 
     InterruptGuard interrupt;
     if (run.StartConversion(paths, names, false) != qm::StartResult::Started) {
@@ -383,6 +397,8 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--report", a->report,
                     "Write a JSON record of every document (book, pages, seconds, peak memory, error) to this "
                     "file when the run ends");
+    cmd->add_option("--edits", a->edits,
+                    "With --mode strict: a JSON file of per-page options, margins and region actions");
     cmd->add_option("-j,--jobs", a->jobs, "Documents converted at the same time (default: the number of cores)")
         ->check(CLI::PositiveNumber);
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");

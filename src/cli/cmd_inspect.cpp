@@ -1,10 +1,13 @@
 // "inspect": captures one page and prints its items in order - what the converter saw on it.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "extract/layout.h"
 #include "extract/page_capture.h"
+#include "extract/region_editor.h"
+#include "options/page_edits.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
 #include "platform/utf8.h"
@@ -20,6 +23,7 @@ struct InspectArgs {
     bool json = false;
     bool blocks = false;
     int columns = -1;  // page option columnMode for --blocks; -1 keeps the page's own
+    std::string edits;  // edits file applied to the page before it is printed
 };
 
 std::string RunText(const qm::PageItem &item) {
@@ -54,6 +58,70 @@ std::string BoxText(const qm::IntBox &b, bool json) {
     return buf;
 }
 
+// A view-space box in PDF points from the page's top-left corner: the units of an edits file.
+std::string PointsText(const qm::PageModel &model, const qm::IntBox &b, bool json) {
+    const float scale = fz_matrix_expansion(model.viewTransform);
+    const qm::IntBox &v = model.viewDeviceBox;
+    auto pt = [&](int pixels, int origin) { return scale > 0 ? (pixels - origin) / scale : 0.0f; };
+    char buf[160];
+    std::snprintf(buf, sizeof buf, json ? "[%.2f, %.2f, %.2f, %.2f]" : "%.1f,%.1f,%.1f,%.1f", pt(b.x0, v.x0),
+                  pt(b.y0, v.y0), pt(b.x1, v.x0), pt(b.y1, v.y0));
+    return buf;
+}
+
+// What the user set on an item or group: "table", "graphic", "disabled", joined by blanks.
+std::string StateText(int mark, int disabled) {
+    std::string s = mark == 1 ? "table" : mark == 2 ? "graphic" : "";
+    if (disabled == 1) s += s.empty() ? "disabled" : " disabled";
+    return s;
+}
+
+std::string MemberText(const qm::PageItem &item) {
+    if (item.command && qm::IsTextKind(item.command->kind)) return RunText(item);
+    return std::string("[") + (item.command ? qm::CommandKindName(item.command->kind) : "Detached") + "]";
+}
+
+std::string GroupText(const qm::ItemGroup &group) {
+    std::string text = "[" + (group.mark == 1 ? std::string("table") : group.mark == 2 ? "graphic" : "group");
+    if (group.disabled == 1) text += " disabled";
+    text += ":";
+    for (const qm::PageItem *m : group.members) text += " " + MemberText(*m) + (m == group.members.back() ? "" : " |");
+    return text + "]";
+}
+
+// The page's options and crop margins (points), and what the user excluded, as --blocks prints
+// them after the blocks.
+void PrintPageState(const InspectArgs &args, const qm::PageModel &model) {
+    const qm::PageLayout *page = model.Current();
+    const qm::PageParseOptions &o = page->options;
+    const float scale = fz_matrix_expansion(model.viewTransform);
+    auto pt = [&](int pixels) { return scale > 0 ? pixels / scale : 0.0f; };
+    std::vector<std::string> excluded;
+    for (const auto &group : page->groups)
+        if (group->disabled == 1) excluded.push_back(GroupText(*group));
+    for (const auto &item : page->items)
+        if (item->disabled == 1 && !model.IsBlankRun(*item)) excluded.push_back(MemberText(*item));
+    if (args.json) {
+        std::printf(", \"options\": {\"columns\": %d, \"noOutput\": %s, \"imageWholePage\": %s, \"ignoreImages\": %s, "
+                    "\"ignoreVector\": %s, \"paragraphCheck\": %s, \"alignCheck\": %s}, \"crop\": %s, \"disabled\": [",
+                    o.columnMode, o.noOutput ? "true" : "false", o.imageWholePage ? "true" : "false",
+                    o.ignoreImages ? "true" : "false", o.ignoreVectorGraphics ? "true" : "false",
+                    o.paragraphCheck ? "true" : "false", o.alignCheck ? "true" : "false",
+                    PointsText(model, page->cropRect, true).c_str());
+        for (size_t i = 0; i < excluded.size(); ++i) std::printf("%s%s", i ? ", " : "", JsonString(excluded[i]).c_str());
+        std::printf("]");
+        return;
+    }
+    std::printf("options: columns %d%s%s%s%s%s%s\n", o.columnMode, o.noOutput ? ", no output" : "",
+                o.imageWholePage ? ", imaging entire page" : "", o.ignoreImages ? ", ignore images" : "",
+                o.ignoreVectorGraphics ? ", ignore vector graphics" : "", o.paragraphCheck ? "" : ", no paragraph check",
+                o.alignCheck ? "" : ", no align check");
+    const auto &m = page->margins;
+    std::printf("margins (points): left %.1f, top %.1f, right %.1f, bottom %.1f\n", pt(m[0]), pt(m[1]), pt(m[2]),
+                pt(m[3]));
+    for (const std::string &text : excluded) std::printf("disabled: %s\n", text.c_str());
+}
+
 // The page's blocks in reading order, as the page body would hand them to the writer.
 int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
     qm::PageLayout *page = model.Current();
@@ -70,12 +138,13 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
         for (const qm::BlockMember *m = b.first; m; m = m->next) {
             ++members;
             std::string part;
-            if (m->isGroup)
-                part = "[group]";
-            else if (m->item->command && qm::IsTextKind(m->item->command->kind))
-                part = RunText(*m->item);
-            else
-                part = std::string("[") + qm::CommandKindName(m->item->command->kind) + "]";
+            if (m->isGroup) {
+                part = m->group ? GroupText(*m->group) : "[group]";
+            } else {
+                part = MemberText(*m->item);
+                const std::string state = StateText(m->item->mark, m->item->disabled);
+                if (!state.empty()) part += " {" + state + "}";
+            }
             if (!text.empty()) text += " | ";
             text += part;
         }
@@ -85,7 +154,9 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
         else
             std::printf("%3d %-20s %4d  %s\n", i, BoxText(b.box, false).c_str(), members, text.c_str());
     }
-    if (args.json) std::printf("\n]}\n");
+    if (args.json) std::printf("\n]");
+    PrintPageState(args, model);
+    if (args.json) std::printf("}\n");
     return 0;
 }
 
@@ -102,6 +173,19 @@ int RunInspect(const InspectArgs &args) {
                      doc.PageCount());
         return 1;
     }
+    qm::PageEdits edits;
+    if (!args.edits.empty()) {
+        std::string problem;
+        if (!qm::LoadPageEdits(args.edits, edits, problem)) {
+            std::fprintf(stderr, "%s: %s\n", args.edits.c_str(), problem.c_str());
+            return 2;
+        }
+        if (edits.HighestPage() > doc.PageCount()) {
+            std::fprintf(stderr, "%s: the edits name page %d, but the document has %d.\n", args.file.c_str(),
+                         edits.HighestPage(), doc.PageCount());
+            return 1;
+        }
+    }
     qm::PageModel model;
     qm::PageCapture capture(doc, model);
     capture.outputDpi = args.dpi;
@@ -112,6 +196,7 @@ int RunInspect(const InspectArgs &args) {
         std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
         return 1;
     }
+    qm::ApplyPageEdits(model, edits);
     if (args.blocks) return PrintBlocks(args, model);
     const qm::PageLayout *page = model.Current();
     if (args.json) {
@@ -134,9 +219,14 @@ int RunInspect(const InspectArgs &args) {
         bool text = item.command && qm::IsTextKind(kind);
         const char *name = item.command ? qm::CommandKindName(kind) : "Detached";
         if (args.json) {
-            std::printf("%s  {\"seq\": %d, \"kind\": \"%s\", \"command\": %d, \"view\": %s, \"output\": %s", first ? "" : ",\n",
-                        item.seq, name, item.commandIndex, BoxText(item.viewBox, true).c_str(),
-                        BoxText(item.outputBox, true).c_str());
+            std::printf("%s  {\"seq\": %d, \"kind\": \"%s\", \"command\": %d, \"view\": %s, \"output\": %s, \"box\": %s",
+                        first ? "" : ",\n", item.seq, name, item.commandIndex, BoxText(item.viewBox, true).c_str(),
+                        BoxText(item.outputBox, true).c_str(), PointsText(model, item.viewBox, true).c_str());
+            if (item.mark != 0) std::printf(", \"mark\": \"%s\"", item.mark == 1 ? "table" : "graphic");
+            if (item.disabled == 1) std::printf(", \"disabled\": true");
+            if (item.group)
+                for (size_t g = 0; g < page->groups.size(); ++g)
+                    if (page->groups[g].get() == item.group) std::printf(", \"group\": %zu", g);
             if (text)
                 std::printf(", \"firstGlyph\": %d, \"glyphCount\": %d, \"text\": %s, \"blank\": %s", item.firstGlyph,
                             item.glyphCount, JsonString(RunText(item)).c_str(),
@@ -169,6 +259,8 @@ void RegisterInspectCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--columns", args->columns, "With --blocks: 0 auto check column, 1 single column, 2 multi columns")
         ->check(CLI::Range(0, 2));
     cmd->add_option("--password", args->password, "Password of an encrypted PDF");
+    cmd->add_option("--edits", args->edits,
+                    "Apply the page's entries of this edits file first (convert --mode strict --edits)");
     cmd->callback([args, &run] { run = [args] { return RunInspect(*args); }; });
 }
 

@@ -259,11 +259,30 @@ void PageModel::ApplyOptionsToPages(int first, int last, const PageParseOptions 
     if (selected) SelectPageLayout(selected);
 }
 
-void PageModel::ApplyMarginsToPages(int first, int last) {
-    if (!current_) return;
+std::array<int, 4> PageModel::CurrentMargins() const {
+    if (!current_) return {};
     const IntBox &c = current_->cropRect;
     const IntBox &v = viewDeviceBox;
-    std::array<int, 4> margins = {c.x0 - v.x0, c.y0 - v.y0, v.x1 - c.x1, v.y1 - c.y1};
+    return {c.x0 - v.x0, c.y0 - v.y0, v.x1 - c.x1, v.y1 - c.y1};
+}
+
+void PageModel::SetCurrentMargins(const std::array<int, 4> &margins) {
+    if (!current_) return;
+    current_->margins = margins;
+    const IntBox &v = viewDeviceBox;
+    current_->cropRect = IntBox{v.x0 + margins[0], v.y0 + margins[1], v.x1 - margins[2], v.y1 - margins[3]};
+}
+
+void PageModel::ApplyMarginsToFollowingPages() {
+    if (!current_) return;
+    defaultMargins = CurrentMargins();
+    for (auto &[number, layout] : layouts_)
+        if (number > current_->pageNumber) layout->margins = defaultMargins;
+}
+
+void PageModel::ApplyMarginsToPages(int first, int last) {
+    if (!current_) return;
+    std::array<int, 4> margins = CurrentMargins();
     defaultMargins = margins;
     int selected = current_->pageNumber;
     for (int p = first; p <= last; ++p) EnsureLayout(layouts_, p, defaultMargins, job)->margins = margins;

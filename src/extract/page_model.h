@@ -205,6 +205,14 @@ public:
     bool IsBlankRun(const PageItem &item) const;
     void ApplyOptionsToPages(int first, int last, const PageParseOptions &options);
     void ApplyMarginsToPages(int first, int last);
+    // The current page's margins (from its crop rectangle against the view device box) become the
+    // default margins of pages not yet recorded, and the margins of every recorded page after it.
+    void ApplyMarginsToFollowingPages();
+    // Sets the current page's margins (view pixels: left, top, right, bottom) and its crop
+    // rectangle from them.
+    void SetCurrentMargins(const std::array<int, 4> &margins);
+    // The current page's margins as its crop rectangle gives them.
+    std::array<int, 4> CurrentMargins() const;
     PageLayout *FindPageLayout(int pageNumber) const;
     // Frees the items of a page already written, so that a long conversion does not keep every
     // page's items: a later capture of the page builds them again from its recording. Pages whose

@@ -41,6 +41,9 @@ public:
     void HoverOnly(const ItemGroup &group, int hover);
     void ClearHover();
     void ClearSelection();
+    // Drops what is kept about a group that is about to be freed (a group made later may get its
+    // address).
+    void Forget(const ItemGroup &group) { groups_.erase(&group); }
     // Sequence numbers of the selected items, ascending.
     std::vector<int> SelectedItems() const;
 

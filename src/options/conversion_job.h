@@ -4,9 +4,11 @@
 // page driver writes back (metadata, navigation fragment).
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "options/conversion_options.h"
+#include "options/page_edits.h"
 
 namespace qm {
 
@@ -49,6 +51,9 @@ struct ConversionJob {
     std::string bookCreator;
     std::string bookSubject;
     bool deleteSources = false;  // the content files go once they are packaged (PDF to EPUB)
+    // Strict mode without the window: the edits applied to each page as it is captured (null:
+    // none). Shared by every document of a run.
+    std::shared_ptr<const PageEdits> pageEdits;
 
     bool CancelRequested() const {
         return cancelRequested && cancelRequested->load(std::memory_order_relaxed) != 0;

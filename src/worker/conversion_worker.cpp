@@ -414,6 +414,7 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
     job.sourceName = s.sourceNames[i];
     job.workFolder = workFolder;
     job.scratchFolder = s.scratchFolder;
+    job.pageEdits = pageEdits;
     percent = 0;
     job.cancelRequested = &s.cancelFlag;
     job.progressPercent = &percent;

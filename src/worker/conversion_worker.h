@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -154,6 +155,9 @@ public:
     // thread. Single-document and Strict runs always convert one at a time. Set before
     // StartConversion.
     int jobs = 1;
+    // Strict mode without the window: edits applied to the pages of every document (a page the
+    // document lacks fails that document). Set before StartConversion.
+    std::shared_ptr<const PageEdits> pageEdits;
 
 private:
     void Worker();

@@ -6,7 +6,8 @@ namespace qm {
 enum class ConvertResult {
     Done,         // every page was dealt with (some may have been skipped with a message)
     Cancelled,    // the job's cancel flag stopped it
-    Failed,       // a content file could not be written (the user was told): no book
+    Failed,       // a content file could not be written, or the edits do not fit the document (the user
+                  // was told): no book
     UnknownMode,  // the job's parse mode is none the converter knows
 };
 

@@ -13,6 +13,7 @@
 
 #include "extract/page_capture.h"
 #include "extract/page_model.h"
+#include "extract/region_editor.h"
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
 #include "pdf/pdf_document.h"
@@ -302,6 +303,19 @@ ConvertResult DocumentConverter::Convert() {
     produced_.clear();
     producedBytes_ = 0;
     model_.pictures.folder = job_.workFolder;
+    if (job_.pageEdits) {
+        // Edits meant for another document: converting without them would give a book the user
+        // did not ask for.
+        const int highest = job_.pageEdits->HighestPage();
+        const int pageCount = doc_.PageCount();
+        if (highest > pageCount) {
+            char msg[200];
+            std::snprintf(msg, sizeof msg, "The edits name page %d, but '%s' has %d page%s: no book was made.",
+                          highest, DocName().c_str(), pageCount, pageCount == 1 ? "" : "s");
+            doc_.Prompt().Message(msg);
+            return ConvertResult::Failed;
+        }
+    }
     switch (job_.parseMode) {
     case static_cast<int32_t>(ParseMode::Automatic):
     case static_cast<int32_t>(ParseMode::Strict):
@@ -331,6 +345,7 @@ ConvertResult DocumentConverter::ConvertTextPages() {
         if (OutlineHere(job_, i, 0)) WriteOutlinePage(file);
         const size_t mark = produced_.size();
         const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == CaptureResult::Captured;
+        if (drawn && job_.pageEdits) ApplyPageEdits(model_, *job_.pageEdits);
         const bool stopped = drawn ? !WriteDrawnPage(file, p, mark) : PageWasStopped(p);
         doc_.EndPageRun();
         // The page is written: its items are not needed again.

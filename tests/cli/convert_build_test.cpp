@@ -144,7 +144,8 @@ TEST_F(CliConvertTest, BooksNextToTheirPdfsAndTheOverwriteRule) {
 TEST_F(CliConvertTest, UsageErrors) {
     EXPECT_EQ(Cli("convert"), 2);
     EXPECT_EQ(Cli("convert --mode bogus x.pdf"), 2);
-    EXPECT_EQ(Cli("convert --mode strict x.pdf"), 2);
+    EXPECT_EQ(Cli("convert --edits " + Q("e.json") + " x.pdf"), 2);                 // strict mode only
+    EXPECT_EQ(Cli("convert --mode strict --edits " + Q("no-such.json") + " x.pdf"), 2);
     EXPECT_EQ(Cli("convert --outline middle x.pdf"), 2);
     EXPECT_EQ(Cli("convert -j 0 x.pdf"), 2);
     EXPECT_EQ(Cli("convert x.pdf -o " + Q("no-such-folder")), 2);

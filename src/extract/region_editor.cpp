@@ -1,0 +1,401 @@
+#include "extract/region_editor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "options/conversion_job.h"
+#include "options/conversion_options.h"
+
+namespace qm {
+
+PageViewState &RegionEditor::View() {
+    Page();
+    return view_;
+}
+
+PageLayout *RegionEditor::Page() {
+    PageLayout *page = model_.Current();
+    if (page && page->pageNumber != view_.PageNumber()) {
+        view_.ShowPage(page->pageNumber);
+        hitHandle_ = dragHandle_ = 0;
+    }
+    return page;
+}
+
+bool RegionEditor::Drawn(const PageItem &item) const {
+    if (!item.command) return false;
+    switch (item.command->kind) {
+    case CommandKind::FillPath:
+    case CommandKind::StrokePath:
+    case CommandKind::FillShade:
+    case CommandKind::FillImage:
+    case CommandKind::FillImageMask:
+        return true;
+    case CommandKind::FillText:
+    case CommandKind::StrokeText:
+        return !model_.IsBlankRun(item);
+    default:
+        return false;
+    }
+}
+
+IntBox RegionEditor::ScreenRect(const IntBox &b) const {
+    const IntBox &v = model_.viewDeviceBox;
+    return IntBox{b.x0 - v.x0 + ox_, b.y0 - v.y0 + oy_, b.x1 - v.x0 + ox_, b.y1 - v.y0 + oy_};
+}
+
+void RegionEditor::PlaceOnScreen(int ox, int oy) {
+    PageLayout *page = Page();
+    ox_ = ox;
+    oy_ = oy;
+    pageScreen_ = ScreenRect(model_.viewDeviceBox);
+    if (!page) return;
+    cropScreen_ = ScreenRect(page->cropRect);
+    view_.SetCropRect(page->cropRect);
+    for (const auto &item : page->items) {
+        if (item->grouped || !Drawn(*item)) continue;
+        const CommandKind kind = item->command->kind;
+        // Shades and image masks have no usable box of their own.
+        const bool noBox = kind == CommandKind::FillShade || kind == CommandKind::FillImageMask;
+        view_.Of(*item).screenRect = ScreenRect(noBox ? IntBox{} : item->viewBox);
+    }
+    for (const auto &group : page->groups) view_.Of(*group).screenRect = ScreenRect(group->viewBox);
+}
+
+std::array<IntBox, 4> RegionEditor::HandleScreenRects() {
+    std::array<IntBox, 4> rects{};
+    if (PageLayout *page = Page()) {
+        view_.SetCropRect(page->cropRect);
+        for (size_t i = 0; i < 4; ++i) rects[i] = ScreenRect(view_.CropHandles()[i]);
+    }
+    return rects;
+}
+
+int RegionEditor::HitTest(int x, int y) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    if (Inside(x, y, pageScreen_) && !Inside(x, y, cropScreen_)) return 3;
+    for (const auto &group : page->groups) {
+        if (Inside(x, y, view_.Get(*group).screenRect)) {
+            view_.HoverOnly(*group, 1);
+            return 2;
+        }
+    }
+    const PageItem *best = nullptr;
+    long long bestDistance = 0;
+    for (const auto &item : page->items) {
+        if (item->grouped || !Drawn(*item) || !IsDisplayableKind(item->command->kind)) continue;
+        const IntBox r = view_.Get(*item).screenRect;
+        if (!Inside(x, y, r)) continue;
+        const double dx = static_cast<double>(x) - r.x0, dy = static_cast<double>(y) - r.y0;
+        const long long distance = static_cast<long long>(std::sqrt(dx * dx + dy * dy));
+        const bool image = item->command->kind == CommandKind::FillImage;
+        const bool bestImage = best && best->command->kind == CommandKind::FillImage;
+        if (!best || distance < bestDistance || (distance == bestDistance && image && !bestImage)) {
+            best = item.get();
+            bestDistance = distance;
+        }
+    }
+    if (!best) {
+        view_.ClearHover();
+        return 0;
+    }
+    view_.HoverOnly(*best, 1);
+    return 1;
+}
+
+void RegionEditor::HoverInRect(const IntBox &rect) {
+    PageLayout *page = Page();
+    if (!page) return;
+    for (const auto &item : page->items) {
+        if (item->grouped) continue;
+        const IntBox r = view_.Get(*item).screenRect;
+        const bool inside = Drawn(*item) && r.x0 >= rect.x0 && r.y0 >= rect.y0 && r.x1 <= rect.x1 && r.y1 <= rect.y1;
+        if (inside) view_.Of(*item).hover = 1;
+        else if (view_.Get(*item).hover != 0) view_.Of(*item).hover = 0;
+    }
+}
+
+int RegionEditor::CommitSelection(bool keepOthers) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    bool anyGroup = false;
+    for (const auto &group : page->groups) {
+        PageViewState::Marks &m = view_.Of(*group);
+        if (m.hover == 1) {
+            m.selected = true;
+            m.hover = 0;
+            anyGroup = true;
+        } else if (!keepOthers) {
+            m.selected = false;
+        }
+    }
+    if (anyGroup) return 2;
+    bool anyItem = false;
+    for (const auto &item : page->items) {
+        const PageViewState::Marks now = view_.Get(*item);
+        if (now.hover == 1) {
+            PageViewState::Marks &m = view_.Of(*item);
+            m.selected = true;
+            m.hover = 0;
+            anyItem = true;
+        } else if (!keepOthers && now.selected) {
+            view_.Of(*item).selected = false;
+        }
+    }
+    return anyItem ? 1 : 0;
+}
+
+void RegionEditor::ClearItemState() {
+    PageLayout *page = Page();
+    if (!page) return;
+    for (const auto &item : page->items) {
+        const PageViewState::Marks now = view_.Get(*item);
+        if (now.hover != 0 || now.selected) {
+            PageViewState::Marks &m = view_.Of(*item);
+            m.hover = 0;
+            m.selected = false;
+        }
+    }
+}
+
+int RegionEditor::ContextTest(int x, int y) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    if (Inside(x, y, pageScreen_) && !Inside(x, y, cropScreen_)) return 3;
+    for (const auto &group : page->groups) {
+        const PageViewState::Marks m = view_.Get(*group);
+        if (m.selected && Inside(x, y, m.screenRect)) return 2;
+    }
+    for (const auto &item : page->items) {
+        if (item->grouped || !Drawn(*item) || !IsDisplayableKind(item->command->kind)) continue;
+        const PageViewState::Marks m = view_.Get(*item);
+        if (m.selected && Inside(x, y, m.screenRect)) return 1;
+    }
+    return 0;
+}
+
+int RegionEditor::HandleHit(int x, int y) {
+    PageLayout *page = Page();
+    hitHandle_ = 0;
+    if (!page) return 0;
+    view_.SetCropRect(page->cropRect);
+    // Back to view space, where the handles are kept.
+    const int handle = view_.CropHandleAt(x - ox_ + model_.viewDeviceBox.x0, y - oy_ + model_.viewDeviceBox.y0);
+    if (handle < 0) return 0;
+    hitHandle_ = handle + 1;
+    return 1;
+}
+
+void RegionEditor::StartDrag(int x, int y) {
+    PageLayout *page = Page();
+    pressX_ = x;
+    pressY_ = y;
+    dragHandle_ = page ? hitHandle_ : 0;
+    if (page) savedCrop_ = page->cropRect;
+}
+
+void RegionEditor::DragHandle(int x, int y) {
+    PageLayout *page = Page();
+    if (!page || dragHandle_ < 1 || dragHandle_ > 4) return;
+    const int dx = x - pressX_, dy = y - pressY_;
+    IntBox crop = savedCrop_;
+    if (dragHandle_ == 1 || dragHandle_ == 3) crop.x0 += dx;
+    else crop.x1 += dx;
+    if (dragHandle_ == 1 || dragHandle_ == 2) crop.y0 += dy;
+    else crop.y1 += dy;
+    const IntBox &v = model_.viewDeviceBox;
+    model_.SetCurrentMargins({crop.x0 - v.x0, crop.y0 - v.y0, v.x1 - crop.x1, v.y1 - crop.y1});
+    view_.SetCropRect(page->cropRect);
+    cropScreen_ = ScreenRect(page->cropRect);
+}
+
+void RegionEditor::EndDrag() { hitHandle_ = dragHandle_ = 0; }
+
+ItemGroup *RegionEditor::NewGroupFromSelection() {
+    PageLayout *page = Page();
+    if (!page) return nullptr;
+    auto group = std::make_unique<ItemGroup>();
+    for (const auto &item : page->items) {
+        if (item->grouped || !view_.Get(*item).selected) continue;
+        group->viewBox = group->members.empty() ? item->viewBox : Union(group->viewBox, item->viewBox);
+        group->members.push_back(item.get());
+    }
+    // A group of nothing would be written and shown as a region of no size.
+    if (group->members.empty()) return nullptr;
+    for (PageItem *member : group->members) {
+        member->grouped = true;
+        member->group = group.get();
+    }
+    page->groups.push_back(std::move(group));
+    ItemGroup *made = page->groups.back().get();
+    view_.Of(*made).screenRect = ScreenRect(made->viewBox);
+    return made;
+}
+
+int RegionEditor::SetMark(int mark) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    bool anyGroup = false;
+    for (const auto &group : page->groups)
+        if (view_.Get(*group).selected) {
+            group->mark = mark;
+            anyGroup = true;
+        }
+    if (anyGroup) return 2;
+    PageItem *only = nullptr;
+    int count = 0;
+    for (const auto &item : page->items)
+        if (!item->grouped && view_.Get(*item).selected) {
+            only = item.get();
+            ++count;
+        }
+    if (count == 0) return 0;
+    if (count == 1) {
+        only->mark = mark;
+        view_.Of(*only).selected = false;
+        return 1;
+    }
+    NewGroupFromSelection()->mark = mark;
+    return 2;
+}
+
+int RegionEditor::SetEnabled(int enable) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    const int disabled = enable == 0 ? 1 : 0;
+    bool anyGroup = false;
+    for (const auto &group : page->groups)
+        if (view_.Get(*group).selected) {
+            group->disabled = disabled;
+            anyGroup = true;
+        }
+    if (anyGroup) return 2;
+    std::vector<PageItem *> selected;
+    for (const auto &item : page->items)
+        if (view_.Get(*item).selected) selected.push_back(item.get());
+    if (selected.empty()) return 0;
+    if (selected.size() == 1) {
+        selected.front()->disabled = disabled;
+        return 1;
+    }
+    if (ItemGroup *group = NewGroupFromSelection()) {
+        group->disabled = disabled;
+        return 2;
+    }
+    // Every selected item is in a group already (selected, then grouped by a mark): no new group
+    // can hold them, so each gets the value itself.
+    for (PageItem *item : selected) item->disabled = disabled;
+    return 1;
+}
+
+void RegionEditor::Ungroup() {
+    PageLayout *page = Page();
+    if (!page) return;
+    auto &groups = page->groups;
+    for (auto it = groups.begin(); it != groups.end();) {
+        if (!view_.Get(**it).selected) {
+            ++it;
+            continue;
+        }
+        for (PageItem *member : (*it)->members) {
+            member->grouped = false;
+            member->group = nullptr;
+        }
+        view_.Forget(**it);
+        it = groups.erase(it);
+    }
+}
+
+int RegionEditor::SelectInRect(const IntBox &rect) {
+    PageLayout *page = Page();
+    if (!page) return 0;
+    view_.ClearHover();
+    view_.ClearSelection();
+    for (const auto &group : page->groups) {
+        const IntBox r = view_.Get(*group).screenRect;
+        if (r.x0 >= rect.x0 && r.y0 >= rect.y0 && r.x1 <= rect.x1 && r.y1 <= rect.y1) view_.Of(*group).hover = 1;
+    }
+    HoverInRect(rect);
+    const int code = CommitSelection(false);
+    view_.ClearHover();
+    return code;
+}
+
+void RegionEditor::ApplyMarginsToFollowingPages() {
+    if (Page()) model_.ApplyMarginsToFollowingPages();
+}
+
+void RegionEditor::ApplyToAllPages(int pageCount) {
+    if (PageLayout *page = Page()) model_.ApplyOptionsToPages(1, pageCount, page->options);
+}
+
+void RegionEditor::SetToDefaultSetting(ConversionJob &job, ConversionOptions &options) {
+    PageLayout *page = Page();
+    if (!page) return;
+    job.pageDefaults = page->options;
+    options.SetPageDefaults(page->options);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+void ApplySwitches(const PageEdits::Entry &e, PageParseOptions &o) {
+    if (e.columnMode) o.columnMode = *e.columnMode;
+    if (e.noOutput) o.noOutput = *e.noOutput;
+    if (e.imageWholePage) o.imageWholePage = *e.imageWholePage;
+    if (e.ignoreImages) o.ignoreImages = *e.ignoreImages;
+    if (e.ignoreVectorGraphics) o.ignoreVectorGraphics = *e.ignoreVectorGraphics;
+    if (e.paragraphCheck) o.paragraphCheck = *e.paragraphCheck;
+    if (e.alignCheck) o.alignCheck = *e.alignCheck;
+}
+
+int ClampToInt(double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); }
+
+} // namespace
+
+void ApplyPageEdits(PageModel &model, const PageEdits &edits) {
+    PageLayout *page = model.Current();
+    if (!page) return;
+    // Points to view pixels: the view transform is a scale (the page's own rotation is part of
+    // page space already).
+    const fz_matrix &t = model.viewTransform;
+    const double scale = fz_matrix_expansion(t);
+    RegionEditor editor(model);
+    for (const PageEdits::Entry &e : edits.entries) {
+        if (!e.Covers(page->pageNumber)) continue;
+        ApplySwitches(e, page->options);
+        std::array<int, 4> margins = model.CurrentMargins();
+        bool marginsSet = false;
+        for (size_t side = 0; side < 4; ++side)
+            if (e.margins[side]) {
+                margins[side] = ClampToInt(std::lround(*e.margins[side] * scale));
+                marginsSet = true;
+            }
+        if (marginsSet) model.SetCurrentMargins(margins);
+        for (const PageEdits::Region &region : e.regions) {
+            // Screen space is view space here; the rectangle is rounded outwards so that an item
+            // whose box was printed from its view box is inside it.
+            editor.PlaceOnScreen(model.viewDeviceBox.x0, model.viewDeviceBox.y0);
+            const fz_rect r = fz_transform_rect(
+                fz_make_rect(static_cast<float>(region.x0), static_cast<float>(region.y0),
+                             static_cast<float>(region.x1), static_cast<float>(region.y1)),
+                t);
+            const IntBox rect{ClampToInt(std::floor(r.x0)), ClampToInt(std::floor(r.y0)), ClampToInt(std::ceil(r.x1)),
+                              ClampToInt(std::ceil(r.y1))};
+            if (editor.SelectInRect(rect) == 0) continue;
+            switch (region.action) {
+            case RegionAction::Group: editor.SetMark(0); break;
+            case RegionAction::Table: editor.SetMark(1); break;
+            case RegionAction::Graphic: editor.SetMark(2); break;
+            case RegionAction::Disable: editor.SetEnabled(0); break;
+            case RegionAction::Enable: editor.SetEnabled(1); break;
+            }
+        }
+    }
+}
+
+} // namespace qm

@@ -1,0 +1,85 @@
+// The edits file of strict conversions: what it may hold, and one clear reason for what it may not.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "options/page_edits.h"
+#include "support/temp_dir.h"
+#include "platform/paths.h"
+
+namespace {
+
+using Ranges = std::vector<std::pair<int, int>>;
+
+TEST(PageEdits, ReadsPageListsAndLeavesUnsetFieldsUnset) {
+    qm::PageEdits edits;
+    std::string error;
+    ASSERT_TRUE(qm::ParsePageEdits(R"({"pages": [
+      {"pages": " 1-3, 7 ", "options": {"columns": "multi", "imageWholePage": true, "alignCheck": false},
+       "margins": {"top": 48.5}, "regions": [{"rect": [72, 100, 520, 400], "action": "table"}]},
+      {"pages": "all", "margins": {"top": 40}}, {"pages": 5}]})",
+                                   edits, error))
+        << error;
+    ASSERT_EQ(edits.entries.size(), 3u);
+    const qm::PageEdits::Entry &e = edits.entries[0];
+    EXPECT_EQ(e.pages, (Ranges{{1, 3}, {7, 7}}));
+    EXPECT_TRUE(e.Covers(3) && e.Covers(7) && !e.Covers(4));
+    EXPECT_EQ(e.columnMode, 2);
+    EXPECT_EQ(e.imageWholePage, 1);
+    EXPECT_EQ(e.alignCheck, 0);
+    EXPECT_FALSE(e.noOutput.has_value());
+    EXPECT_FALSE(e.margins[0].has_value());
+    EXPECT_EQ(e.regions.at(0).action, qm::RegionAction::Table);
+    EXPECT_TRUE(edits.entries[1].Covers(INT_MAX));
+    // "all" names no page of its own: the highest page named is 7.
+    EXPECT_EQ(edits.HighestPage(), 7);
+}
+
+TEST(PageEdits, RefusesWhatItCannotReadWithOneLine) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "not a JSON file"},
+        {R"({"pages": [)", "not a JSON file"},
+        {R"([1, 2])", "no \"pages\" list"},
+        {R"({"page": []})", "no \"pages\" list"},
+        {R"({"pages": [{"options": {}}]})", "pages[0] names no pages"},
+        {R"({"pages": [{"pages": "3-1"}]})", "pages[0].pages"},
+        {R"({"pages": [{"pages": "0"}]})", "pages[0].pages"},
+        {R"({"pages": [{"pages": "1,,2"}]})", "pages[0].pages"},
+        {R"({"pages": [{"pages": "99999999999"}]})", "pages[0].pages"},
+        {R"({"pages": [{"pages": -2}]})", "pages[0].pages"},
+        {R"({"pages": [{"pages": "1"}, {"pages": "2", "regions": [{"rect": [0, 0, 9, 9], "action": "shred"}]}]})",
+         "pages[1].regions[0].action \"shred\" is unknown"},
+        {R"({"pages": [{"pages": "1", "regions": [{"rect": [0, 0, 9, 9]}]}]})", "action is missing"},
+        {R"({"pages": [{"pages": "1", "regions": [{"rect": [9, 0, 0, 9], "action": "group"}]}]})", ".rect must be"},
+        {R"({"pages": [{"pages": "1", "regions": [{"rect": [0, 0, 9], "action": "group"}]}]})", ".rect must be"},
+        {R"({"pages": [{"pages": "1", "options": {"colums": "multi"}}]})", "unknown option \"colums\""},
+        {R"({"pages": [{"pages": "1", "options": {"columns": "three"}}]})", "columns must be"},
+        {R"({"pages": [{"pages": "1", "options": {"noOutput": 1}}]})", "noOutput must be true or false"},
+        {R"({"pages": [{"pages": "1", "margins": {"top": -4}}]})", "margins.top must be"},
+        {R"({"pages": [{"pages": "1", "margins": {"middle": 4}}]})", "unknown side"},
+        {R"({"pages": [{"pages": "1", "crop": {}}]})", "unknown field \"crop\""},
+    };
+    for (const auto &[text, reason] : cases) {
+        qm::PageEdits edits;
+        edits.entries.resize(1);
+        std::string error;
+        EXPECT_FALSE(qm::ParsePageEdits(text, edits, error)) << text;
+        EXPECT_NE(error.find(reason), std::string::npos) << text << " -> " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        EXPECT_TRUE(edits.Empty()) << text;  // nothing half-read is left
+    }
+
+    qmtest::TempDir dir;
+    qm::PageEdits edits;
+    std::string error;
+    EXPECT_FALSE(qm::LoadPageEdits(dir.File("missing.json"), edits, error));
+    EXPECT_EQ(error, "cannot be read");
+    ASSERT_TRUE(qm::WriteFile(dir.File("e.json"), R"({"pages": [{"pages": "2"}]})"));
+    EXPECT_TRUE(qm::LoadPageEdits(dir.File("e.json"), edits, error)) << error;
+    EXPECT_EQ(edits.HighestPage(), 2);
+}
+
+} // namespace
