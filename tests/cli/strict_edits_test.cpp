@@ -160,16 +160,20 @@ TEST_F(CliStrictTest, InspectShowsTheEffectOfTheEditsAndBoxesInPoints) {
     EXPECT_GT(y0, 205);
 }
 
-// Enabled once the table writer is merged: the group this test marks is written as a table.
-TEST_F(CliStrictTest, DISABLED_RuledTableMarkedTableBecomesATableOfThreeRowsOfFourCells) {
+// A ruled grid marked as a table comes out as one: three rows of four cells, the empty one included.
+TEST_F(CliStrictTest, RuledTableMarkedTableBecomesATableOfThreeRowsOfFourCells) {
     WriteTablePdf();
     Edits(kTableEdits);
     qm::CreateFolder(dir.File("books"));
     ASSERT_EQ(Cli("convert --mode strict --edits " + Q("edits.json") + " " + Q("table.pdf") + " -o " + Q("books")), 0)
         << out;
     const std::string pages = Pages("books/table.epub");
-    const size_t start = pages.find("<table");
+    // The outer table holds one row per inner table; a grid that lines up is one inner table.
+    const size_t outer = pages.find("<table");
+    ASSERT_NE(outer, std::string::npos) << pages;
+    const size_t start = pages.find("<table", outer + 1);
     ASSERT_NE(start, std::string::npos) << pages;
+    EXPECT_EQ(pages.find("<table", start + 1), std::string::npos) << pages;
     const std::string table = pages.substr(start, pages.find("</table>", start) - start);
     EXPECT_EQ(Count(table, "<tr"), 3u) << table;
     EXPECT_EQ(Count(table, "<td"), 12u) << table;
