@@ -30,6 +30,7 @@ private:
     void FollowCheckBox();
 
     BookInfo values_;
+    bool hideSameAsSource_;
     QLineEdit *title_ = nullptr, *creator_ = nullptr, *subject_ = nullptr, *author_ = nullptr;
     QCheckBox *sameAsSource_ = nullptr;
 };
