@@ -1,0 +1,1 @@
+#include "app/wizard_page.h"
