@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -176,7 +177,7 @@ void BookBuilderPage::OnAddFiles() {
 }
 
 void BookBuilderPage::SelectRow(int row) {
-    QListWidgetItem *item = row >= 0 ? names_->item(row) : nullptr;
+    QListWidgetItem *item = row >= 0 && row < titles_->count() ? names_->item(row) : nullptr;
     if (!item || !item->isSelected()) {
         // Nothing selected (the list was emptied or the selection cleared).
         if (names_->selectedItems().isEmpty()) {
@@ -212,19 +213,29 @@ void BookBuilderPage::OnMove(int delta, QPushButton *button) {
     }
     const int to = row + delta;
     if (to < 0 || to >= names_->count()) return;
-    for (QListWidget *l : {names_, paths_, guideTypes_, titles_}) {
-        QListWidgetItem *moved = l->takeItem(row);
-        l->insertItem(to, moved);
+    {
+        // The selection follows once all four lists are in step again.
+        const QSignalBlocker quiet(names_);
+        for (QListWidget *l : {names_, paths_, guideTypes_, titles_}) {
+            QListWidgetItem *moved = l->takeItem(row);
+            l->insertItem(to, moved);
+        }
+        names_->setCurrentRow(to);
     }
-    names_->setCurrentRow(to);
     SelectRow(to);
 }
 
 void BookBuilderPage::OnDelete() {
     const int row = names_->currentRow();
     if (row < 0 || names_->selectedItems().isEmpty()) return;
-    for (QListWidget *l : {paths_, titles_, guideTypes_, names_}) delete l->takeItem(row);
-    SelectRow(names_->currentRow());
+    {
+        const QSignalBlocker quiet(names_);
+        for (QListWidget *l : {paths_, titles_, guideTypes_, names_}) delete l->takeItem(row);
+        // Nothing is selected afterwards.
+        names_->clearSelection();
+        names_->setCurrentRow(-1);
+    }
+    SelectRow(-1);
 }
 
 void BookBuilderPage::Open(const QString &path) {

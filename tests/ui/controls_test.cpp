@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -69,6 +70,24 @@ TEST(SkinButtonTest, PictureFollowsStateAndTransparentPixelsAreNotDrawn) {
     button->setEnabled(false);
     const int g = (299 * 200 + 587 * 100 + 114 * 50) / 1000;
     EXPECT_EQ(button->CurrentImage().pixel(2, 0), qRgb(g, g, g));
+}
+
+TEST(SkinButtonTest, CompiledInPicturesHaveMagentaCorners) {
+    // Every button of the program has both pictures, of one size, with the transparent colour
+    // around the rounded corners and none in the middle.
+    for (const char *name : {"prev", "next", "repeat", "savelog", "help", "about", "review"}) {
+        const QString normal = QString(":/ui/%1_normal.png").arg(name), over = QString(":/ui/%1_over.png").arg(name);
+        ASSERT_TRUE(QFile::exists(normal) && QFile::exists(over)) << name;
+        qm::SkinButton button(name);
+        button.SetBitmaps(over, kMagenta, normal, kMagenta, true);
+        button.SizeToImage();
+        EXPECT_EQ(button.size(), QImage(over).size()) << name;
+        const QImage shown = button.CurrentImage();
+        EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0) << name;
+        EXPECT_EQ(qAlpha(shown.pixel(shown.width() / 2, shown.height() / 2)), 255) << name;
+    }
+    for (const char *picture : {"background", "page_corner", "quillmark", "task_pdf", "task_docs"})
+        EXPECT_FALSE(QImage(QString(":/ui/%1.png").arg(picture)).isNull()) << picture;
 }
 
 TEST(SkinButtonTest, OnlyAFlatButtonFollowsThePointer) {
