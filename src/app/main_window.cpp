@@ -10,6 +10,8 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QPainter>
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
@@ -49,9 +51,13 @@ ConversionOptions &Loaded(ConversionOptions &options, const std::string &path) {
 QPushButton *Button(const QString &text, const char *name, const char *picture, QWidget *parent) {
     auto *button = new SkinButton(text, parent);
     button->setObjectName(QString::fromUtf8(name));
-    const QString normal = QString(":/ui/%1.png").arg(picture);
+    const QString normal = QString(":/ui/%1_normal.png").arg(picture);
     const QString over = QString(":/ui/%1_over.png").arg(picture);
-    if (QFile::exists(normal) && QFile::exists(over)) button->SetBitmaps(over, qRgb(255, 0, 255), normal, qRgb(255, 0, 255), true);
+    if (QFile::exists(normal) && QFile::exists(over)) {
+        // Magenta marks where the window shows through the picture.
+        button->SetBitmaps(over, qRgb(255, 0, 255), normal, qRgb(255, 0, 255), true);
+        button->SizeToImage();
+    }
     return button;
 }
 
@@ -89,6 +95,8 @@ MainWindow::MainWindow(ConversionOptions &options, UserPrompt *prompt, const std
     : QWidget(parent), options_(options), settingsPath_(settingsPath), rules_(Loaded(options, settingsPath)) {
     setObjectName("mainWindow");
     setWindowTitle("Quillmark");
+    setWindowIcon(QIcon(":/ui/quillmark.png"));
+    background_ = QImage(":/ui/background.png");
     if (!prompt) {
         auto gui = std::make_unique<GuiPrompt>(this);
         ownPrompt_ = std::move(gui);
@@ -117,7 +125,7 @@ MainWindow::MainWindow(ConversionOptions &options, UserPrompt *prompt, const std
     }
 
     // ---- buttons and links ----
-    saveLog_ = Button("Save log", "saveLog", "save_log", this);
+    saveLog_ = Button("Save log", "saveLog", "savelog", this);
     prev_ = Button("      Prev(&P)", "prev", "prev", this);
     next_ = Button("Next(&N)     ", "next", "next", this);
     repeat_ = Button("Repeat(&R)", "repeat", "repeat", this);
@@ -382,6 +390,15 @@ void MainWindow::StopRun() {
     }
     run_->Wait();
     runActive_ = false;
+}
+
+void MainWindow::paintEvent(QPaintEvent *event) {
+    if (background_.isNull()) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.drawImage(rect(), background_);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

@@ -5,6 +5,7 @@
 // destroyed, however it is closed; the window's place and size are kept in a small file beside it.
 // Closing the window during a run cancels the run, waits for it and removes its temporary files.
 #include <QDialog>
+#include <QImage>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
@@ -86,6 +87,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void MoveTo(int page);
@@ -114,6 +116,7 @@ private:
     bool closePending_ = false;
     bool destroying_ = false;
     UrlOpener openUrl_;
+    QImage background_;
 
     int current_ = 0;
     TaskPage *taskPage_ = nullptr;

@@ -28,10 +28,11 @@ TaskPage::TaskPage(ConversionOptions &options, WizardRules &rules, QWidget *pare
     tasks_->addButton(thirdTask_, 2);
     pdfTask_->setChecked(true);
 
-    auto icon = [this](QStyle::StandardPixmap which, const char *name) {
+    auto icon = [this](const char *picture, QStyle::StandardPixmap fallback, const char *name) {
         auto *label = new QLabel(this);
         label->setObjectName(QString::fromUtf8(name));
-        label->setPixmap(style()->standardIcon(which).pixmap(32, 32));
+        QPixmap pixmap(QString::fromUtf8(picture));
+        label->setPixmap(pixmap.isNull() ? style()->standardIcon(fallback).pixmap(32, 32) : pixmap);
         return label;
     };
     homepage_ = new HyperlinkStatic("Quillmark on the web", this);
@@ -42,9 +43,9 @@ TaskPage::TaskPage(ConversionOptions &options, WizardRules &rules, QWidget *pare
     title->setObjectName("taskTitle");
     auto *layout = new QGridLayout(this);
     layout->addWidget(title, 0, 0, 1, 2);
-    layout->addWidget(icon(QStyle::SP_FileIcon, "pdfTaskIcon"), 1, 0);
+    layout->addWidget(icon(":/ui/task_pdf.png", QStyle::SP_FileIcon, "pdfTaskIcon"), 1, 0);
     layout->addWidget(pdfTask_, 1, 1);
-    layout->addWidget(icon(QStyle::SP_FileDialogDetailedView, "documentsTaskIcon"), 2, 0);
+    layout->addWidget(icon(":/ui/task_docs.png", QStyle::SP_FileDialogDetailedView, "documentsTaskIcon"), 2, 0);
     layout->addWidget(documentsTask_, 2, 1);
     layout->setRowStretch(3, 1);
     layout->addWidget(homepage_, 4, 1, Qt::AlignRight);

@@ -12,6 +12,10 @@ public:
     using QWidget::QWidget;
     virtual void Enter() = 0;
     virtual void Leave() = 0;
+
+protected:
+    // The page's corner picture, bottom right.
+    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace qm

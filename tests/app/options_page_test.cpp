@@ -212,23 +212,4 @@ TEST(OptionsDialogTest, ADamagedListValueShowsTheFirstEntryAndPageOptionsHideThe
     EXPECT_EQ(stored.columnMode, static_cast<int32_t>(qm::ColumnMode::AutoDetect));  // the hidden choice stays
 }
 
-TEST(BookInfoDialogTest, SameAsSourceDisablesTheEditsButKeepsTheirTexts) {
-    qm::BookInfo values{"T", "C", "S", "A", true};
-    qm::BookInfoDialog dialog(values, false);
-    QList<QLineEdit *> edits = dialog.findChildren<QLineEdit *>();
-    int shownEdits = 0;
-    for (QLineEdit *e : edits) {
-        if (!e->isVisibleTo(&dialog)) continue;
-        ++shownEdits;
-        EXPECT_FALSE(e->isEnabled());
-    }
-    EXPECT_EQ(shownEdits, 3);
-    QTimer::singleShot(0, &dialog, [&] { dialog.accept(); });
-    dialog.exec();
-    EXPECT_EQ(dialog.Values().title, "T");
-    EXPECT_EQ(dialog.Values().creator, "C");
-    EXPECT_EQ(dialog.Values().subject, "S");
-    EXPECT_TRUE(dialog.Values().sameAsSource);
-}
-
 } // namespace
