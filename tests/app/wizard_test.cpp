@@ -192,16 +192,4 @@ TEST_F(WizardTest, SaveLogWritesTheFrameWithCrLfInUtf8) {
     EXPECT_FALSE(w.SaveLog(QString::fromStdString(dir_.File("no/such/folder/log.txt"))));
 }
 
-TEST_F(WizardTest, HelpAndTheLinksOpenTheProjectsPages) {
-    Open();
-    Click("help");
-    ASSERT_EQ(opened_.size(), 1u);
-    EXPECT_EQ(opened_[0].toString(), "https://github.com/quillmark/quillmark#readme");
-    for (const char *link : {"onlineHelpLink", "tellFriendLink", "reportBugsLink", "featuresLink"}) {
-        auto *label = Find<qm::HyperlinkStatic>(link);
-        ASSERT_NE(label, nullptr) << link;
-        EXPECT_TRUE(label->Url().startsWith("https://github.com/quillmark/quillmark")) << link;
-    }
-}
-
 } // namespace
