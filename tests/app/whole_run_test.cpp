@@ -62,6 +62,10 @@ TEST_F(WholeRunTest, TwoPdfsEndOnTheFinishedPageWithTwoValidBooks) {
     ASSERT_TRUE(WaitForPage(MainWindow::kFinishedPage));
     EXPECT_EQ(prompt_.questions.size(), 2u);
     EXPECT_EQ(Label("succeededFiles"), "0");
+    // The log is the second run's: the questions with their answers, no line of the first run.
+    const QString second = w.LogLines().join("\n");
+    EXPECT_TRUE(second.contains("one.epub have exist. writeover it?  No")) << second.toStdString();
+    EXPECT_FALSE(second.contains("book made")) << second.toStdString();
     EXPECT_TRUE(qm::FileExists(out_ + "one.epub"));
     // Repeat starts over at the task page with the list kept.
     Click("repeat");

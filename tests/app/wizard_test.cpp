@@ -4,7 +4,9 @@
 #include "wizard_fixture.h"
 
 #include <QFile>
+#include <QDropEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QRadioButton>
 
 #include "app/file_list_page.h"
@@ -125,6 +127,19 @@ TEST_F(WizardTest, DroppedFilesMustSuitTheTask) {
     EXPECT_TRUE(FileListPage::AcceptsDrop(QString::fromStdString(html), 1));
     EXPECT_FALSE(FileListPage::AcceptsDrop(QString::fromStdString(dir_.Path() + "in"), 0));  // a folder
     EXPECT_FALSE(FileListPage::AcceptsDrop(QString::fromStdString(dir_.File("in/missing.pdf")), 0));
+
+    // A drop on the page lists what suits the task and leaves the rest out.
+    MainWindow &w = Open();
+    Click("next");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(pdf)), QUrl::fromLocalFile(QString::fromStdString(html))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Files(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Files(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(w.Files()->Paths(), std::vector<std::string>{pdf});
 }
 
 TEST_F(WizardTest, FilesFromTheCommandLineAreListedForThePdfTask) {
