@@ -399,7 +399,8 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
                     "file when the run ends");
     cmd->add_option("--edits", a->edits,
                     "With --mode strict: a JSON file of per-page options, margins and region actions");
-    cmd->add_option("-j,--jobs", a->jobs, "Documents converted at the same time (default: the number of cores)")
+    cmd->add_option("-j,--jobs", a->jobs, "Threads: documents converted at the same time, and the pages of a document when there "
+                    "are fewer documents (default: the number of cores)")
         ->check(CLI::PositiveNumber);
     cmd->add_flag("-q,--quiet", a->quiet, "No progress line and no list of books");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the PDF engine's error and warning trace");

@@ -252,6 +252,10 @@ public:
     // Written, NameTooLong, NoRaster, or the result of WritePng.
     PngResult SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName,
                             const std::string *folder = nullptr);
+    // The name ("image-<n>.png", the number used up) and full path of the next automatically
+    // named picture in `folder` (default: the picture sink's folder). Written when the path is
+    // usable, NameTooLong (the number still used up) when it is too long.
+    PngResult NextPicturePath(std::string &name, std::string &path, const std::string *folder = nullptr);
 
 private:
     std::map<int, std::unique_ptr<PageLayout>> layouts_;

@@ -13,6 +13,17 @@ constexpr size_t kPathLimit = 512;
 
 } // namespace
 
+PngResult PageModel::NextPicturePath(std::string &name, std::string &path, const std::string *folder) {
+    std::string dir = folder ? *folder : pictures.folder;
+    if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "image-%d.png", nextPictureNumber++);
+    if (std::char_traits<char>::length(buf) + dir.size() >= kPathLimit) return PngResult::NameTooLong;
+    path = dir.empty() ? std::string(buf) : (dir.back() == '/' ? dir : dir + "/") + buf;
+    name = buf;
+    return PngResult::Written;
+}
+
 PngResult PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, bool autoName, const std::string *folder) {
     IntBox area;
     if (rect) {
@@ -21,14 +32,8 @@ PngResult PageModel::SaveRegionPng(std::string &nameOut, const IntBox *rect, boo
     }
     std::string path;
     if (autoName) {
-        std::string dir;
-        dir = folder ? *folder : pictures.folder;
-        if (dir.size() > kPathLimit - 1) dir.resize(kPathLimit - 1);
-        char name[32];
-        std::snprintf(name, sizeof name, "image-%d.png", nextPictureNumber++);
-        if (std::char_traits<char>::length(name) + dir.size() >= kPathLimit) return PngResult::NameTooLong;
-        path = dir.empty() ? std::string(name) : (dir.back() == '/' ? dir : dir + "/") + name;
-        nameOut = name;
+        const PngResult named = NextPicturePath(nameOut, path, folder);
+        if (named != PngResult::Written) return named;
     } else {
         path = nameOut.substr(0, kPathLimit - 1);
     }

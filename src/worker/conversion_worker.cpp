@@ -317,8 +317,11 @@ void ConversionRun::Finish() {
     state_.placeholders.clear();
 }
 
-ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job) {
+ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job, int pageThreads,
+                                  const std::function<void(PdfDocument &, bool open)> &pageDocuments) {
     DocumentConverter converter(doc, job);
+    converter.pageThreads = pageThreads;
+    converter.pageDocuments = pageDocuments;
     ConvertedDocument converted;
     converted.result = converter.Convert();
     converted.files = converter.TakeProducedFiles();
@@ -402,7 +405,7 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
 }
 
 void ConversionRun::ConvertOne(int i, const std::string &destination, bool replace, DocumentPrompt &prompt,
-                               std::atomic<int> &percent) {
+                               std::atomic<int> &percent, int pageThreads) {
     RunState &s = state_;
     DocumentOutcome &outcome = outcomes_[i];  // this thread's alone until the run ends
     const std::string &path = s.sourcePaths[i];
@@ -441,7 +444,18 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
         DeleteFolderTree(s.scratchFolder);
     }
 
-    ConvertedDocument converted = converter_ ? converter_(doc, job) : ConvertDocument(doc, job);
+    // The page threads' openings of the document are reached by Cancel and the watchdog too.
+    auto pageDocuments = [this](PdfDocument &pages, bool open) {
+        std::lock_guard<std::mutex> g(activeLock_);
+        if (open) {
+            activeDocs_.push_back(&pages);
+            if (runCancel_) pages.CancelPageRun();
+        } else {
+            std::erase(activeDocs_, &pages);
+        }
+    };
+    ConvertedDocument converted =
+        converter_ ? converter_(doc, job) : ConvertDocument(doc, job, pageThreads, pageDocuments);
     if (!job.navPointsFile.empty()) {
         std::lock_guard<std::mutex> g(outcomeLock_);
         navPointsFiles_.push_back(job.navPointsFile);
@@ -505,6 +519,11 @@ void ConversionRun::Worker() {
     const bool oneAtATime = jobs <= 1 || count <= 1 || s.singleDocumentMode ||
                             options_.parseMode == static_cast<int32_t>(ParseMode::Strict);
     const size_t slots = oneAtATime ? 1 : static_cast<size_t>(std::min(jobs, count));
+    // Threads not needed for documents work on pages; the interactive converter's pages stay on
+    // its own thread.
+    const int pageThreads = options_.parseMode == static_cast<int32_t>(ParseMode::Strict)
+                                ? 1
+                                : std::max(1, jobs / static_cast<int>(slots));
     outcomes_.assign(count, DocumentOutcome{});
     {
         std::lock_guard<std::mutex> g(reportLock_);
@@ -555,7 +574,7 @@ void ConversionRun::Worker() {
 
         if (oneAtATime) {
             s.percent = 0;
-            ConvertOne(i, destination, replace, *prompt, s.percent);
+            ConvertOne(i, destination, replace, *prompt, s.percent, pageThreads);
             if (outcomes_[i].cancelled) break;
             continue;
         }
@@ -563,8 +582,8 @@ void ConversionRun::Worker() {
             std::lock_guard<std::mutex> g(outcomeLock_);
             inFlight_.push_back(i);
         }
-        threads.emplace_back([this, i, destination, replace, &percents, p = std::move(prompt)]() mutable {
-            ConvertOne(i, destination, replace, *p, percents[i]);
+        threads.emplace_back([this, i, destination, replace, pageThreads, &percents, p = std::move(prompt)]() mutable {
+            ConvertOne(i, destination, replace, *p, percents[i], pageThreads);
             p.reset();
             {
                 std::lock_guard<std::mutex> g(outcomeLock_);

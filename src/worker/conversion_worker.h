@@ -103,8 +103,10 @@ struct ConvertedDocument {
     ConvertResult result = ConvertResult::Done;
     std::vector<std::string> files;
 };
-// The run's own converter: a DocumentConverter over the whole document.
-ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job);
+// The run's own converter: a DocumentConverter over the whole document, its pages worked on by
+// `pageThreads` threads (each told to `pageDocuments` with its own opening of the document).
+ConvertedDocument ConvertDocument(PdfDocument &doc, ConversionJob &job, int pageThreads = 1,
+                                  const std::function<void(PdfDocument &, bool open)> &pageDocuments = nullptr);
 
 // Whether a run started (ConversionRun::StartConversion).
 enum class StartResult {
@@ -151,9 +153,11 @@ public:
     // A page whose capture, analysis and pictures take longer than this is stopped and skipped
     // with a message; the rest of the document goes on. 0: no limit. Set before StartConversion.
     double pageTimeoutSeconds = 0;
-    // Documents of a batch converted at the same time. 1: one after the other on the worker
-    // thread. Single-document and Strict runs always convert one at a time. Set before
-    // StartConversion.
+    // Threads of a run. Documents of a batch are converted at the same time, as many as there are
+    // threads; when there are fewer documents than threads, the threads left over work on the
+    // pages of each document (Automatic mode). 1: one document and page after the other.
+    // Single-document and Strict runs always convert one document at a time (a single document
+    // still gets all the threads for its pages). Set before StartConversion.
     int jobs = 1;
     // Strict mode without the window: edits applied to the pages of every document (a page the
     // document lacks fails that document). Set before StartConversion.
@@ -173,7 +177,7 @@ private:
     // Converts document `index` (already announced, its overwrite question answered) and ends
     // with its DocumentFinished.
     void ConvertOne(int index, const std::string &destination, bool replace, DocumentPrompt &prompt,
-                    std::atomic<int> &percent);
+                    std::atomic<int> &percent, int pageThreads);
     // Watchdog thread of a run with a page time limit: stops the current page once it has run
     // for longer than pageTimeoutSeconds.
     void WatchPages();

@@ -137,9 +137,10 @@ private:
 
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links
 // are read (unless the job ignores links), the page is analysed, and its blocks are written.
-// Returns the result of WritePageBody. Call with the document lock held.
+// Returns the result of WritePageBody. Call with the document lock held. Pictures are saved by
+// `savePicture` when given, else as the model's numbered pictures.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses);
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "extract/page_capture.h"
@@ -22,6 +23,7 @@
 #include "platform/prompt.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/book_names.h"
+#include "xhtml/page_threads.h"
 #include "xhtml/style_registry.h"
 
 namespace qm {
@@ -33,6 +35,9 @@ constexpr size_t kInfoSize = 512;
 // The page loop gives up after this many pages in a row that cannot be read (a damaged page tree
 // may still claim millions more).
 constexpr int kMaxFailedInRow = 50;
+// Pages each page thread should have at least: below that, opening the document again costs more
+// than the threads save.
+constexpr int kMinPagesPerThread = 8;
 
 void Put(FILE *file, const char *text) { std::fputs(text, file); }
 
@@ -125,7 +130,7 @@ void DocumentConverter::DropProducedSince(size_t mark) {
 }
 
 // The analysed content of the captured page as XHTML, with span classes from the style registry.
-PageBodyResult DocumentConverter::WriteBody(std::string &body) {
+PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePictureFn &savePicture) {
     auto guard = doc_.Lock();
     StyleRegistry *styles = styles_.get();
     SpanClassesFn classes;
@@ -137,16 +142,16 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body) {
             return styles->GetSpanClasses(command, out, &job_);
         };
     }
-    return WritePageXhtml(capture_, body, job_, classes);
+    return WritePageXhtml(capture_, body, job_, classes, savePicture);
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that
 // took too long is reported as skipped.
-bool DocumentConverter::PageWasStopped(int page) {
-    PageStop stop = doc_.PageRunStop();
+bool DocumentConverter::PageWasStopped(int page) { return ReportStop(doc_.PageRunStop(), doc_.PageRunLimit(), page); }
+
+bool DocumentConverter::ReportStop(PageStop stop, double limit, int page) {
     if (stop == PageStop::TimeLimit) {
         char msg[160];
-        const double limit = doc_.PageRunLimit();
         std::snprintf(msg, sizeof msg, "Page %d of '%s' took longer than %g second%s and was skipped.", page,
                       DocName().c_str(), limit, limit == 1 ? "" : "s");
         doc_.Prompt().Message(msg);
@@ -327,6 +332,11 @@ ConvertResult DocumentConverter::Convert() {
     }
 }
 
+int DocumentConverter::PageThreadsFor(int pageCount) const {
+    if (job_.parseMode != static_cast<int32_t>(ParseMode::Automatic)) return 1;
+    return std::clamp(pageCount / kMinPagesPerThread, 1, std::max(1, pageThreads));
+}
+
 ConvertResult DocumentConverter::ConvertTextPages() {
     ConvertResult result;
     if (!CommonStart(result)) return result;
@@ -334,6 +344,9 @@ ConvertResult DocumentConverter::ConvertTextPages() {
     FILE *file = nullptr;
     std::string path;
     int failedInRow = 0;
+    std::unique_ptr<PageThreads> threads;
+    if (const int count = PageThreadsFor(pageCount); count > 1)
+        threads = std::make_unique<PageThreads>(*this, job_, count, pageCount);
     for (int i = 0; i < pageCount; ++i) {
         const int p = i + 1;
         if (!WithinOutputLimits(p)) break;
@@ -343,14 +356,8 @@ ConvertResult DocumentConverter::ConvertTextPages() {
         }
         WriteAnchor(file, p);
         if (OutlineHere(job_, i, 0)) WriteOutlinePage(file);
-        const size_t mark = produced_.size();
-        const bool drawn = capture_.Capture(p, kViewWidth, kViewHeight) == CaptureResult::Captured;
-        if (drawn && job_.pageEdits) ApplyPageEdits(model_, *job_.pageEdits);
-        const bool stopped = drawn ? !WriteDrawnPage(file, p, mark) : PageWasStopped(p);
-        doc_.EndPageRun();
-        // The page is written: its items are not needed again.
-        if (drawn) model_.ReleasePageItems(p);
-        failedInRow = drawn || stopped ? 0 : failedInRow + 1;
+        const PageOutcome page = NextPage(p, file, threads.get());
+        failedInRow = page.drawn || page.stopped ? 0 : failedInRow + 1;
         if (OutlineHere(job_, i, 1)) WriteOutlinePage(file);
         job_.ReportProgress(static_cast<int>(static_cast<long long>(p) * 100 / pageCount));
         if (job_.CancelRequested()) break;
@@ -362,11 +369,124 @@ ConvertResult DocumentConverter::ConvertTextPages() {
             break;
         }
     }
+    threads.reset();
     if (file) {
         if (job_.outputOutline && job_.outlinePosition == 2) WriteOutlinePage(file);
         if (!FinishPageFile(file, path)) return ConvertResult::Failed;
     }
     return CommonEnd();
+}
+
+DocumentConverter::PageOutcome DocumentConverter::ConvertPage(int page, FILE *file) {
+    PageOutcome outcome;
+    const size_t mark = produced_.size();
+    outcome.drawn = capture_.Capture(page, kViewWidth, kViewHeight) == CaptureResult::Captured;
+    // A strict run's edits (never on page threads: they convert Automatic runs only).
+    if (outcome.drawn && job_.pageEdits) ApplyPageEdits(model_, *job_.pageEdits);
+    outcome.stopped = outcome.drawn ? !WriteDrawnPage(file, page, mark) : PageWasStopped(page);
+    doc_.EndPageRun();
+    // The page is written: its items are not needed again.
+    if (outcome.drawn) model_.ReleasePageItems(page);
+    return outcome;
+}
+
+DocumentConverter::PageOutcome DocumentConverter::NextPage(int page, FILE *file, PageThreads *threads) {
+    if (threads) {
+        std::optional<PreparedPage> prepared = threads->Take(page);
+        PageOutcome outcome;
+        if (prepared && CommitPage(*prepared, file, outcome)) return outcome;
+        if (prepared) PageThreads::Discard(*prepared);
+    }
+    return ConvertPage(page, file);
+}
+
+bool DocumentConverter::CommitPage(PreparedPage &prepared, FILE *file, PageOutcome &outcome) {
+    if (prepared.redo) return false;
+    outcome.drawn = prepared.drawn;
+    if (prepared.stop != PageStop::None || !prepared.drawn) {
+        for (const auto &[text, caption] : prepared.messages) doc_.Prompt().Message(text, caption);
+        outcome.stopped = ReportStop(prepared.stop, prepared.stopLimit, prepared.page);
+        return true;
+    }
+    // The body between its picture marks, checked before anything is renamed.
+    std::vector<std::string> pieces;
+    const std::string &body = prepared.body;
+    size_t from = 0;
+    for (size_t at = body.find(kPictureMark); at != std::string::npos; at = body.find(kPictureMark, from)) {
+        const size_t end = body.find(kPictureMark, at + 1);
+        if (end == std::string::npos || body.substr(at + 1, end - at - 1) != std::to_string(pieces.size()))
+            return false;
+        pieces.push_back(body.substr(from, at - from));
+        from = end + 1;
+    }
+    if (pieces.size() != prepared.pictures.size()) return false;
+
+    // The pictures take the book's numbers, as they would have here; a picture this thread would
+    // not have written (the book's limits, too long a name) sends the page back to be made here.
+    const size_t mark = produced_.size();
+    const int firstNumber = model_.nextPictureNumber;
+    auto undo = [&] {
+        DropProducedSince(mark);
+        model_.nextPictureNumber = firstNumber;
+        return false;
+    };
+    std::string out;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        std::string name, path;
+        if (model_.NextPicturePath(name, path) != PngResult::Written || ProducedLimitReached()) return undo();
+        if (std::rename(prepared.pictures[k].c_str(), path.c_str()) != 0) return undo();
+        prepared.pictures[k].clear();
+        ListProduced(path);
+        out += pieces[k];
+        out += name;
+    }
+    out.append(body, from, std::string::npos);
+    if (styles_ && !styles_->AddRules(prepared.rules)) return undo();
+
+    for (const auto &[text, caption] : prepared.messages) doc_.Prompt().Message(text, caption);
+    if (!out.empty()) std::fwrite(out.data(), 1, out.size(), file);
+    outcome.stopped = false;
+    return true;
+}
+
+void DocumentConverter::StartPreparing() {
+    model_.pictures.folder = job_.workFolder;
+    model_.pictures.mayWrite = nullptr;  // the book's limits are checked when the page is taken
+    styles_ = std::make_unique<StyleRegistry>();
+    styles_->RecordRulesOnly();
+}
+
+PreparedPage DocumentConverter::PreparePage(int page) {
+    PreparedPage prepared;
+    prepared.page = page;
+    produced_.clear();
+    producedBytes_ = 0;
+    prepared.drawn = capture_.Capture(page, kViewWidth, kViewHeight) == CaptureResult::Captured;
+    if (prepared.drawn) {
+        SavePictureFn save = [this, &prepared](const IntBox *box, std::string &name) {
+            const size_t listed = produced_.size();
+            const PngResult rc = model_.SaveRegionPng(name, box, true);
+            if (rc != PngResult::Written || produced_.size() != listed + 1) {
+                prepared.redo = true;
+                return rc;
+            }
+            name = std::string(1, kPictureMark) + std::to_string(listed) + kPictureMark;
+            return rc;
+        };
+        WriteBody(prepared.body, save);
+    }
+    prepared.stop = doc_.PageRunStop();
+    prepared.stopLimit = doc_.PageRunLimit();
+    doc_.EndPageRun();
+    if (prepared.drawn) model_.ReleasePageItems(page);
+    prepared.rules = styles_->TakeRecordedRules();
+    if (prepared.stop != PageStop::None || prepared.redo) {
+        DropProducedSince(0);
+        prepared.body.clear();
+    }
+    prepared.pictures = std::move(produced_);
+    produced_.clear();
+    return prepared;
 }
 
 ConvertResult DocumentConverter::ConvertImagePages() {

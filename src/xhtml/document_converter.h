@@ -6,6 +6,7 @@
 // produced in book order with its limits, and the navigation counters.
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "extract/page_model.h"
 #include "options/conversion_job.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/block_writer.h"
 #include "xhtml/convert_result.h"
 #include "xhtml/style_registry.h"
 
@@ -25,6 +27,9 @@ enum class OutlineResult {
     Done,       // written; a navigation points file that could not be made is logged and left out
     NoOutline,  // the document has no outline: nothing written
 };
+
+struct PreparedPage;
+class PageThreads;
 
 class DocumentConverter {
 public:
@@ -37,6 +42,14 @@ public:
 
     // Converts every page into the job's work folder.
     ConvertResult Convert();
+    // Threads that work on the pages side by side in Automatic mode, each on its own opening of
+    // the document; the pages still go into the book in page order on the calling thread, so the
+    // book is the same as with 1. Short documents are converted on the calling thread alone.
+    int pageThreads = 1;
+    // Told of every extra opening of the document a page thread makes (true once it is open,
+    // false before it closes), so that a run can reach it with a cancel and the page time limit.
+    // Called on the page threads.
+    std::function<void(PdfDocument &, bool open)> pageDocuments;
     // The files made, full paths in book order (the package's reading order).
     const std::vector<std::string> &ProducedFiles() const { return produced_; }
     std::vector<std::string> TakeProducedFiles() { return std::move(produced_); }
@@ -78,12 +91,33 @@ public:
     StyleRegistry *Styles() { return styles_.get(); }
 
 private:
+    friend class PageThreads;
+    // How one page of the loop ended.
+    struct PageOutcome {
+        bool drawn = false;    // captured
+        bool stopped = false;  // its run was stopped (cancel or time limit)
+    };
+    // Page `page` converted on this thread, its body appended to `file`.
+    PageOutcome ConvertPage(int page, FILE *file);
+    // Page `page` from the page threads when one prepared it and it can go into the book as it
+    // is, else converted here.
+    PageOutcome NextPage(int page, FILE *file, PageThreads *threads);
+    // Puts a prepared page into the book: numbered pictures, style rules, messages, body. false,
+    // with nothing of it kept, when it must be converted here instead.
+    bool CommitPage(PreparedPage &prepared, FILE *file, PageOutcome &outcome);
+    // On a page thread's converter: pictures go to the job's work folder under their own
+    // numbers, style rules are kept for the book's registry.
+    void StartPreparing();
+    PreparedPage PreparePage(int page);
+    // Tells the user when a page run was stopped for taking too long; true when it was stopped.
+    bool ReportStop(PageStop stop, double limit, int page);
+    int PageThreadsFor(int pageCount) const;
     ConvertResult ConvertTextPages();
     ConvertResult ConvertImagePages();
     bool CommonStart(ConvertResult &result);
     ConvertResult CommonEnd();
     ConvertResult Stopped() const;
-    PageBodyResult WriteBody(std::string &body);
+    PageBodyResult WriteBody(std::string &body, const SavePictureFn &savePicture = nullptr);
     bool PageWasStopped(int page);
     bool WriteDrawnPage(FILE *file, int page, size_t mark);
     bool WithinOutputLimits(int page);

@@ -10,7 +10,7 @@
 namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses) {
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -21,9 +21,12 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     setup.prompt = &doc.Prompt();
     setup.spanClasses = spanClasses;
     PageModel &model = capture.Model();
-    setup.savePicture = [&model](const IntBox *box, std::string &name) {
-        return model.SaveRegionPng(name, box, true);
-    };
+    if (savePicture)
+        setup.savePicture = savePicture;
+    else
+        setup.savePicture = [&model](const IntBox *box, std::string &name) {
+            return model.SaveRegionPng(name, box, true);
+        };
     setup.links = &links;
     setup.pageCount = doc.PageCount();
     BlockWriter writer(file, setup);

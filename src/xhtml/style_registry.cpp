@@ -84,7 +84,27 @@ int StyleRegistry::BeginStyleSheet(const std::string &path) {
     return WriteToSheet(path_, kFixedRules) ? 0 : -1;
 }
 
-bool StyleRegistry::AppendRule(const std::string &rule) const { return WriteToSheet(path_, rule); }
+bool StyleRegistry::EmitRule(const std::string &name, const std::string &rule) {
+    if (emitted_.count(name)) return true;
+    if (recordOnly_) {
+        recorded_.emplace_back(name, rule);
+    } else if (!WriteToSheet(path_, rule)) {
+        return false;
+    }
+    emitted_.insert(name);
+    return true;
+}
+
+std::vector<StyleRegistry::Rule> StyleRegistry::TakeRecordedRules() {
+    emitted_.clear();
+    return std::exchange(recorded_, {});
+}
+
+bool StyleRegistry::AddRules(const std::vector<Rule> &rules) {
+    for (const Rule &rule : rules)
+        if (!EmitRule(rule.first, rule.second)) return false;
+    return true;
+}
 
 int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, const ConversionJob *job) {
     return GetSpanClasses(cmd, classes, job ? job->fontScale : 1.0);
@@ -124,8 +144,7 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
     std::string sizeClass = buf;
     if (!emitted_.count(sizeClass)) {
         std::snprintf(buf, sizeof buf, "span.font%d{font-size:%d.%dem;}\n", n, n / 10, n % 10);
-        if (!AppendRule(buf)) return -2;
-        emitted_.insert(sizeClass);
+        if (!EmitRule(sizeClass, buf)) return -2;
     }
     classes += sizeClass;
 
@@ -133,10 +152,9 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
         std::snprintf(buf, sizeof buf, "C%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
         std::string colourClass = buf;
         if (!emitted_.count(colourClass)) {
-            std::snprintf(buf, sizeof buf, "span.C%02x%02x%02x{color:#%02x%02x%02x;}\n", rgb[0], rgb[1], rgb[2], rgb[0],
-                          rgb[1], rgb[2]);
-            if (!AppendRule(buf)) return -2;
-            emitted_.insert(colourClass);
+            std::snprintf(buf, sizeof buf, "span.C%02x%02x%02x{color:#%02x%02x%02x;}\n", rgb[0], rgb[1], rgb[2],
+                          rgb[0], rgb[1], rgb[2]);
+            if (!EmitRule(colourClass, buf)) return -2;
         }
         classes += " " + colourClass;
     }

@@ -5,10 +5,14 @@
 // appended the first time the class is used, so the sheet holds exactly the rules the book uses,
 // in order of first use. The file is opened and closed per rule: it is complete after every call.
 //
-// Not thread-safe: one registry per document converter.
+// Not thread-safe: one registry per document converter. A page converted on another thread uses
+// a registry of its own that writes no sheet but keeps the rules its spans need (RecordRulesOnly);
+// the book's registry then takes them in page order (AddRules), so the sheet is the same.
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <mupdf/fitz.h>
 
@@ -48,13 +52,28 @@ public:
 
     const std::string &StyleSheetPath() const { return path_; }
 
+    // A class and its rule ("font12", "span.font12{font-size:1.2em;}\n").
+    using Rule = std::pair<std::string, std::string>;
+    // From now on no sheet is written: the rules of the classes used are kept in order of first
+    // use until TakeRecordedRules.
+    void RecordRulesOnly() { recordOnly_ = true; }
+    // The rules kept since the last call, each once; the registry forgets them, so that the next
+    // page keeps every rule it uses again.
+    std::vector<Rule> TakeRecordedRules();
+    // Appends, in order, the rules of classes not yet in the sheet. false when the sheet cannot be
+    // opened: the rules from the one that failed on are not appended.
+    bool AddRules(const std::vector<Rule> &rules);
+
 private:
-    // Appends one rule to the sheet; false when the sheet cannot be opened.
-    bool AppendRule(const std::string &rule) const;
+    // Appends the rule of a class not yet in the sheet and notes the class; false when the
+    // sheet cannot be opened.
+    bool EmitRule(const std::string &name, const std::string &rule);
 
     std::set<std::string> emitted_;
     std::string path_;
     std::map<fz_font *, std::string> fullNames_;  // each font referenced while listed
+    bool recordOnly_ = false;
+    std::vector<Rule> recorded_;
 };
 
 } // namespace qm

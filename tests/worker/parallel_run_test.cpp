@@ -3,7 +3,9 @@
 // document, reports in list order, and cancel.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <latch>
+#include <thread>
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -105,6 +107,7 @@ protected:
         qm::ConversionRun run(options, front, front);
         run.retryDelayMs = 0;
         run.jobs = jobs;
+        run.pageTimeoutSeconds = pageTimeout;
         if (converter) run.SetConverter(converter);
         std::vector<std::string> paths, names;
         for (const std::string &f : files) {
@@ -122,6 +125,7 @@ protected:
     }
     std::vector<std::string> books;
     bool cancelled = false;
+    double pageTimeout = 0;
 };
 
 TEST_F(ParallelRunTest, TwoAtOnceGiveTheSameBooksAsOneAtATime) {
@@ -238,6 +242,79 @@ TEST_F(ParallelRunTest, CancelStopsEveryDocumentInWorkAndStartsNoMore) {
     EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
     run.Finish();
     EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+// A single document gets the run's threads for its pages: the same book as one thread makes.
+TEST_F(ParallelRunTest, OneLongDocumentSharesItsPagesAndGivesTheSameBook) {
+    ASSERT_TRUE(qmtest::WritePicturePdf(dir.File("pictures.pdf"), 40));
+    EXPECT_EQ(Convert({"pictures.pdf"}, "one", 1), (std::vector<int>{1}));
+    EXPECT_EQ(Convert({"pictures.pdf"}, "two", 2), (std::vector<int>{1}));
+    auto one = BookEntries(dir.File("one/pictures.epub"));
+    EXPECT_EQ(one.count("OPS/image-80.png"), 1u);
+    EXPECT_EQ(BookEntries(dir.File("two/pictures.epub")), one);
+}
+
+// Pages `slowFrom`..`slowTo` carry a drawing of thick strokes that takes several seconds to
+// paint into its picture.
+std::string SlowPagesPdf(const std::string &path, int pages, int slowFrom, int slowTo) {
+    qmtest::PdfBuilder b;
+    std::string drawing = "q 0.2 0.4 0.8 RG 20 w 1 J\n";
+    for (int i = 0; i < 20000; ++i) {
+        const std::string y = std::to_string(200 + i % 300), y2 = std::to_string(500 - i % 300);
+        drawing += "150 " + y + " m 450 " + y2 + " l 300 200 l 150 500 l S\n";
+    }
+    drawing += "Q";
+    for (int i = 1; i <= pages; ++i) {
+        const int p = b.AddPage();
+        b.Text(p, 72, 700, "Page " + std::to_string(i));
+        if (i >= slowFrom && i <= slowTo) b.Raw(p, drawing);
+    }
+    EXPECT_TRUE(b.Save(path));
+    return path;
+}
+
+TEST_F(ParallelRunTest, CancelStopsThePagesEveryThreadIsWorkingOn) {
+    SlowPagesPdf(dir.File("slow.pdf"), 24, 3, 12);
+    qm::CreateFolder(dir.File("out"));
+    options.sameAsSource = 0;
+    options.outputFolder = dir.File("out/");
+    options.SetCreateCover(false);
+    qm::ConversionRun run(options, front, front);
+    run.retryDelayMs = 0;
+    run.jobs = 2;
+    ASSERT_EQ(run.StartConversion({dir.File("slow.pdf")}, {"slow.pdf"}, false), qm::StartResult::Started);
+    // The quick pages are in the book; both threads are painting slow ones.
+    for (int i = 0; i < 2000 && run.State().percent.load() < 8; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(run.State().percent.load(), 8);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto cancelled = std::chrono::steady_clock::now();
+    run.Cancel();
+    run.Wait();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - cancelled).count();
+    EXPECT_LT(seconds, 4.0);  // generous; the pages in work would go on for many seconds
+    EXPECT_LT(run.State().percent.load(), 100);
+    EXPECT_TRUE(run.State().cancelled);
+    EXPECT_EQ(run.State().documentResults, (std::vector<int>{0}));
+    EXPECT_TRUE(ListFolder(dir.File("out")).empty());
+    EXPECT_TRUE(ListFolder(run.State().workRoot).empty());
+    run.Finish();
+    EXPECT_TRUE(ListFolder(temp.Path()).empty());
+}
+
+TEST_F(ParallelRunTest, ASlowPageOnAPageThreadIsSkippedAsWithOneThread) {
+    SlowPagesPdf(dir.File("slow.pdf"), 20, 11, 11);
+    options.SetCreateCover(false);
+    pageTimeout = 1;
+    const std::string line = "message Page 11 of 'slow.pdf' took longer than 1 second and was skipped.";
+    EXPECT_EQ(Convert({"slow.pdf"}, "one", 1), (std::vector<int>{1}));
+    EXPECT_EQ(front.Without("started"), (std::vector<std::string>{line, "finished 0 made"}));
+    front.events.clear();
+    EXPECT_EQ(Convert({"slow.pdf"}, "two", 2), (std::vector<int>{1}));
+    EXPECT_EQ(front.Without("started"), (std::vector<std::string>{line, "finished 0 made"}));
+    auto one = BookEntries(dir.File("one/slow.epub"));
+    ASSERT_FALSE(one.empty());
+    EXPECT_EQ(BookEntries(dir.File("two/slow.epub")), one);
 }
 
 } // namespace
