@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWidgetAction>
+#include <algorithm>
 
 #include "interactive/region_painter.h"
 
@@ -122,7 +123,10 @@ void PageView::mouseMoveEvent(QMouseEvent *event) {
                 bandActive_ = true;
             }
             pointer_ = p;
-            lastBand_ = QRect(bandAnchor_, pointer_).normalized();
+            // From anchor to pointer whichever way it was dragged (QRect::normalized would move
+            // the corners of an upward band by a pixel).
+            lastBand_ = QRect(QPoint(std::min(bandAnchor_.x(), p.x()), std::min(bandAnchor_.y(), p.y())),
+                              QPoint(std::max(bandAnchor_.x(), p.x()), std::max(bandAnchor_.y(), p.y())));
             editor_->HoverInRect(IntBox{lastBand_.left(), lastBand_.top(), lastBand_.right(), lastBand_.bottom()});
             Redraw();
         } else {

@@ -204,6 +204,51 @@ TEST_F(PageViewTest, BandSelectsOpensRegionMenuInColumnsAndGroupsGetUnGroup) {
     for (PageItem *w : words) EXPECT_FALSE(w->grouped);
 }
 
+TEST_F(PageViewTest, BandDraggedUpwardsIsNormalisedAndAnEmptyBandClears) {
+    Open();
+    const std::vector<PageItem *> words = Items(CommandKind::FillText);
+    ASSERT_EQ(words.size(), 3u);
+    const qm::IntBox beta = Screen(words[1]);
+    Move(Centre(Screen(words[0])));
+    Click(Centre(Screen(words[0])));
+    ASSERT_TRUE(Selected(words[0]));
+    // From below right to above left, around "Beta" only.
+    const QPoint from(beta.x1 + 3, beta.y1 + 3), to(beta.x0 - 3, beta.y0 - 3);
+    QTest::mousePress(&view, Qt::LeftButton, {}, from);
+    Move(to);
+    EXPECT_EQ(view.Band(), QRect(to, from));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
+    EXPECT_TRUE(Selected(words[1]));
+    EXPECT_FALSE(Selected(words[0]));
+    EXPECT_EQ(view.OpenMenuType(), PageView::ItemMenu);
+    CloseMenu();
+
+    // A band over empty page area selects nothing, clears the selection and opens no menu.
+    QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(300, 60));
+    Move(QPoint(330, 90));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(330, 90));
+    EXPECT_FALSE(Selected(words[1]));
+    EXPECT_FALSE(view.OpenMenu());
+}
+
+TEST(PageViewWithoutModel, DrawsOnlyTheBackgroundAndIgnoresThePointer) {
+    PageView view;
+    view.resize(200, 150);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QTest::mouseClick(&view, Qt::RightButton, {}, QPoint(50, 50));
+    view.RunCommand(PageView::ToTable);
+    view.RunCommand(PageView::ApplyToAllPages);
+    EXPECT_FALSE(view.OpenMenu());
+    EXPECT_TRUE(view.PageScreenRect().isEmpty());
+    ASSERT_EQ(view.BackBuffer().size(), QSize(200, 150));
+    EXPECT_EQ(view.BackBuffer().pixel(100, 75), PageView::kBackground);
+    // The back buffer follows the control's size.
+    view.resize(260, 180);
+    EXPECT_EQ(view.BackBuffer().size(), QSize(260, 180));
+}
+
 TEST_F(PageViewTest, DisableFillsTheItemAndTheMarginZoneHasItsOwnMenu) {
     Open();
     const std::vector<PageItem *> boxes = Items(CommandKind::FillPath);
