@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <algorithm>
@@ -187,6 +188,12 @@ TEST_F(PageViewTest, BandSelectsOpensRegionMenuInColumnsAndGroupsGetUnGroup) {
     EXPECT_GT(x(PageView::UnGroup), x(PageView::Disable));
     Choose(PageView::ToTable);
     EXPECT_EQ(group.mark, 1);
+    // The table icon (compiled into the program) stands at the group's top-left corner.
+    ASSERT_NE(qm::RegionIcon(1, true), nullptr);
+    ASSERT_FALSE(qm::RegionIcon(1, true)->isNull());
+    EXPECT_EQ(Pixel(g.x0 + 4, g.y0 + 4), qm::RegionIcon(1, true)->pixel(4, 4));
+    EXPECT_EQ(qAlpha(qm::RegionIcon(1, true)->pixel(4, 4)), 255);
+    EXPECT_EQ(qm::RegionIcon(0, false), nullptr);  // an item without a mark has no icon
 
     // Right click on the grey background: no menu, nothing selected any more.
     Move(QPoint(20, 20));
@@ -260,10 +267,13 @@ TEST_F(PageViewTest, DisableFillsTheItemAndTheMarginZoneHasItsOwnMenu) {
     EXPECT_TRUE(Selected(box));
     EXPECT_FALSE(view.OpenMenu());
     const QRgb before = Pixel(Centre(r).x(), Centre(r).y());
+    QSignalSpy edited(&view, &PageView::RegionsEdited);
     QTest::mouseClick(&view, Qt::RightButton, {}, Centre(r));
     ASSERT_EQ(view.OpenMenuType(), PageView::ItemMenu);
+    EXPECT_EQ(edited.count(), 0);  // selecting is no edit
     Choose(PageView::Disable);
     EXPECT_EQ(box->disabled, 1);
+    EXPECT_EQ(edited.count(), 1);
     EXPECT_NE(Pixel(Centre(r).x(), Centre(r).y()), before);
 
     cd.model.SetCurrentMargins({30, 30, 30, 30});
