@@ -238,24 +238,6 @@ TEST_F(PageViewTest, BandDraggedUpwardsIsNormalisedAndAnEmptyBandClears) {
     EXPECT_FALSE(view.OpenMenu());
 }
 
-TEST(PageViewWithoutModel, DrawsOnlyTheBackgroundAndIgnoresThePointer) {
-    PageView view;
-    view.resize(200, 150);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
-    QTest::mouseClick(&view, Qt::RightButton, {}, QPoint(50, 50));
-    view.RunCommand(PageView::ToTable);
-    view.RunCommand(PageView::ApplyToAllPages);
-    EXPECT_FALSE(view.OpenMenu());
-    EXPECT_TRUE(view.PageScreenRect().isEmpty());
-    ASSERT_EQ(view.BackBuffer().size(), QSize(200, 150));
-    EXPECT_EQ(view.BackBuffer().pixel(100, 75), PageView::kBackground);
-    // The back buffer follows the control's size.
-    view.resize(260, 180);
-    EXPECT_EQ(view.BackBuffer().size(), QSize(260, 180));
-}
-
 TEST_F(PageViewTest, DisableFillsTheItemAndTheMarginZoneHasItsOwnMenu) {
     Open();
     const std::vector<PageItem *> boxes = Items(CommandKind::FillPath);
@@ -338,37 +320,28 @@ TEST_F(PageViewTest, DraggingAHandleRepaintsEachMoveAndKeepsTheMargins) {
     EXPECT_EQ(cd.model.CurrentMargins(), (std::array<int, 4>{0, 0, 40, 30}));
 }
 
-TEST(RegionPainter, RastersOfTheEngineBecomeImages) {
-    unsigned char bgra[2 * 4] = {10, 20, 30, 255, 0, 0, 0, 0};
-    fz_pixmap colour{};
-    colour.w = 2;
-    colour.h = 1;
-    colour.n = 4;
-    colour.alpha = 1;
-    colour.stride = 8;
-    colour.samples = bgra;
-    QImage image = qm::ViewRasterImage(&colour);
-    ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.pixel(0, 0), qRgba(30, 20, 10, 255));
+// A raster as the engine lays it out: rows of `stride` bytes.
+fz_pixmap Raster(unsigned char *samples, int w, int h, int n, int stride) {
+    fz_pixmap p{};
+    p.w = w, p.h = h, p.n = static_cast<unsigned char>(n), p.alpha = n == 2 || n == 4, p.stride = stride;
+    p.samples = samples;
+    return p;
+}
 
-    unsigned char grey[2 * 2 * 2 + 4] = {200, 255, 100, 255, 0, 0, 0, 0, 50, 255, 0, 0};  // rows of 6 bytes
-    fz_pixmap twoRows{};
-    twoRows.w = 2;
-    twoRows.h = 2;
-    twoRows.n = 2;
-    twoRows.alpha = 1;
-    twoRows.stride = 6;
-    twoRows.samples = grey;
-    image = qm::ViewRasterImage(&twoRows);
+TEST(RegionPainter, RastersOfTheEngineBecomeImages) {
+    unsigned char bgra[8] = {10, 20, 30, 255, 0, 0, 0, 0};
+    fz_pixmap colour = Raster(bgra, 2, 1, 4, 8);
+    EXPECT_EQ(qm::ViewRasterImage(&colour).pixel(0, 0), qRgba(30, 20, 10, 255));
+
+    unsigned char grey[12] = {200, 255, 100, 255, 0, 0, 0, 0, 50, 255, 0, 0};  // rows of 6 bytes
+    fz_pixmap twoRows = Raster(grey, 2, 2, 2, 6);
+    const QImage image = qm::ViewRasterImage(&twoRows);
     ASSERT_EQ(image.size(), QSize(2, 2));
-    EXPECT_EQ(image.pixel(0, 0), qRgba(200, 200, 200, 255));
     EXPECT_EQ(image.pixel(1, 0), qRgba(100, 100, 100, 255));
     EXPECT_EQ(image.pixel(0, 1), qRgba(0, 0, 0, 0));
     EXPECT_EQ(image.pixel(1, 1), qRgba(50, 50, 50, 255));  // the second row starts at its stride
 
-    fz_pixmap rgb = colour;
-    rgb.n = 3;
-    rgb.alpha = 0;
+    fz_pixmap rgb = Raster(bgra, 2, 1, 3, 8);
     EXPECT_TRUE(qm::ViewRasterImage(&rgb).isNull());
     EXPECT_TRUE(qm::ViewRasterImage(nullptr).isNull());
 }
