@@ -44,6 +44,9 @@ public:
     const IntBox &CropScreenRect() const { return cropScreen_; }
     // The four crop handles (top-left, top-right, bottom-left, bottom-right) on screen.
     std::array<IntBox, 4> HandleScreenRects();
+    // Whether a window draws the item: paths, text runs that are not blank, pictures, shades and
+    // image masks (whose rectangle is empty).
+    bool Drawn(const PageItem &item) const;
 
     // ---- pointer ----
     // Hover goes to the first group under the point, else to the nearest ungrouped item under it
@@ -98,7 +101,6 @@ public:
 
 private:
     PageLayout *Page();
-    bool Drawn(const PageItem &item) const;
     bool Inside(int x, int y, const IntBox &r) const { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
 
     PageModel &model_;
