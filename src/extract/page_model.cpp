@@ -64,6 +64,12 @@ PageLayout *PageModel::FindPageLayout(int pageNumber) const {
     return it == layouts_.end() ? nullptr : it->second.get();
 }
 
+std::vector<int> PageModel::RecordedPages() const {
+    std::vector<int> numbers;
+    for (const auto &entry : layouts_) numbers.push_back(entry.first);
+    return numbers;
+}
+
 void PageModel::ReleasePageItems(int pageNumber) {
     PageLayout *page = FindPageLayout(pageNumber);
     if (!page || !page->groups.empty()) return;

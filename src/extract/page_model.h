@@ -214,6 +214,8 @@ public:
     // The current page's margins as its crop rectangle gives them.
     std::array<int, 4> CurrentMargins() const;
     PageLayout *FindPageLayout(int pageNumber) const;
+    // The numbers of the recorded pages, ascending.
+    std::vector<int> RecordedPages() const;
     // Frees the items of a page already written, so that a long conversion does not keep every
     // page's items: a later capture of the page builds them again from its recording. Pages whose
     // items the user marked, excluded or grouped keep them. The record (options, margins) stays.

@@ -1,8 +1,11 @@
 #include "extract/region_editor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "options/conversion_job.h"
@@ -24,7 +27,10 @@ PageLayout *RegionEditor::Page() {
     return page;
 }
 
-bool RegionEditor::Drawn(const PageItem &item) const {
+namespace {
+
+// Items a window draws and the user can hover and select.
+bool DrawnItem(const PageModel &model, const PageItem &item) {
     if (!item.command) return false;
     switch (item.command->kind) {
     case CommandKind::FillPath:
@@ -35,11 +41,22 @@ bool RegionEditor::Drawn(const PageItem &item) const {
         return true;
     case CommandKind::FillText:
     case CommandKind::StrokeText:
-        return !model_.IsBlankRun(item);
+        return !model.IsBlankRun(item);
     default:
         return false;
     }
 }
+
+// The view box a drawn item is placed on screen with: shades and image masks have no usable box
+// of their own and sit at the view's corner.
+IntBox PlacedBox(const PageItem &item) {
+    const CommandKind kind = item.command ? item.command->kind : CommandKind::FillPath;
+    return kind == CommandKind::FillShade || kind == CommandKind::FillImageMask ? IntBox{} : item.viewBox;
+}
+
+} // namespace
+
+bool RegionEditor::Drawn(const PageItem &item) const { return DrawnItem(model_, item); }
 
 IntBox RegionEditor::ScreenRect(const IntBox &b) const {
     const IntBox &v = model_.viewDeviceBox;
@@ -56,10 +73,7 @@ void RegionEditor::PlaceOnScreen(int ox, int oy) {
     view_.SetCropRect(page->cropRect);
     for (const auto &item : page->items) {
         if (item->grouped || !Drawn(*item)) continue;
-        const CommandKind kind = item->command->kind;
-        // Shades and image masks have no usable box of their own.
-        const bool noBox = kind == CommandKind::FillShade || kind == CommandKind::FillImageMask;
-        view_.Of(*item).screenRect = ScreenRect(noBox ? IntBox{} : item->viewBox);
+        view_.Of(*item).screenRect = ScreenRect(PlacedBox(*item));
     }
     for (const auto &group : page->groups) view_.Of(*group).screenRect = ScreenRect(group->viewBox);
 }
@@ -355,6 +369,16 @@ void ApplySwitches(const PageEdits::Entry &e, PageParseOptions &o) {
 
 int ClampToInt(double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); }
 
+// A region's rectangle in view space, rounded outwards so that an item whose box was printed
+// from its view box is inside it.
+IntBox RegionViewRect(const fz_matrix &t, const PageEdits::Region &region) {
+    const fz_rect r = fz_transform_rect(fz_make_rect(static_cast<float>(region.x0), static_cast<float>(region.y0),
+                                                     static_cast<float>(region.x1), static_cast<float>(region.y1)),
+                                        t);
+    return IntBox{ClampToInt(std::floor(r.x0)), ClampToInt(std::floor(r.y0)), ClampToInt(std::ceil(r.x1)),
+                  ClampToInt(std::ceil(r.y1))};
+}
+
 } // namespace
 
 void ApplyPageEdits(PageModel &model, const PageEdits &edits) {
@@ -377,16 +401,9 @@ void ApplyPageEdits(PageModel &model, const PageEdits &edits) {
             }
         if (marginsSet) model.SetCurrentMargins(margins);
         for (const PageEdits::Region &region : e.regions) {
-            // Screen space is view space here; the rectangle is rounded outwards so that an item
-            // whose box was printed from its view box is inside it.
+            // Screen space is view space here.
             editor.PlaceOnScreen(model.viewDeviceBox.x0, model.viewDeviceBox.y0);
-            const fz_rect r = fz_transform_rect(
-                fz_make_rect(static_cast<float>(region.x0), static_cast<float>(region.y0),
-                             static_cast<float>(region.x1), static_cast<float>(region.y1)),
-                t);
-            const IntBox rect{ClampToInt(std::floor(r.x0)), ClampToInt(std::floor(r.y0)), ClampToInt(std::ceil(r.x1)),
-                              ClampToInt(std::ceil(r.y1))};
-            if (editor.SelectInRect(rect) == 0) continue;
+            if (editor.SelectInRect(RegionViewRect(t, region)) == 0) continue;
             switch (region.action) {
             case RegionAction::Group: editor.SetMark(0); break;
             case RegionAction::Table: editor.SetMark(1); break;
@@ -396,6 +413,134 @@ void ApplyPageEdits(PageModel &model, const PageEdits &edits) {
             }
         }
     }
+}
+
+namespace {
+
+void SetSwitches(PageEdits::Entry &e, const PageParseOptions &o) {
+    e.columnMode = o.columnMode;
+    e.noOutput = o.noOutput;
+    e.imageWholePage = o.imageWholePage;
+    e.ignoreImages = o.ignoreImages;
+    e.ignoreVectorGraphics = o.ignoreVectorGraphics;
+    e.paragraphCheck = o.paragraphCheck;
+    e.alignCheck = o.alignCheck;
+}
+
+bool Holds(const IntBox &outer, const IntBox &b) {
+    return b.x0 >= outer.x0 && b.y0 >= outer.y0 && b.x1 <= outer.x1 && b.y1 <= outer.y1;
+}
+
+// A rectangle in points that comes back as exactly `box` in view space: pulled in by a quarter
+// pixel on every side, so that the outward rounding of the reader does not widen it.
+PageEdits::Region RegionOf(const IntBox &box, double scale, RegionAction action) {
+    PageEdits::Region r;
+    const double inX = box.x1 > box.x0 ? 0.25 : 0, inY = box.y1 > box.y0 ? 0.25 : 0;
+    r.x0 = (box.x0 + inX) / scale;
+    r.y0 = (box.y0 + inY) / scale;
+    r.x1 = (box.x1 - inX) / scale;
+    r.y1 = (box.y1 - inY) / scale;
+    r.action = action;
+    return r;
+}
+
+RegionAction MarkAction(int mark) {
+    return mark == 1 ? RegionAction::Table : mark == 2 ? RegionAction::Graphic : RegionAction::Group;
+}
+
+} // namespace
+
+PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexact) {
+    PageEdits edits;
+    const fz_matrix &t = model.viewTransform;
+    const double scale = fz_matrix_expansion(t);
+    if (!(scale > 0) || !std::isfinite(scale)) return edits;
+    auto note = [&](int page, const std::string &what) {
+        if (inexact) inexact->push_back("page " + std::to_string(page) + ": " + what);
+    };
+
+    PageEdits::Entry all;
+    all.pages = {{1, INT_MAX}};
+    for (size_t side = 0; side < 4; ++side) all.margins[side] = model.defaultMargins[side] / scale;
+    if (model.job) SetSwitches(all, model.job->pageDefaults);
+    edits.entries.push_back(std::move(all));
+
+    for (int number : model.RecordedPages()) {
+        const PageLayout *page = model.FindPageLayout(number);
+        PageEdits::Entry e;
+        e.pages = {{number, number}};
+        SetSwitches(e, page->options);
+        for (size_t side = 0; side < 4; ++side) e.margins[side] = page->margins[side] / scale;
+
+        // What a region can select when the page is captured again. Items of a page not shown
+        // now have no command to tell whether they are drawn: each counts, which can only make
+        // a rectangle look less exact than it is.
+        struct Candidate {
+            const PageItem *item;
+            IntBox box;
+        };
+        std::vector<Candidate> selectable;
+        for (const auto &item : page->items)
+            if (!item->command || DrawnItem(model, *item))
+                selectable.push_back({item.get(), item->command ? PlacedBox(*item) : item->viewBox});
+        auto boxOf = [&](const PageItem &item) {
+            for (const Candidate &c : selectable)
+                if (c.item == &item) return std::optional<IntBox>(c.box);
+            return std::optional<IntBox>();
+        };
+
+        // Marked and excluded items first, while no group exists yet: each rectangle must hold
+        // that item alone.
+        for (const auto &item : page->items) {
+            if (item->mark == 0 && item->disabled == 0) continue;
+            const std::optional<IntBox> box = boxOf(*item);
+            if (!box) {
+                note(number, "item " + std::to_string(item->seq) + " cannot be selected");
+                continue;
+            }
+            PageEdits::Region region = RegionOf(*box, scale, MarkAction(item->mark));
+            const IntBox rect = RegionViewRect(t, region);
+            for (const Candidate &c : selectable)
+                if (c.item != item.get() && Holds(rect, c.box)) {
+                    note(number, "the rectangle of item " + std::to_string(item->seq) + " holds other items");
+                    break;
+                }
+            if (item->mark == 1 || item->mark == 2) e.regions.push_back(region);
+            if (item->disabled) {
+                region.action = RegionAction::Disable;
+                e.regions.push_back(region);
+            }
+        }
+
+        // Groups in the order they were made: a rectangle makes one from the ungrouped items
+        // inside it, unless it holds a group made before, which it would select instead.
+        std::vector<const ItemGroup *> made;
+        for (const auto &group : page->groups) {
+            PageEdits::Region region = RegionOf(group->viewBox, scale, MarkAction(group->mark));
+            const IntBox rect = RegionViewRect(t, region);
+            bool exact = group->members.size() >= 2;
+            for (const ItemGroup *before : made)
+                if (Holds(rect, before->viewBox)) exact = false;
+            for (const Candidate &c : selectable) {
+                if (!Holds(rect, c.box)) continue;
+                const bool inBefore = c.item->group && c.item->group != group.get() &&
+                                      std::find(made.begin(), made.end(), c.item->group) != made.end();
+                if (!inBefore && c.item->group != group.get()) exact = false;
+            }
+            for (const PageItem *member : group->members)
+                if (!boxOf(*member) || !Holds(rect, *boxOf(*member))) exact = false;
+            if (!exact) note(number, "a group of " + std::to_string(group->members.size()) +
+                                         " items has no rectangle that selects just its items");
+            e.regions.push_back(region);
+            if (group->disabled) {
+                region.action = RegionAction::Disable;
+                e.regions.push_back(region);
+            }
+            made.push_back(group.get());
+        }
+        edits.entries.push_back(std::move(e));
+    }
+    return edits;
 }
 
 } // namespace qm

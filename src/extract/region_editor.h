@@ -14,6 +14,8 @@
 // (inside the page, outside the crop rectangle). A point is inside a rectangle when
 // x0 <= x <= x1 and y0 <= y <= y1.
 #include <array>
+#include <string>
+#include <vector>
 
 #include "extract/geometry.h"
 #include "extract/page_model.h"
@@ -116,5 +118,14 @@ private:
 // parse switches, its margins (points, at the page's view zoom) and its region actions, each on
 // the items and groups inside the region's rectangle, through the editor's own operations.
 void ApplyPageEdits(PageModel &model, const PageEdits &edits);
+
+// The edits of a page model written down so that ApplyPageEdits on freshly captured pages gives
+// them back: first an entry for every page with the default margins (and the job's default page
+// options), then one per recorded page with its options, its margins and regions that recreate
+// its marked and excluded items and then its groups in the order they were made. Margins and
+// rectangles are converted to points at the current view zoom. A group or item that no rectangle
+// can select alone (another item or group lies inside its box, or a group of one item) is
+// written as well as it can be and named, one line each, in `inexact` when it is given.
+PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexact = nullptr);
 
 } // namespace qm

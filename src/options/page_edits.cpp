@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -252,6 +253,82 @@ bool LoadPageEdits(const std::string &path, PageEdits &out, std::string &error) 
         return false;
     }
     return ParsePageEdits(text, out, error);
+}
+
+namespace {
+
+std::string PageListText(const std::vector<std::pair<int, int>> &ranges) {
+    std::string text;
+    for (const auto &[first, last] : ranges) {
+        if (first <= 1 && last == INT_MAX) return "all";
+        if (!text.empty()) text += ',';
+        text += std::to_string(first);
+        if (last != first) text += '-' + (last == INT_MAX ? std::to_string(kMaxPageNumber) : std::to_string(last));
+    }
+    return text;
+}
+
+const char *ActionName(RegionAction action) {
+    switch (action) {
+    case RegionAction::Group: return "group";
+    case RegionAction::Table: return "table";
+    case RegionAction::Graphic: return "graphic";
+    case RegionAction::Disable: return "disable";
+    case RegionAction::Enable: return "enable";
+    }
+    return "group";
+}
+
+} // namespace
+
+std::string PageEditsToJson(const PageEdits &edits) {
+    Json pages = Json::array();
+    for (const PageEdits::Entry &e : edits.entries) {
+        Json entry = Json::object();
+        entry["pages"] = PageListText(e.pages);
+        Json options = Json::object();
+        if (e.columnMode && (*e.columnMode == 1 || *e.columnMode == 2))
+            options["columns"] = *e.columnMode == 1 ? "single" : "multi";
+        const std::pair<const char *, const std::optional<int32_t> *> switches[] = {
+            {"noOutput", &e.noOutput},         {"imageWholePage", &e.imageWholePage},
+            {"ignoreImages", &e.ignoreImages}, {"ignoreVector", &e.ignoreVectorGraphics},
+            {"paragraphCheck", &e.paragraphCheck}, {"alignCheck", &e.alignCheck},
+        };
+        for (const auto &[name, value] : switches)
+            if (*value) options[name] = **value != 0;
+        if (!options.empty()) entry["options"] = std::move(options);
+        static const char *const kSides[4] = {"left", "top", "right", "bottom"};
+        Json margins = Json::object();
+        for (size_t side = 0; side < 4; ++side)
+            if (e.margins[side]) margins[kSides[side]] = *e.margins[side];
+        if (!margins.empty()) entry["margins"] = std::move(margins);
+        if (!e.regions.empty()) {
+            Json regions = Json::array();
+            for (const PageEdits::Region &r : e.regions)
+                regions.push_back({{"rect", {r.x0, r.y0, r.x1, r.y1}}, {"action", ActionName(r.action)}});
+            entry["regions"] = std::move(regions);
+        }
+        pages.push_back(std::move(entry));
+    }
+    Json root = Json::object();
+    root["pages"] = std::move(pages);
+    return root.dump(1) + "\n";
+}
+
+bool SavePageEdits(const std::string &path, const PageEdits &edits, std::string &error) {
+    std::string folder = FolderPart(path);
+    if (folder.empty()) folder = "./";
+    const std::string temp = path.empty() ? std::string() : CreateUniqueTempFile(FileNamePart(path) + ".", folder);
+    if (temp.empty()) {
+        error = "cannot be written (no new file can be made in its folder)";
+        return false;
+    }
+    if (!WriteFile(temp, PageEditsToJson(edits)) || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        error = "cannot be written";
+        return false;
+    }
+    return true;
 }
 
 } // namespace qm

@@ -51,4 +51,12 @@ bool ParsePageEdits(const std::string &text, PageEdits &out, std::string &error)
 // The same for a file; a file that cannot be read is an error too.
 bool LoadPageEdits(const std::string &path, PageEdits &out, std::string &error);
 
+// The edits as the file's JSON text, which ParsePageEdits reads back to the same edits (options
+// as set, margins and rectangles with every digit they need).
+std::string PageEditsToJson(const PageEdits &edits);
+// Writes the JSON text to `path` through a new file in the same folder moved over it, so that a
+// failed write leaves the old file as it was and no half-written one. false, with a one-line
+// reason in `error`, when the file cannot be written.
+bool SavePageEdits(const std::string &path, const PageEdits &edits, std::string &error);
+
 } // namespace qm

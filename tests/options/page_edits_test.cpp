@@ -82,4 +82,50 @@ TEST(PageEdits, RefusesWhatItCannotReadWithOneLine) {
     EXPECT_EQ(edits.HighestPage(), 2);
 }
 
+TEST(PageEdits, WrittenTextReadsBackToTheSameEdits) {
+    qm::PageEdits edits;
+    qm::PageEdits::Entry all;
+    all.pages = {{1, INT_MAX}};
+    all.margins = {0.0, 1.0 / 3.0, std::nullopt, 40.5};
+    all.columnMode = 2;
+    edits.entries.push_back(all);
+    qm::PageEdits::Entry some;
+    some.pages = {{1, 3}, {7, 7}, {9, INT_MAX}};
+    some.noOutput = 1;
+    some.alignCheck = 0;
+    some.ignoreVectorGraphics = 1;
+    some.regions = {{72.125, 100.0 / 7.0, 520, 400, qm::RegionAction::Table},
+                    {0, 0, 0, 0, qm::RegionAction::Enable},
+                    {1, 2, 3, 4, qm::RegionAction::Disable}};
+    edits.entries.push_back(some);
+
+    const std::string text = qm::PageEditsToJson(edits);
+    qm::PageEdits back;
+    std::string error;
+    ASSERT_TRUE(qm::ParsePageEdits(text, back, error)) << error << "\n" << text;
+    ASSERT_EQ(back.entries.size(), 2u);
+    EXPECT_EQ(back.entries[0].pages, (Ranges{{1, INT_MAX}}));
+    EXPECT_EQ(back.entries[0].margins, all.margins);  // every digit kept
+    EXPECT_EQ(back.entries[0].columnMode, 2);
+    EXPECT_FALSE(back.entries[0].noOutput);
+    // An open range is written with the highest page the reader takes.
+    EXPECT_EQ(back.entries[1].pages[0], (std::pair<int, int>{1, 3}));
+    EXPECT_EQ(back.entries[1].pages[1], (std::pair<int, int>{7, 7}));
+    EXPECT_GE(back.entries[1].pages[2].second, 1000000000);
+    EXPECT_EQ(back.entries[1].noOutput, 1);
+    EXPECT_EQ(back.entries[1].alignCheck, 0);
+    EXPECT_EQ(back.entries[1].ignoreVectorGraphics, 1);
+    EXPECT_FALSE(back.entries[1].columnMode);
+    ASSERT_EQ(back.entries[1].regions.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const auto &a = some.regions[i], &b = back.entries[1].regions[i];
+        EXPECT_EQ(b.action, a.action);
+        EXPECT_EQ(b.x0, a.x0);
+        EXPECT_EQ(b.y0, a.y0);
+        EXPECT_EQ(b.x1, a.x1);
+        EXPECT_EQ(b.y1, a.y1);
+    }
+    EXPECT_EQ(qm::PageEditsToJson(back), text);
+}
+
 } // namespace
