@@ -196,3 +196,35 @@ TEST_F(PreviewPageTest, ATooLongFolderLeavesTheOldPreviewShown) {
 }
 
 } // namespace
+
+namespace {
+
+// A second preview starts from an empty folder: the first one's pictures go, and the numbers of
+// the pictures keep counting up, so the browser never shows a stale picture under an old name.
+TEST_F(PreviewPageTest, ASecondPreviewReplacesTheFirstPictures) {
+    qmtest::PdfBuilder b;
+    const int p = b.AddPage();
+    b.Text(p, 72, 700, "Above the picture");
+    b.Image(p, 72, 300, 200, 200);
+    ASSERT_TRUE(b.Save(dir.File("pic.pdf")));
+    qm::PdfDocument pictured;
+    pictured.SetPrompt(&prompt);
+    ASSERT_EQ(pictured.Open(dir.File("pic.pdf"), "", ""), qm::OpenResult::Opened);
+    qm::DocumentConverter converter(pictured, job);
+    qm::PreviewWindow w(options);
+    w.SetConverter(&converter);
+    ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
+    ASSERT_EQ(w.UpdatePreview(), 0);
+    const std::vector<std::string> first = qmtest::ListFolder(job.scratchFolder);
+    ASSERT_EQ(first.size(), 3u);  // the page, its sheet and one picture
+    ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
+    ASSERT_EQ(w.UpdatePreview(), 0);
+    const std::vector<std::string> second = qmtest::ListFolder(job.scratchFolder);
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_NE(first[0], second[0]);
+    EXPECT_LT(first[0], second[0]);  // image-1.png, then image-2.png
+    EXPECT_NE(Read(job.scratchFolder + "preview.html").find(second[0]), std::string::npos);
+    EXPECT_TRUE(qmtest::ListFolder(job.workFolder).empty());
+}
+
+} // namespace
