@@ -228,3 +228,25 @@ TEST_F(PreviewPageTest, ASecondPreviewReplacesTheFirstPictures) {
 }
 
 } // namespace
+
+namespace {
+
+// The preview has its own style sheet: previewing a page after the book was written leaves the
+// book's sheet as it was, and the preview's sheet still gets the page's rules.
+TEST_F(PreviewPageTest, APreviewLeavesTheBooksStyleSheetAlone) {
+    qm::DocumentConverter converter(doc, job);
+    ASSERT_EQ(converter.Convert(), qm::ConvertResult::Done);
+    const std::string bookSheet = job.workFolder + "styles.css";
+    const std::string before = Read(bookSheet);
+    ASSERT_NE(before.find("span.bold"), std::string::npos);
+    qm::PreviewWindow w(options);
+    w.SetConverter(&converter);
+    ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
+    ASSERT_EQ(w.UpdatePreview(), 0);
+    EXPECT_EQ(Read(bookSheet), before);
+    EXPECT_NE(Read(job.scratchFolder + "styles.css").find("span.bold"), std::string::npos);
+    ASSERT_NE(converter.Styles(), nullptr);
+    EXPECT_EQ(converter.Styles()->StyleSheetPath(), bookSheet);
+}
+
+} // namespace
