@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSizeGrip>
 #include <QUrl>
 #include <QWebEngineView>
 #include <QWindow>
@@ -90,6 +91,8 @@ PreviewWindow::PreviewWindow(ConversionOptions &options, QWidget *parent)
     devSize_ = new QLabel(QStringLiteral("dev-size:"), this);
     devSize_->hide();
     browser_ = new QWebEngineView(this);
+    // Without a frame the popup is sized by the grip in its lower right corner.
+    grip_ = new QSizeGrip(this);
     connect(browser_, &QWebEngineView::loadFinished, this, &PreviewWindow::previewLoaded);
     connect(toggle_, &QPushButton::clicked, this, &PreviewWindow::Toggle);
     connect(sizes_, &QComboBox::currentIndexChanged, this, &PreviewWindow::ReaderSizeChosen);
@@ -140,7 +143,7 @@ void PreviewWindow::ApplySize() {
 }
 
 void PreviewWindow::Layout() {
-    if (!toggle_ || !browser_) return;
+    if (!toggle_ || !browser_ || !grip_) return;
     const int top = toggle_->height();
     toggle_->move(0, 0);
     title_->move(toggle_->width() + 1, (top - title_->height()) / 2);
@@ -148,6 +151,10 @@ void PreviewWindow::Layout() {
     sizes_->setVisible(!collapsed_);
     browser_->setGeometry(0, top + 3, width(), std::max(0, height() - top - 3));
     browser_->setVisible(!collapsed_);
+    grip_->adjustSize();
+    grip_->move(width() - grip_->width(), height() - grip_->height());
+    grip_->setVisible(!collapsed_);
+    grip_->raise();
     if (!collapsed_) {
         width_ = width();
         height_ = height();

@@ -15,6 +15,7 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSizeGrip;
 class QWebEngineView;
 
 namespace qm {
@@ -77,6 +78,7 @@ private:
     QComboBox *sizes_ = nullptr;
     QLabel *devSize_ = nullptr;
     QWebEngineView *browser_ = nullptr;
+    QSizeGrip *grip_ = nullptr;
     QString shown_;
     bool dragging_ = false;
     QPoint dragOffset_;

