@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/main_window.h"
+#include "interactive/preview_window.h"
 #include "options/conversion_options.h"
 
 namespace {
@@ -37,6 +38,7 @@ int main(int argc, char **argv) {
             return 0;
         }
     }
+    qm::PrepareBrowserEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillmark");
     QApplication::setApplicationVersion(QM_VERSION);

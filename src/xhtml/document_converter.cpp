@@ -545,14 +545,24 @@ PageBodyResult DocumentConverter::WritePreviewPage(FILE *file) {
     // The preview's pictures are not part of the book.
     PictureSink bookPictures = std::move(model_.pictures);
     model_.pictures = PictureSink{job_.scratchFolder, nullptr, nullptr};
+    // The span classes go to the preview's sheet while the page is written.
+    const bool ownSheet = previewStyles_ != nullptr;
+    if (ownSheet) std::swap(styles_, previewStyles_);
     WritePageHead(file, false);
     std::string body;
     PageBodyResult rc = WriteBody(body);
     if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size())
         rc = PageBodyResult::FileFailed;
     WritePageTail(file);
+    if (ownSheet) std::swap(styles_, previewStyles_);
     model_.pictures = std::move(bookPictures);
     return rc;
+}
+
+int DocumentConverter::BeginPreviewStyleSheet(const std::string &path) {
+    auto guard = doc_.Lock();
+    if (!previewStyles_) previewStyles_ = std::make_unique<StyleRegistry>();
+    return previewStyles_->BeginStyleSheet(path);
 }
 
 } // namespace qm

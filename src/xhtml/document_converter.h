@@ -68,8 +68,12 @@ public:
     CaptureResult CapturePage(int pageNumber);
     // The captured page as a whole XHTML file; its pictures go to the job's scratch folder and are
     // not listed. The result of the page analysis (as WritePageXhtml), FileFailed when the file
-    // could not be written.
+    // could not be written. Its span classes go to the preview's own style sheet once one was
+    // begun, else to the book's.
     PageBodyResult WritePreviewPage(FILE *file);
+    // Starts the preview's own style sheet at `path`, apart from the book's (which a preview must
+    // not change). 0, or -1 when the file cannot be opened.
+    int BeginPreviewStyleSheet(const std::string &path);
 
     // ---- outline page and navigation points ----
     // The outline page (a nested list of links) into a page file.
@@ -85,6 +89,7 @@ public:
     void WriteNavPoints(FILE *file, const std::vector<OutlineEntry> &entries, int depth, int &idCounter);
 
     PdfDocument &Document() { return doc_; }
+    ConversionJob &Job() { return job_; }
     PageModel &Model() { return model_; }
     PageCapture &Capture() { return capture_; }
     // The book's style sheet, once the conversion has started it (null before).
@@ -133,6 +138,7 @@ private:
     PageModel model_;
     PageCapture capture_;
     std::unique_ptr<StyleRegistry> styles_;
+    std::unique_ptr<StyleRegistry> previewStyles_;
     std::vector<std::string> produced_;
     long long producedBytes_ = 0;
     int navLastPage_ = 0;
