@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <sys/stat.h>
 
+#include "gui_support/box_answerer.h"
 #include "app/edit_before_output_dialog.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
@@ -38,17 +39,9 @@ TEST(EditBeforeOutputTest, EditNeedsASelectionAndStartsTheEditorWithTheBook) {
         started.push_back(book);
         return true;
     });
-    QString shown;
-    QTimer watcher;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    watcher.start(10);
+    BoxAnswerer answerer;
     dialog.findChild<QPushButton *>("editButton")->click();
-    EXPECT_EQ(shown, "Please select a file first!");
+    EXPECT_EQ(answerer.LastText(), "Please select a file first!");
     EXPECT_TRUE(started.empty());
 
     list->setCurrentRow(1);
@@ -58,10 +51,10 @@ TEST(EditBeforeOutputTest, EditNeedsASelectionAndStartsTheEditorWithTheBook) {
 
     // No editor anywhere: nothing starts and nothing is said.
     qmtest::ScopedEnv nowhere("PATH", dir.File("empty").c_str());
-    shown.clear();
+    answerer.texts.clear();
     dialog.findChild<QPushButton *>("editButton")->click();
     EXPECT_EQ(started.size(), 1u);
-    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_TRUE(answerer.texts.isEmpty());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/cli_run.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -12,17 +13,8 @@ namespace {
 
 using qmtest::ShellQuote;
 
-class CliReportTest : public ::testing::Test {
+class CliReportTest : public CliRunTest {
 protected:
-    qmtest::TempDir dir;
-    qmtest::TempDir temp;  // the program's temporary folder
-    std::string out;       // stdout and stderr of the last run
-
-    int Cli(const std::string &args) {
-        return qmtest::RunCommand("TMPDIR=" + ShellQuote(temp.Path()) + " " + QM_CLI_PATH + " " + args + " </dev/null",
-                                  &out);
-    }
-    std::string Q(const std::string &name) { return ShellQuote(dir.File(name)); }
     std::string Opf(const std::string &book) {
         std::string opf;
         qmtest::RunCommand("unzip -p " + Q(book) + " OPS/content.opf", &opf);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "platform/paths.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -19,17 +20,8 @@ size_t Count(const std::string &text, const std::string &what) {
     return n;
 }
 
-class CliStrictTest : public ::testing::Test {
+class CliStrictTest : public CliRunTest {
 protected:
-    qmtest::TempDir dir;
-    qmtest::TempDir temp;  // the program's temporary folder
-    std::string out;       // stdout and stderr of the last run
-
-    int Cli(const std::string &args) {
-        return qmtest::RunCommand("TMPDIR=" + ShellQuote(temp.Path()) + " " + QM_CLI_PATH + " " + args + " </dev/null",
-                                  &out);
-    }
-    std::string Q(const std::string &name) { return ShellQuote(dir.File(name)); }
     // Every page file of a book, one after the other.
     std::string Pages(const std::string &book) {
         std::string text;

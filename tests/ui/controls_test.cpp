@@ -14,6 +14,7 @@
 #include <atomic>
 #include <thread>
 
+#include "gui_support/box_answerer.h"
 #include "support/temp_dir.h"
 #include "ui/hyperlink_static.h"
 #include "ui/page_thumbnail_list.h"
@@ -196,18 +197,10 @@ TEST(HyperlinkStaticTest, FailureShowsTheReasonAndDoesNotMarkVisited) {
         folderMode = folder;
         return 3;
     });
-    QString shown;
-    QTimer watcher;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    watcher.start(10);
+    BoxAnswerer answerer;
     EXPECT_FALSE(link.Follow());
     EXPECT_TRUE(folderMode);
-    EXPECT_EQ(shown, "Unable to open hyperlink:\n\nThe specified path was not found.");
+    EXPECT_EQ(answerer.LastText(), "Unable to open hyperlink:\n\nThe specified path was not found.");
     EXPECT_FALSE(link.IsVisited());
 }
 

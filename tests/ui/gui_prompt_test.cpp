@@ -10,28 +10,10 @@
 #include <atomic>
 #include <thread>
 
+#include "gui_support/box_answerer.h"
 #include "ui/gui_prompt.h"
 
 namespace {
-
-// Answers every box that opens with `button` and keeps its caption, text and name.
-struct BoxAnswerer {
-    explicit BoxAnswerer(QMessageBox::StandardButton button) {
-        QObject::connect(&timer, &QTimer::timeout, [this, button] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box) return;
-            captions.push_back(box->windowTitle());
-            texts.push_back(box->text());
-            names.push_back(box->objectName());
-            // A message box has only OK; a question is answered with `button`.
-            QAbstractButton *b = box->button(button);
-            (b ? b : box->button(QMessageBox::Ok))->click();
-        });
-        timer.start(10);
-    }
-    QTimer timer;
-    QStringList captions, texts, names;
-};
 
 TEST(GuiPromptTest, WorkerThreadWaitsForTheAnswerOnTheGuiThread) {
     qm::GuiPrompt prompt;
