@@ -49,6 +49,9 @@ struct ConvertArgs {
     double pageTimeout = 0;
     std::string report;
     std::string edits;
+    bool keepRunningHeads = false, noHeadings = false, tocFromHeadings = false, noCode = false;
+    bool keepContentsPages = false, epub3 = false;
+    std::string language;
     int jobs = DefaultJobs();
 
     // As many documents at once as the machine has cores.
@@ -281,13 +284,20 @@ int RunConvert(const ConvertArgs &a) {
         options.outlinePosition = a.outline == "first" ? 0 : a.outline == "second" ? 1 : 2;
     }
     options.importBookmarksToToc = a.bookmarksToc ? 1 : 0;
-    options.columnMode = a.columns == "multi" ? 2 : 1;
+    options.columnMode = a.columns == "multi" ? 2 : a.columns == "auto" ? 0 : 1;
     if (a.noParagraphCheck) options.paragraphCheck = 0;
     if (a.noAlignCheck) options.alignCheck = 0;
     if (a.ignoreImages) options.ignoreImages = 1;
     if (a.ignoreVector) options.ignoreVectorGraphics = 1;
     options.ignoreLinks = a.links ? 0 : 1;
     options.overwriteExisting = a.overwrite ? 1 : 0;
+    options.reading.keepRunningHeads = a.keepRunningHeads;
+    options.reading.headings = !a.noHeadings;
+    options.reading.tocFromHeadings = a.tocFromHeadings;
+    options.reading.codeBlocks = !a.noCode;
+    options.reading.keepContentsPages = a.keepContentsPages;
+    options.reading.language = a.language;
+    options.reading.epub3 = a.epub3;
     // The cover's title page comes first: an outline page asked for first or second is not written.
     if (options.outputOutline && options.outlinePosition != 2 && options.createCover)
         std::fprintf(stderr, "--outline %s is ignored with %s: the book starts with the cover's title page\n",
@@ -380,8 +390,19 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
         ->check(CLI::IsMember({"first", "second", "last"}));
     cmd->add_flag("--bookmarks-toc", a->bookmarksToc, "Use the PDF bookmarks as the table of contents (default off)");
     cmd->add_option("--columns", a->columns, "Column mode")
-        ->check(CLI::IsMember({"single", "multi"}))
+        ->check(CLI::IsMember({"single", "multi", "auto"}))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->capture_default_str();
+    cmd->add_flag("--keep-running-heads", a->keepRunningHeads,
+                  "Keep running heads, running feet and page numbers in the text (default: left out)");
+    cmd->add_flag("--no-headings", a->noHeadings, "Do not turn large or bold blocks into headings");
+    cmd->add_flag("--toc-from-headings", a->tocFromHeadings,
+                  "Build the table of contents from the headings even when the PDF has bookmarks");
+    cmd->add_flag("--no-code", a->noCode, "Do not keep the lines of fixed-pitch text as code");
+    cmd->add_flag("--keep-contents-pages", a->keepContentsPages,
+                  "Keep the PDF's printed contents pages as they are (default: one linked line per entry)");
+    cmd->add_option("--language", a->language, "The book's language, e.g. de or en-US (default: the PDF's, else en-gb)");
+    cmd->add_flag("--epub3", a->epub3, "Write an EPUB 3 book (default: EPUB 2)");
     cmd->add_flag("--no-paragraph-check", a->noParagraphCheck, "Do not join lines into paragraphs");
     cmd->add_flag("--no-align-check", a->noAlignCheck, "Do not detect paragraph alignment");
     cmd->add_flag("--ignore-images", a->ignoreImages, "Leave pictures out");

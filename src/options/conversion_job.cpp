@@ -45,6 +45,7 @@ ConversionJob MakeConversionJob(const ConversionOptions &options) {
     job.bookCreator = options.bookCreator;
     job.bookSubject = options.bookSubject;
     job.deleteSources = options.taskKind == static_cast<int32_t>(TaskKind::PdfToEpub);
+    job.reading = options.reading;
     return job;
 }
 

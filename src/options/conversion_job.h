@@ -54,6 +54,8 @@ struct ConversionJob {
     // Strict mode without the window: the edits applied to each page as it is captured (null:
     // none). Shared by every document of a run.
     std::shared_ptr<const PageEdits> pageEdits;
+    // How far the book is made to read like a book (see reading_options.h).
+    ReadingOptions reading;
 
     bool CancelRequested() const {
         return cancelRequested && cancelRequested->load(std::memory_order_relaxed) != 0;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "options/reading_options.h"
+
 namespace qm {
 
 enum class TaskKind : int32_t { PdfToEpub = 0, DocumentsToEpub = 1 };
@@ -80,6 +82,9 @@ struct ConversionOptions {
     int32_t reserved28 = 0;
     std::array<int32_t, 9> reserved30to38{};
     std::array<int32_t, 3> reserved40to42{};
+
+    // Reading switches; not part of the settings file above (they have a file of their own).
+    ReadingOptions reading;
 
     // ---- rules between fields (no widgets involved) ----
 
