@@ -28,6 +28,7 @@
 #include "app/options_page.h"
 #include "app/task_page.h"
 #include "app/web_pages.h"
+#include "options/reading_settings.h"
 #include "platform/paths.h"
 #include "ui/gui_prompt.h"
 #include "ui/hyperlink_static.h"
@@ -45,6 +46,8 @@ constexpr int kLogLineLimit = 5000;
 
 ConversionOptions &Loaded(ConversionOptions &options, const std::string &path) {
     SettingsFile::Load(options, path);
+    // The reading switches live in a file of their own beside it.
+    ReadingSettings::Load(options.reading, ReadingSettings::PathBeside(path));
     return options;
 }
 
@@ -197,6 +200,7 @@ MainWindow::~MainWindow() {
     run_->Finish();
     SetLogSink(previousSink_);
     SettingsFile::Save(options_, settingsPath_);
+    ReadingSettings::Save(options_.reading, ReadingSettings::PathBeside(settingsPath_));
     {
         QSettings geometry(QString::fromStdString(GeometryPath(settingsPath_)), QSettings::IniFormat);
         geometry.setValue("geometry", saveGeometry());

@@ -7,13 +7,16 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include "options/reading_settings.h"
 
 namespace qm {
 namespace {
 
-QCheckBox *Check(const char *text, const char *name, int32_t value, QWidget *parent) {
+QCheckBox *Check(const char *text, const char *name, bool value, QWidget *parent) {
     auto *box = new QCheckBox(QString::fromUtf8(text), parent);
     box->setObjectName(QString::fromUtf8(name));
     box->setChecked(value != 0);
@@ -95,6 +98,41 @@ OptionsDialog::OptionsDialog(const ConversionOptions &options, bool pageOptionsO
     mobiLabel_->hide();
     mobi_->hide();
 
+    // The reading switches; only a whole-document conversion reads them.
+    auto *reading = new QGroupBox("Reading", this);
+    reading->setObjectName("readingGroup");
+    const ReadingOptions &r = options.reading;
+    dropRunningHeads_ = Check("Leave out running heads and page numbers", "dropRunningHeads", !r.keepRunningHeads, reading);
+    headings_ = Check("Make headings", "makeHeadings", r.headings, reading);
+    tocFromHeadings_ = Check("Contents from headings", "tocFromHeadings", r.tocFromHeadings, reading);
+    codeBlocks_ = Check("Keep code as code", "keepCode", r.codeBlocks, reading);
+    linkContents_ = Check("Link printed contents pages", "linkContentsPages", !r.keepContentsPages, reading);
+    epub3_ = Check("EPUB 3", "epub3", r.epub3, reading);
+    auto *languageLabel = new QLabel("Book language:", reading);
+    languageLabel->setObjectName("languageLabel");
+    language_ = new QLineEdit(QString::fromStdString(r.language), reading);
+    language_->setObjectName("bookLanguage");
+    language_->setMaxLength(35);
+    languageLabel->setBuddy(language_);
+    auto *readingLayout = new QVBoxLayout(reading);
+    auto *readingRow1 = new QHBoxLayout;
+    readingRow1->addWidget(dropRunningHeads_);
+    readingRow1->addWidget(codeBlocks_);
+    readingRow1->addStretch();
+    readingLayout->addLayout(readingRow1);
+    auto *readingRow2 = new QHBoxLayout;
+    readingRow2->addWidget(headings_);
+    readingRow2->addWidget(tocFromHeadings_);
+    readingRow2->addWidget(linkContents_);
+    readingRow2->addStretch();
+    readingLayout->addLayout(readingRow2);
+    auto *readingRow3 = new QHBoxLayout;
+    readingRow3->addWidget(languageLabel);
+    readingRow3->addWidget(language_);
+    readingRow3->addWidget(epub3_);
+    readingRow3->addStretch();
+    readingLayout->addLayout(readingRow3);
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName("buttons");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -111,12 +149,14 @@ OptionsDialog::OptionsDialog(const ConversionOptions &options, bool pageOptionsO
     mobiRow->addWidget(mobiLabel_);
     mobiRow->addWidget(mobi_);
     layout->addLayout(mobiRow);
+    layout->addWidget(reading);
     layout->addWidget(buttons);
 
     if (pageOptionsOnly) {
         outlinePosition_->hide();
         outputOutline_->hide();
         ignoreLinks_->hide();
+        reading->hide();
     }
     connect(outputOutline_, &QCheckBox::toggled, this, &OptionsDialog::FollowOutlineCheck);
     FollowOutlineCheck();
@@ -135,6 +175,15 @@ void OptionsDialog::StoreInto(ConversionOptions &options) const {
     options.paragraphCheck = paragraphCheck_->isChecked() ? 1 : 0;
     options.alignCheck = alignCheck_->isChecked() ? 1 : 0;
     options.ignoreLinks = ignoreLinks_->isChecked() ? 1 : 0;
+    ReadingOptions &r = options.reading;
+    r.keepRunningHeads = !dropRunningHeads_->isChecked();
+    r.headings = headings_->isChecked();
+    r.tocFromHeadings = tocFromHeadings_->isChecked();
+    r.codeBlocks = codeBlocks_->isChecked();
+    r.keepContentsPages = !linkContents_->isChecked();
+    r.epub3 = epub3_->isChecked();
+    const std::string language = language_->text().trimmed().toStdString();
+    if (ReadingSettings::IsLanguageTag(language)) r.language = language;
 }
 
 } // namespace qm

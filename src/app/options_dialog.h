@@ -1,6 +1,7 @@
 #pragma once
 // "Options": the layout switches every page starts from (column mode, paragraph and alignment
-// checks, ignoring pictures, drawings and links), the bookmarks and the outline page. The values
+// checks, ignoring pictures, drawings and links), the bookmarks and the outline page, and the
+// reading switches (running heads, headings, code, contents pages, language, EPUB 3). The values
 // go back into the options only on OK: call StoreInto after the dialog was accepted.
 #include <QDialog>
 
@@ -10,6 +11,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QRadioButton;
 
 namespace qm {
@@ -20,7 +22,8 @@ public:
     // `pageOptionsOnly`: only the layout switches are offered (the interactive converter's use).
     explicit OptionsDialog(const ConversionOptions &options, bool pageOptionsOnly = false, QWidget *parent = nullptr);
 
-    // Writes the dialog's ten values into `options`.
+    // Writes the dialog's ten values and the reading switches into `options`. A book language
+    // that is no language tag leaves the previous one.
     void StoreInto(ConversionOptions &options) const;
 
     static QStringList OutlinePositions();
@@ -34,6 +37,10 @@ private:
               *ignoreVector_ = nullptr, *ignoreLinks_ = nullptr, *bookmarksToToc_ = nullptr, *outputOutline_ = nullptr;
     QComboBox *outlinePosition_ = nullptr, *mobi_ = nullptr;
     QLabel *mobiLabel_ = nullptr;
+    // Each box states its feature as on, whichever way round the option is kept.
+    QCheckBox *dropRunningHeads_ = nullptr, *headings_ = nullptr, *tocFromHeadings_ = nullptr,
+              *codeBlocks_ = nullptr, *linkContents_ = nullptr, *epub3_ = nullptr;
+    QLineEdit *language_ = nullptr;
 };
 
 } // namespace qm

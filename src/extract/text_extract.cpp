@@ -354,6 +354,7 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
         }
     }
     const bool linking = output.links && !output.links->empty();
+    bool wroteText = false;  // a character other than a blank was written
     for (size_t s = 0; s < chain.spans.size(); ++s) {
         const TextSpan &span = chain.spans[s];
         for (size_t i = 0; i < span.chars.size(); ++i) {
@@ -364,6 +365,15 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
             // link of nothing but a blank has no name to announce): it joins the anchor only
             // between two characters of its link.
             const PageLink *link = linking ? FindLinkForChar(*output.links, ch.box) : nullptr;
+            if (ch.unicode == ' ' && output.keepBlanks) {
+                if (!wroteText) continue;
+                if (output.lastChar == ' ' || output.lastChar == 0xA0) {
+                    if (!link || link != output.openLink) SwitchAnchor(output, nullptr);
+                    (output.openLink ? output.pendingGap : out) += "&#160;";
+                    output.lastChar = 0xA0;
+                    continue;
+                }
+            }
             if (ch.unicode == ' ') {
                 if (link && link == output.openLink) {
                     output.pendingGap += ' ';
@@ -376,6 +386,7 @@ void WriteRunText(RunTextOutput &output, const PageItem &item, int width, bool d
             size_t before = out.size();
             AppendXhtmlChar(out, ch.unicode);
             if (out.size() != before) output.lastChar = ch.unicode;
+            if (ch.unicode != ' ') wroteText = true;
         }
         // A line end inside the run: a space, inside the anchor only when the link goes on.
         if (span.endsLine) {

@@ -92,6 +92,10 @@ struct RunTextOutput {
     // Leave the last anchor of a run open for the next run (the caller then closes it with
     // CloseRunAnchor); otherwise every run closes its own anchors.
     bool continueAnchors = false;
+    // Text whose blanks keep their width (program code): blanks before a run's first character are
+    // left out (the caller writes the indentation), and a blank after another blank is a no-break
+    // space, so a run of blanks is not collapsed.
+    bool keepBlanks = false;
     // Writing state between runs.
     const PageLink *openLink = nullptr;        // the link of the anchor left open
     std::string pendingGap;                    // separators written after an open anchor

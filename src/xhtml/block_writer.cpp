@@ -1,6 +1,7 @@
 #include "xhtml/block_writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "extract/text_extract.h"
@@ -79,6 +80,42 @@ const char *DivTag(int align) {
     default: return "<div style=\"text-align:center;\">";
     }
 }
+
+// Whether a space-separated class list holds `name`.
+bool HasClass(const std::string &classes, const char *name) {
+    const std::string word = name;
+    for (size_t at = classes.find(word); at != std::string::npos; at = classes.find(word, at + 1)) {
+        const size_t end = at + word.size();
+        if ((at == 0 || classes[at - 1] == ' ') && (end == classes.size() || classes[end] == ' ')) return true;
+    }
+    return false;
+}
+
+// The first glyph of a run, and one past its last, within the command's glyphs.
+void GlyphRange(const PageItem &item, size_t &begin, size_t &end) {
+    const size_t n = item.command->text->glyphs.size();
+    begin = static_cast<size_t>(std::clamp<long long>(item.firstGlyph, 0, static_cast<long long>(n)));
+    end = static_cast<size_t>(std::clamp<long long>(static_cast<long long>(item.firstGlyph) + item.glyphCount,
+                                                    static_cast<long long>(begin), static_cast<long long>(n)));
+}
+
+// The pen position (origin) of a glyph in view space.
+fz_point GlyphOrigin(const PageItem &item, size_t index, const fz_matrix &viewTransform) {
+    const GlyphRecord &g = item.command->text->glyphs[index];
+    return fz_transform_point(fz_make_point(g.x, g.y), fz_concat(item.command->transform, viewTransform));
+}
+
+// The first glyph of a run that is not a blank; `end` when there is none.
+size_t FirstInk(const PageItem &item, size_t begin, size_t end) {
+    const auto &g = item.command->text->glyphs;
+    while (begin < end && g[begin].IsBlank()) ++begin;
+    return begin;
+}
+
+// Indentation and blank lines of code are written out one by one: a hostile file's coordinates
+// may not make them unbounded.
+constexpr long kMaxCodeColumns = 200;
+constexpr long kMaxCodeBlankLines = 20;
 
 } // namespace
 
@@ -219,6 +256,13 @@ int BlockWriter::EmWidth(const PageItem &item) const {
 void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int count) {
     BlockStatistics();
     BlockWriterState &s = *State();
+    // A single line in a fixed-pitch font is code only as part of a listing (after a code block);
+    // alone it is a word or a title set in that font and stays an ordinary paragraph.
+    if ((s.lineCount >= 2 || !std::isnan(s.codeLeft)) && IsCodeBlock(*s.block)) {
+        WriteCodeBlock();
+        return;
+    }
+    s.codeLeft = s.codeBaseline = std::numeric_limits<double>::quiet_NaN();
     int align = 0;
     if (page_.options.alignCheck)
         align = BlockAlignment(page_, blocks, index, count, s.lineCount, s.leftAligned, s.rightAligned);
@@ -301,6 +345,161 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         ++s.itemCount;
     }
     CloseRunAnchor(output);
+}
+
+bool BlockWriter::IsCodeBlock(const TextBlock &block) {
+    bool any = false;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || it->mark || !IsTextCommand(it->command) || RunIsBlank(*it)) continue;
+        std::string classes;
+        if (SpanClasses(*it->command, classes) != 0 || !HasClass(classes, "mono")) return false;
+        any = true;
+    }
+    return any;
+}
+
+void BlockWriter::WriteCodeBlock() {
+    BlockWriterState &s = *State();
+    const fz_matrix &view = page_.viewTransform;
+
+    // The character pitch (from the run with the most glyphs: its pen moves by whole characters),
+    // the leftmost first character of a line (the indentation's zero), and the baseline of each
+    // line (the line spacing, to find blank lines).
+    double pitch = 0, left = HUGE_VAL, lineStep = 0, lastBaseline = 0;
+    size_t longest = 1;
+    int em = 0;
+    IntBox lineBox;
+    bool anyLine = false;
+    for (const BlockMember *m = s.block->first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || it->mark || !IsTextCommand(it->command)) continue;
+        size_t begin, end;
+        GlyphRange(*it, begin, end);
+        const size_t ink = FirstInk(*it, begin, end);
+        if (ink == end) continue;
+        if (!em) em = TextEmPixels(*it->command, view);
+        if (end - begin > longest) {
+            const double step = (GlyphOrigin(*it, end - 1, view).x - GlyphOrigin(*it, begin, view).x) /
+                                static_cast<double>(end - begin - 1);
+            if (std::isfinite(step) && step > 0) {
+                pitch = step;
+                longest = end - begin;
+            }
+        }
+        if (anyLine && SameLine(lineBox, it->viewBox)) continue;
+        const fz_point origin = GlyphOrigin(*it, ink, view);
+        if (std::isfinite(origin.x)) left = std::min(left, static_cast<double>(origin.x));
+        const double step = static_cast<double>(origin.y) - lastBaseline;
+        if (anyLine && std::isfinite(step) && step > 0 && (lineStep == 0 || step < lineStep)) lineStep = step;
+        lastBaseline = origin.y;
+        lineBox = it->viewBox;
+        anyLine = true;
+    }
+    if (!(pitch > 0)) pitch = std::max(1.0, 0.6 * em);
+    if (!std::isnan(s.codeLeft)) left = std::min(left, s.codeLeft);
+    if (!std::isfinite(left)) left = s.block->box.x0;
+    s.codeLeft = left;
+    auto column = [&](double x) {
+        const double c = std::round((x - left) / pitch);
+        return std::isfinite(c) ? static_cast<long>(std::clamp(c, 0.0, static_cast<double>(kMaxCodeColumns))) : 0L;
+    };
+
+    RunTextOutput output;
+    output.file = &file_;
+    output.links = &anchors_.links;
+    output.hrefs = &anchors_.hrefs;
+    output.prompt = setup_.prompt;
+    output.continueAnchors = true;
+    output.keepBlanks = true;
+
+    // Code never continues a paragraph of prose, and is never justified or indented as one; it
+    // goes on in the paragraph of the code block before it.
+    const bool continuing = s.paragraphOpen && !std::isnan(s.codeBaseline);
+    if (continuing) {
+        // The closer spacing of the two: a block of two lines apart has a step of two lines.
+        if (s.codeLineStep > 0 && !(lineStep > 0 && lineStep <= s.codeLineStep)) lineStep = s.codeLineStep;
+    } else {
+        CloseOpenMarkup(s);
+        file_ += "<p style=\"text-align:left;text-indent:0;\">";
+        s.paragraphOpen = true;
+        s.paragraphAlign = 0;
+    }
+    long col = 0;
+    double baseline = continuing ? s.codeBaseline : 0;
+    for (const BlockMember *m = s.block->first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || !IsTextCommand(it->command)) continue;
+        s.item = it;
+        s.nextItem = nullptr;
+        if (m->next) s.nextItem = MemberItem(m->next);
+        if (it->mark == 2) {
+            CloseRunAnchor(output);
+            WriteCentredPicture(it->outputBox);
+            continue;
+        }
+        size_t begin, end;
+        GlyphRange(*it, begin, end);
+        const size_t ink = FirstInk(*it, begin, end);
+        if (ink == end) continue;  // blanks only: the columns of the next run place it
+        const fz_point origin = GlyphOrigin(*it, ink, view);
+        const bool newLine = s.itemCount == 0 || !SameLine(s.lineFirstBox, it->viewBox);
+        if (newLine) {
+            if (s.itemCount > 0 || continuing) {
+                CloseRunAnchor(output);
+                if (s.spanOpen) file_ += "</span>";
+                s.spanOpen = false;
+                long blank = 0;
+                if (lineStep > 0) {
+                    const double lines = std::round((static_cast<double>(origin.y) - baseline) / lineStep) - 1;
+                    if (std::isfinite(lines)) blank = static_cast<long>(std::clamp(lines, 0.0, double(kMaxCodeBlankLines)));
+                }
+                for (long k = 0; k <= blank; ++k) file_ += "<br/>";
+                output.lastChar = 0;
+            }
+            s.lineFirstBox = it->viewBox;
+            baseline = origin.y;
+            col = 0;
+        }
+        // The blanks up to the run's first character: no-break spaces, but one ordinary space
+        // inside a line, where a reading system may wrap a long line.
+        const long target = column(origin.x);
+        for (long k = col; k < target; ++k)
+            WriteRunGap(output, !newLine && k == col && output.lastChar != ' ' && output.lastChar != 0xA0);
+        if (!s.spanOpen) {
+            CloseRunAnchor(output);
+            OpenSpan();
+            s.spanOpen = true;
+        }
+        WriteRunText(output, *it, EmWidth(*it), false);
+        col = std::max(target, column(GlyphOrigin(*it, end - 1, view).x) + 1);
+        if (!s.nextItem || s.nextItem->mark || !SameStyle(it->command, s.nextItem->command)) {
+            CloseRunAnchor(output);
+            file_ += "</span>";
+            s.spanOpen = false;
+        }
+        ++s.itemCount;
+    }
+    CloseRunAnchor(output);
+    if (s.nextBlock && IsCodeBlock(*s.nextBlock)) {
+        if (s.spanOpen) file_ += "</span>";
+        s.spanOpen = false;
+        s.codeBaseline = baseline;
+        s.codeLineStep = lineStep;
+        return;
+    }
+    CloseOpenMarkup(s);
+    s.codeBaseline = std::numeric_limits<double>::quiet_NaN();
+    // The blank lines down to the next block, as after a paragraph.
+    if (s.item) {
+        s.nextItem = nullptr;
+        int n = 0;
+        bool dropHyphen = false;
+        if (EndOfLine(n, dropHyphen) && n > 0) {
+            const int cw = EmWidth(*s.item);
+            file_ += "<div style=\"height:" + std::to_string(static_cast<long long>(n) * cw) + "px;width:1px;\"></div>\n";
+        }
+    }
 }
 
 void BlockWriter::BlockStatistics() {

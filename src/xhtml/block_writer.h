@@ -9,6 +9,7 @@
 // page or group ends is closed.
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -47,6 +48,15 @@ struct BlockWriterState {
     bool firstLineIndented = false;
     bool startsWithCapital = false;
     int lineCount = 0;
+    // The left edge (view x) that the indentation of the last code block was measured from; NaN
+    // when the block before was not code. Consecutive code blocks share it, so a listing split at
+    // a blank line keeps its relative indentation.
+    double codeLeft = std::numeric_limits<double>::quiet_NaN();
+    // A code block followed by another leaves its paragraph open: the next one goes on after a
+    // line break, with the blank lines between them, measured from this last baseline (view y)
+    // in steps of this line spacing. NaN: no code paragraph is open.
+    double codeBaseline = std::numeric_limits<double>::quiet_NaN();
+    double codeLineStep = 0;
     BlockWriterState *outer = nullptr;
 };
 
@@ -122,6 +132,13 @@ private:
     void OpenParagraph(int align);
     void WriteCentredPicture(const IntBox &outputBox);
     void WriteTextBlock(std::vector<TextBlock> &blocks, int index, int count);
+    // Whether every text run of a block is set in a fixed-pitch font (its span classes
+    // hold "mono"): such a block is program code.
+    bool IsCodeBlock(const TextBlock &block);
+    // Writes the state's block as code: its lines stay lines (<br/> between them, blank lines
+    // kept), left-aligned, each indented with no-break spaces by its distance from the block's
+    // left edge in character widths. Consecutive code blocks make one paragraph.
+    void WriteCodeBlock();
     void WritePictureBlock(const TextBlock &block, bool picture);
     int SpanClasses(const DrawCommand &command, std::string &classes);
     int EmWidth(const PageItem &item) const;

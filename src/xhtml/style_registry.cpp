@@ -51,6 +51,19 @@ void ColourBytes(const DrawCommand &cmd, int rgbOut[3]) {
     }
 }
 
+// Whether text in this font is set at a fixed pitch: the engine's flag (from the font file or the
+// PDF's font descriptor), or a name of the common fixed-pitch families for fonts that lack the
+// flag. `upperName` is the font's name in capitals.
+bool IsFixedPitch(fz_font *font, const std::string &upperName) {
+    if (fz_font_is_monospaced(EngineContext(), font)) return true;
+    if (upperName.find("COURIER") != std::string::npos || upperName.find("CONSOLAS") != std::string::npos)
+        return true;
+    // "Mono" names the fixed-pitch cut of a family (DejaVuSansMono, LiberationMono); "Monotype" is
+    // a foundry of proportional faces.
+    size_t at = upperName.find("MONO");
+    return at != std::string::npos && upperName.compare(at, 8, "MONOTYPE") != 0;
+}
+
 } // namespace
 
 StyleRegistry::~StyleRegistry() { ClearPageFontNames(); }
@@ -107,10 +120,12 @@ bool StyleRegistry::AddRules(const std::vector<Rule> &rules) {
 }
 
 int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, const ConversionJob *job) {
-    return GetSpanClasses(cmd, classes, job ? job->fontScale : 1.0);
+    const bool markMono = job && job->reading.codeBlocks &&
+                          job->parseMode == static_cast<int32_t>(ParseMode::Automatic);
+    return GetSpanClasses(cmd, classes, job ? job->fontScale : 1.0, markMono);
 }
 
-int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, double fontScale) {
+int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, double fontScale, bool markMono) {
     if (!cmd.text || !cmd.text->font) return -1;
     fz_font *font = cmd.text->font;
 
@@ -160,6 +175,10 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
     }
     if (bold) classes += " bold";
     if (italic) classes += " italic";
+    if (markMono && IsFixedPitch(font, name)) {
+        if (!EmitRule("mono", "span.mono{font-family:monospace;}\n")) return -2;
+        classes += " mono";
+    }
     return 0;
 }
 

@@ -31,8 +31,10 @@ public:
     // Appends the class list of a text command to `classes` and the rules of classes not yet in
     // the sheet. 0; -1 when the command has no font (nothing appended); -2 when the sheet cannot
     // be opened to append a rule (the class is not registered and is tried again next time).
-    int GetSpanClasses(const DrawCommand &text, std::string &classes, double fontScale);
-    // The font scale read from the job (1.0 without one).
+    // With `markMono`, text in a fixed-pitch font also gets "mono" (font-family: monospace).
+    int GetSpanClasses(const DrawCommand &text, std::string &classes, double fontScale, bool markMono = false);
+    // The font scale read from the job (1.0 without one); "mono" when the job keeps code as code
+    // (automatic mode with code blocks on).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, const ConversionJob *job);
 
     // The engine keeps at most 31 bytes of a font's name, which cuts "Bold" or "Italic" off long
