@@ -471,6 +471,10 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
         e.pages = {{number, number}};
         SetSwitches(e, page->options);
         for (size_t side = 0; side < 4; ++side) e.margins[side] = page->margins[side] / scale;
+        // Margins follow every zoom change; the boxes of a page not shown now are those of its
+        // last capture, at the zoom of that capture.
+        const double boxScale = page->itemsScale > 0 && std::isfinite(page->itemsScale) ? page->itemsScale : scale;
+        const fz_matrix boxT = fz_scale(static_cast<float>(boxScale), static_cast<float>(boxScale));
 
         // What a region can select when the page is captured again. Items of a page not shown
         // now have no command to tell whether they are drawn: each counts, which can only make
@@ -498,8 +502,8 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 note(number, "item " + std::to_string(item->seq) + " cannot be selected");
                 continue;
             }
-            PageEdits::Region region = RegionOf(*box, scale, MarkAction(item->mark));
-            const IntBox rect = RegionViewRect(t, region);
+            PageEdits::Region region = RegionOf(*box, boxScale, MarkAction(item->mark));
+            const IntBox rect = RegionViewRect(boxT, region);
             for (const Candidate &c : selectable)
                 if (c.item != item.get() && Holds(rect, c.box)) {
                     note(number, "the rectangle of item " + std::to_string(item->seq) + " holds other items");
@@ -516,8 +520,8 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
         // inside it, unless it holds a group made before, which it would select instead.
         std::vector<const ItemGroup *> made;
         for (const auto &group : page->groups) {
-            PageEdits::Region region = RegionOf(group->viewBox, scale, MarkAction(group->mark));
-            const IntBox rect = RegionViewRect(t, region);
+            PageEdits::Region region = RegionOf(group->viewBox, boxScale, MarkAction(group->mark));
+            const IntBox rect = RegionViewRect(boxT, region);
             bool exact = group->members.size() >= 2;
             for (const ItemGroup *before : made)
                 if (Holds(rect, before->viewBox)) exact = false;
