@@ -492,6 +492,28 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 if (c.item == &item) return std::optional<IntBox>(c.box);
             return std::optional<IntBox>();
         };
+        // The edits are applied at the conversion's zoom, where a box rounds out to as much as
+        // two pixels more than the one written down here: a rectangle is grown by as many points
+        // as it can take while it holds no more items (nor groups made before) than it does now.
+        auto widened = [&](const PageEdits::Region &region, const std::vector<const ItemGroup *> &madeBefore) {
+            auto holds = [&](const PageEdits::Region &r) {
+                const IntBox rect = RegionViewRect(boxT, r);
+                std::vector<bool> held;
+                for (const Candidate &c : selectable) held.push_back(Holds(rect, c.box));
+                for (const ItemGroup *before : madeBefore) held.push_back(Holds(rect, before->viewBox));
+                return held;
+            };
+            const std::vector<bool> now = holds(region);
+            for (const double grow : {4.0, 3.0, 2.0, 1.0}) {
+                PageEdits::Region r = region;
+                r.x0 -= grow;
+                r.y0 -= grow;
+                r.x1 += grow;
+                r.y1 += grow;
+                if (holds(r) == now) return r;
+            }
+            return region;
+        };
 
         // Marked and excluded items first, while no group exists yet: each rectangle must hold
         // that item alone.
@@ -509,6 +531,7 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                     note(number, "the rectangle of item " + std::to_string(item->seq) + " holds other items");
                     break;
                 }
+            region = widened(region, {});
             if (item->mark == 1 || item->mark == 2) e.regions.push_back(region);
             if (item->disabled) {
                 region.action = RegionAction::Disable;
@@ -535,6 +558,7 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 if (!boxOf(*member) || !Holds(rect, *boxOf(*member))) exact = false;
             if (!exact) note(number, "a group of " + std::to_string(group->members.size()) +
                                          " items has no rectangle that selects just its items");
+            region = widened(region, made);
             e.regions.push_back(region);
             if (group->disabled) {
                 region.action = RegionAction::Disable;
