@@ -132,7 +132,9 @@ TEST_F(ScreenshotsTest, TheInteractiveConverterAndItsPreview) {
         qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 320, 318, 545, 336), qm::PageView::Disable);
         qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 60, 360, 560, 400), 0);
         Grab(&dialog, "7-interactive-converter");
-        // The page as a reader shows it.
+        // The page as a reader shows it, in a popup of a small reader's size.
+        options_.previewWidth = 360;
+        options_.previewHeight = 480;
         qm::PreviewWindow preview(options_, &dialog);
         preview.SetConverter(w.InteractiveSession()->Converter());
         bool loaded = false;
