@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <thread>
@@ -28,6 +29,7 @@
 #include "app/options_page.h"
 #include "app/task_page.h"
 #include "app/web_pages.h"
+#include "interactive/interactive_convert_dialog.h"
 #include "options/reading_settings.h"
 #include "platform/paths.h"
 #include "ui/gui_prompt.h"
@@ -108,6 +110,7 @@ MainWindow::MainWindow(ConversionOptions &options, UserPrompt *prompt, const std
     prompt_ = new LoggingPrompt(*prompt, this);
     observer_ = new GuiObserver(this);
     run_ = std::make_unique<ConversionRun>(options_, *prompt_, *observer_);
+    observer_->SetInteractiveRunner([this](StrictSession &session) { RunInteractive(session); });
     SetOptionsOffer(nullptr);
 
     // ---- the pages, one place for all of them ----
@@ -383,10 +386,28 @@ void MainWindow::OnConversionDone(bool batch) {
     }
 }
 
+void MainWindow::RunInteractive(StrictSession &session) {
+    InteractiveConvertDialog dialog(session, options_, this);
+    interactive_ = &dialog;
+    interactiveSession_ = &session;
+    dialog.exec();
+    interactive_ = nullptr;
+    interactiveSession_ = nullptr;
+}
+
+void MainWindow::CloseInteractive() {
+    if (!interactive_) return;
+    interactive_->reject();
+    if (interactive_ && interactive_->isVisible())
+        QTimer::singleShot(50, this, [this] { CloseInteractive(); });
+}
+
 void MainWindow::StopRun() {
     if (!runActive_) return;
     prompt_->SetClosing();
+    observer_->SetClosing();
     run_->Cancel();
+    CloseInteractive();
     // The run may be waiting for an answer from this thread: keep serving events until it ends.
     while (!observer_->Finished()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -413,9 +434,12 @@ void MainWindow::closeEvent(QCloseEvent *event) {
         if (!closePending_) {
             closePending_ = true;
             prompt_->SetClosing();
+            observer_->SetClosing();
             AppendLog("The window is closing: the run is cancelled.");
             setEnabled(false);
             run_->Cancel();
+            // The worker waits for the interactive converter: it closes first.
+            CloseInteractive();
         }
         return;
     }

@@ -6,6 +6,7 @@
 // Closing the window during a run cancels the run, waits for it and removes its temporary files.
 #include <QDialog>
 #include <QImage>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
@@ -66,6 +67,11 @@ public:
     bool SaveLog(const QString &path) const;
     QStringList LogLines() const;
 
+    // The interactive converter window of a Strict run while it is open (null otherwise).
+    QDialog *InteractiveDialog() const { return interactive_; }
+    // The document it works on, while it is open (null otherwise).
+    StrictSession *InteractiveSession() const { return interactive_ ? interactiveSession_ : nullptr; }
+
     // Whether a conversion run is working now.
     bool RunActive() const { return runActive_; }
     ConversionRun &Run() { return *run_; }
@@ -99,6 +105,11 @@ private:
     void OnDocumentFinished(int index, bool bookMade);
     void OnSaveLog();
     void StopRun();
+    // Strict runs: the interactive converter window for the document the worker holds.
+    void RunInteractive(StrictSession &session);
+    // Closes the interactive converter window (once its thumbnails have loaded, if it refuses
+    // before), so that a run being stopped can end.
+    void CloseInteractive();
     void AppendLog(const QString &line);
 
     ConversionOptions &options_;
@@ -117,6 +128,8 @@ private:
     bool destroying_ = false;
     UrlOpener openUrl_;
     QImage background_;
+    QPointer<QDialog> interactive_;
+    StrictSession *interactiveSession_ = nullptr;
 
     int current_ = 0;
     TaskPage *taskPage_ = nullptr;

@@ -70,8 +70,6 @@ OptionsPage::OptionsPage(ConversionOptions &options, WizardRules &rules, QWidget
     automatic_->setObjectName("automaticMode");
     strict_ = new QRadioButton("Strict( complicated pdf )", optionGroup_);
     strict_->setObjectName("strictMode");
-    strict_->setEnabled(false);
-    strict_->setToolTip(kStrictTip);
     imaging_ = new QRadioButton("Imaging( layout imaged )", optionGroup_);
     imaging_->setObjectName("imagingMode");
     parseModes_ = new QButtonGroup(this);
@@ -208,11 +206,8 @@ void OptionsPage::Enter() {
     myDocuments_->setChecked(options_.useMyDocuments != 0);
     cover_->setChecked(options_.createCover != 0);
     kindle_->setChecked(options_.compatibleKindle != 0);
-    // Strict parsing cannot be chosen in this version: a saved Strict mode shows (and runs) as
-    // Automatic.
     int mode = options_.parseMode;
-    if (mode == static_cast<int>(ParseMode::Strict) || !parseModes_->button(mode))
-        mode = static_cast<int>(ParseMode::Automatic);
+    if (!parseModes_->button(mode)) mode = static_cast<int>(ParseMode::Automatic);
     parseModes_->button(mode)->setChecked(true);
     UpdateFolderEnabling();
     show();

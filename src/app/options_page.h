@@ -34,9 +34,6 @@ public:
     using DialogRunner = std::function<bool(class QDialog &dialog)>;
     void SetDialogRunner(DialogRunner runner) { runDialog_ = std::move(runner); }
 
-    static constexpr const char *kStrictTip =
-        "Strict parsing needs the interactive converter, which this version does not include yet.";
-
 private:
     void UpdateFolderEnabling();
     void OnMyDocuments(bool checked);

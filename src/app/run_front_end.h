@@ -30,6 +30,14 @@ public:
         emit documentStarted(index, count, QString::fromStdString(name));
     }
     void DocumentFinished(int index, bool bookMade) override { emit documentFinished(index, bookMade); }
+
+    // Runs the interactive converter window over `session` on the GUI thread and returns once it
+    // has closed (the worker thread waits meanwhile). Nothing is shown once the window is closing.
+    using InteractiveRunner = std::function<void(StrictSession &)>;
+    void SetInteractiveRunner(InteractiveRunner runner) { interactive_ = std::move(runner); }
+    void RunInteractiveConverter(StrictSession &session) override;
+    // The main window is closing: no interactive converter opens from now on.
+    void SetClosing() { closing_ = true; }
     void ConversionDone(bool batch) override {
         finished_ = true;
         emit conversionDone(batch);
@@ -46,7 +54,9 @@ signals:
 
 private:
     OptionsOffer offer_;
+    InteractiveRunner interactive_;
     std::atomic<bool> finished_{false};
+    std::atomic<bool> closing_{false};
 };
 
 class LoggingPrompt : public QObject, public UserPrompt {

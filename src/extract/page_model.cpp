@@ -169,12 +169,15 @@ void PageModel::BuildPageItems() {
             // way: each change rounds the other way from the one before.
             marginRoundUp = !marginRoundUp;
             const bool roundUp = marginRoundUp;
+            auto scale = [&](int &m) {
+                // Clamped before it becomes an int: zoom ratios of absurd pages are absurd too.
+                double v = std::clamp(m * ratio, -kMaxMargin, kMaxMargin);
+                m = static_cast<int>(roundUp ? std::ceil(v) : std::trunc(v));
+            };
             for (auto &entry : layouts_)
-                for (int &m : entry.second->margins) {
-                    // Clamped before it becomes an int: zoom ratios of absurd pages are absurd too.
-                    double v = std::clamp(m * ratio, -kMaxMargin, kMaxMargin);
-                    m = static_cast<int>(roundUp ? std::ceil(v) : std::trunc(v));
-                }
+                for (int &m : entry.second->margins) scale(m);
+            // The margins pages not yet recorded will start from are view pixels too.
+            for (int &m : defaultMargins) scale(m);
         }
         for (auto &group : page.groups) {
             bool first = true;
@@ -185,6 +188,7 @@ void PageModel::BuildPageItems() {
         }
     }
     lastViewZoom = viewResolution;
+    page.itemsScale = fz_matrix_expansion(viewTransform);
 
     page.cropRect = IntBox{viewDeviceBox.x0 + page.margins[0], viewDeviceBox.y0 + page.margins[1],
                            viewDeviceBox.x1 - page.margins[2], viewDeviceBox.y1 - page.margins[3]};

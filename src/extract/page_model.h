@@ -182,6 +182,9 @@ struct PageLayout {
     std::vector<std::unique_ptr<ItemGroup>> groups;  // in creation order
     PageParseOptions options;
     bool itemsBuilt = false;
+    // View pixels per point of the items' and groups' view boxes: the zoom the page was last
+    // captured at (a page not shown now keeps the boxes of its last capture). 0 before.
+    double itemsScale = 0;
 };
 
 class PageModel {
@@ -228,7 +231,7 @@ public:
     const ConversionJob *job = nullptr;  // job being converted or previewed (page defaults)
     PictureSink pictures;
     int outputResolution = 72;           // output raster dpi
-    std::array<int, 4> defaultMargins{}; // margins of pages not yet recorded
+    std::array<int, 4> defaultMargins{}; // margins of pages not yet recorded (view pixels, follow the zoom)
     int lastViewZoom = 0;                // 0 = none yet
     fz_matrix viewTransform = fz_identity;
     IntBox viewDeviceBox;

@@ -471,6 +471,10 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
         e.pages = {{number, number}};
         SetSwitches(e, page->options);
         for (size_t side = 0; side < 4; ++side) e.margins[side] = page->margins[side] / scale;
+        // Margins follow every zoom change; the boxes of a page not shown now are those of its
+        // last capture, at the zoom of that capture.
+        const double boxScale = page->itemsScale > 0 && std::isfinite(page->itemsScale) ? page->itemsScale : scale;
+        const fz_matrix boxT = fz_scale(static_cast<float>(boxScale), static_cast<float>(boxScale));
 
         // What a region can select when the page is captured again. Items of a page not shown
         // now have no command to tell whether they are drawn: each counts, which can only make
@@ -488,6 +492,28 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 if (c.item == &item) return std::optional<IntBox>(c.box);
             return std::optional<IntBox>();
         };
+        // The edits are applied at the conversion's zoom, where a box rounds out to as much as
+        // two pixels more than the one written down here: a rectangle is grown by as many points
+        // as it can take while it holds no more items (nor groups made before) than it does now.
+        auto widened = [&](const PageEdits::Region &region, const std::vector<const ItemGroup *> &madeBefore) {
+            auto holds = [&](const PageEdits::Region &r) {
+                const IntBox rect = RegionViewRect(boxT, r);
+                std::vector<bool> held;
+                for (const Candidate &c : selectable) held.push_back(Holds(rect, c.box));
+                for (const ItemGroup *before : madeBefore) held.push_back(Holds(rect, before->viewBox));
+                return held;
+            };
+            const std::vector<bool> now = holds(region);
+            for (const double grow : {4.0, 3.0, 2.0, 1.0}) {
+                PageEdits::Region r = region;
+                r.x0 -= grow;
+                r.y0 -= grow;
+                r.x1 += grow;
+                r.y1 += grow;
+                if (holds(r) == now) return r;
+            }
+            return region;
+        };
 
         // Marked and excluded items first, while no group exists yet: each rectangle must hold
         // that item alone.
@@ -498,13 +524,14 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 note(number, "item " + std::to_string(item->seq) + " cannot be selected");
                 continue;
             }
-            PageEdits::Region region = RegionOf(*box, scale, MarkAction(item->mark));
-            const IntBox rect = RegionViewRect(t, region);
+            PageEdits::Region region = RegionOf(*box, boxScale, MarkAction(item->mark));
+            const IntBox rect = RegionViewRect(boxT, region);
             for (const Candidate &c : selectable)
                 if (c.item != item.get() && Holds(rect, c.box)) {
                     note(number, "the rectangle of item " + std::to_string(item->seq) + " holds other items");
                     break;
                 }
+            region = widened(region, {});
             if (item->mark == 1 || item->mark == 2) e.regions.push_back(region);
             if (item->disabled) {
                 region.action = RegionAction::Disable;
@@ -516,8 +543,8 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
         // inside it, unless it holds a group made before, which it would select instead.
         std::vector<const ItemGroup *> made;
         for (const auto &group : page->groups) {
-            PageEdits::Region region = RegionOf(group->viewBox, scale, MarkAction(group->mark));
-            const IntBox rect = RegionViewRect(t, region);
+            PageEdits::Region region = RegionOf(group->viewBox, boxScale, MarkAction(group->mark));
+            const IntBox rect = RegionViewRect(boxT, region);
             bool exact = group->members.size() >= 2;
             for (const ItemGroup *before : made)
                 if (Holds(rect, before->viewBox)) exact = false;
@@ -531,6 +558,7 @@ PageEdits EditsFromModel(const PageModel &model, std::vector<std::string> *inexa
                 if (!boxOf(*member) || !Holds(rect, *boxOf(*member))) exact = false;
             if (!exact) note(number, "a group of " + std::to_string(group->members.size()) +
                                          " items has no rectangle that selects just its items");
+            region = widened(region, made);
             e.regions.push_back(region);
             if (group->disabled) {
                 region.action = RegionAction::Disable;

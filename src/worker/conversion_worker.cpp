@@ -12,7 +12,9 @@
 
 #include "epub/epub_builder.h"
 #include "pdf/pdf_document.h"
+#include "extract/region_editor.h"
 #include "xhtml/document_converter.h"
+#include "xhtml/strict_session.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
@@ -59,6 +61,21 @@ std::string SourceIdentity(const std::string &path) {
 
 // A probe of this size that cannot be written shows a folder too full to hold a book's files.
 constexpr int64_t kTempProbeBytes = 64 * 1024;
+
+// After the interactive converter: the pages were drawn at the window's zoom, the book's pages are
+// drawn at the conversion's. Margins kept in view pixels would reach that zoom through repeated
+// scaling and rounding, a pixel off here and there, so the margins and page options are handed to
+// the conversion in points, as an edits file gives them: each page then gets them at its own
+// zoom, exactly as a conversion with those edits does. The marked, grouped and excluded items
+// stay in the model. A model the window never filled leaves the job as it is (a run's own edits
+// included).
+void KeepViewedLayout(const PageModel &model, ConversionJob &job) {
+    if (model.RecordedPages().empty()) return;
+    PageEdits layout = EditsFromModel(model);
+    if (layout.entries.empty()) return;
+    for (PageEdits::Entry &entry : layout.entries) entry.regions.clear();
+    job.pageEdits = std::make_shared<const PageEdits>(std::move(layout));
+}
 
 } // namespace
 
@@ -439,11 +456,6 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
     }
     s.documentPages[i] = doc.PageCount();  // this document's own slot: no other thread writes it
 
-    if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
-        observer_.RunInteractiveConverter(doc, job);
-        DeleteFolderTree(s.scratchFolder);
-    }
-
     // The page threads' openings of the document are reached by Cancel and the watchdog too.
     auto pageDocuments = [this](PdfDocument &pages, bool open) {
         std::lock_guard<std::mutex> g(activeLock_);
@@ -454,8 +466,27 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
             std::erase(activeDocs_, &pages);
         }
     };
-    ConvertedDocument converted =
-        converter_ ? converter_(doc, job) : ConvertDocument(doc, job, pageThreads, pageDocuments);
+    ConvertedDocument converted;
+    if (options_.parseMode == static_cast<int32_t>(ParseMode::Strict)) {
+        // The window works on the converter that converts the document afterwards, so that the
+        // choices in its page model and job are the ones the book follows. The converter goes
+        // before the document closes (its page model holds the document's fonts and images).
+        DocumentConverter converter(doc, job);
+        converter.pageThreads = pageThreads;
+        converter.pageDocuments = pageDocuments;
+        StrictSession session(converter);
+        observer_.RunInteractiveConverter(session);
+        DeleteFolderTree(s.scratchFolder);
+        KeepViewedLayout(converter.Model(), job);
+        if (converter_) {
+            converted = converter_(doc, job);
+        } else {
+            converted.result = converter.Convert();
+            converted.files = converter.TakeProducedFiles();
+        }
+    } else {
+        converted = converter_ ? converter_(doc, job) : ConvertDocument(doc, job, pageThreads, pageDocuments);
+    }
     if (!job.navPointsFile.empty()) {
         std::lock_guard<std::mutex> g(outcomeLock_);
         navPointsFiles_.push_back(job.navPointsFile);

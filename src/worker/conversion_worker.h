@@ -24,6 +24,7 @@
 namespace qm {
 
 class PdfDocument;
+class StrictSession;
 
 class ConversionObserver {
 public:
@@ -37,9 +38,10 @@ public:
     // A document has been dealt with (packaged, skipped or failed): the status label is cleared.
     // `bookMade`: its book was built and put in place (in single-document mode: its content files).
     virtual void DocumentFinished(int /*index*/, bool /*bookMade*/) {}
-    // Strict mode: the user works on the open document before it is converted (modal on the
-    // worker thread).
-    virtual void RunInteractiveConverter(PdfDocument &, ConversionJob &) {}
+    // Strict mode: the user works on the open document before it is converted. Called on the
+    // worker thread, which waits until it returns; the document is then converted by the
+    // session's converter, following the choices left in its page model and job.
+    virtual void RunInteractiveConverter(StrictSession &) {}
     // The worker is done. `batch` false in single-document mode (the book builder follows).
     virtual void ConversionDone(bool /*batch*/) {}
 };

@@ -308,6 +308,9 @@ ConvertResult DocumentConverter::Convert() {
     produced_.clear();
     producedBytes_ = 0;
     model_.pictures.folder = job_.workFolder;
+    // Previews of the interactive converter use up picture numbers too (their pictures go to the
+    // scratch folder): the book's pictures are numbered from 1 all the same.
+    model_.nextPictureNumber = 1;
     if (job_.pageEdits) {
         // Edits meant for another document: converting without them would give a book the user
         // did not ask for.

@@ -1,5 +1,5 @@
 // The options page and the "Options" dialog: folder enabling, the documents task, the cover and
-// Kindle coupling, the Strict mode that cannot be chosen yet, what is stored on leaving, and the
+// Kindle coupling, a saved Strict mode, what is stored on leaving, and the
 // dialog's outline list and OK-only transfer.
 #include "wizard_fixture.h"
 
@@ -124,17 +124,16 @@ TEST_F(OptionsPageTest, CoverAndKindleGoTogether) {
     EXPECT_EQ(options_.compatibleKindle, 0);
 }
 
-TEST_F(OptionsPageTest, StrictIsShownDisabledWithItsReasonAndASavedStrictRunsAutomatic) {
+TEST_F(OptionsPageTest, ASavedStrictModeIsShownAndKept) {
     options_.parseMode = static_cast<int32_t>(qm::ParseMode::Strict);
     qm::SettingsFile::Save(options_, SettingsPath());
     ToOptions();
     auto *strict = Find<QRadioButton>("strictMode");
     EXPECT_TRUE(strict->isVisible());
-    EXPECT_FALSE(strict->isEnabled());
-    EXPECT_TRUE(strict->toolTip().contains("interactive converter"));
-    EXPECT_TRUE(Find<QRadioButton>("automaticMode")->isChecked());
+    EXPECT_TRUE(strict->isEnabled());
+    EXPECT_TRUE(strict->isChecked());
     Click("prev");
-    EXPECT_EQ(options_.parseMode, static_cast<int32_t>(qm::ParseMode::Automatic));
+    EXPECT_EQ(options_.parseMode, static_cast<int32_t>(qm::ParseMode::Strict));
 }
 
 TEST_F(OptionsPageTest, SetTitleAndMoreStoreOnlyOnOk) {

@@ -1,4 +1,5 @@
-// Every page of the wizard and every dialog it opens, grabbed from the real widgets. Each picture
+// Every page of the wizard and every dialog it opens, grabbed from the real widgets (the
+// interactive converter of a Strict run with marked and selected regions, and its preview, too). Each picture
 // must show drawn text; with QM_SCREENSHOT_DIR set (scripts/screenshots) the pictures are kept
 // there for the documentation.
 #include "wizard_fixture.h"
@@ -16,7 +17,10 @@
 #include "app/book_info_dialog.h"
 #include "app/edit_before_output_dialog.h"
 #include "app/options_dialog.h"
+#include "interactive/preview_window.h"
+#include "page_view_driver.h"
 #include "ui/wait_dialog.h"
+#include "xhtml/strict_session.h"
 
 namespace {
 
@@ -106,6 +110,47 @@ TEST_F(ScreenshotsTest, EveryPageAndDialog) {
     std::unique_ptr<QDialog> about(MainWindow::MakeAboutDialog(&w));
     GrabDialog(*about, "dialog-about");
     EXPECT_EQ(shots_.size(), 11);
+}
+
+TEST_F(ScreenshotsTest, TheInteractiveConverterAndItsPreview) {
+    ASSERT_TRUE(QFontMetrics(QApplication::font()).inFont(QChar('A'))) << "no font: install fonts-dejavu-core";
+    options_.useMyDocuments = 0;
+    options_.outputFolder = out_;
+    options_.parseMode = static_cast<int32_t>(qm::ParseMode::Strict);
+    MainWindow &w = Open();
+    Click("next");
+    w.Files()->AddFiles({QString::fromStdString(SampleCopy("sample.pdf"))});
+    Click("next");
+    bool shown = false;
+    qmtest::WhenConverterOpens(w, [&](qm::InteractiveConvertDialog &dialog) {
+        shown = true;
+        // The page with the photograph and the chart: the chart marked "to Graphic", the
+        // caption under it excluded, the paragraph below selected.
+        dialog.ShowPage(4);
+        qm::RegionEditor &editor = dialog.Editor();
+        qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 320, 105, 550, 300), qm::PageView::ToGraphic);
+        qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 320, 318, 545, 336), qm::PageView::Disable);
+        qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 60, 360, 560, 400), 0);
+        Grab(&dialog, "7-interactive-converter");
+        // The page as a reader shows it, in a popup of a small reader's size.
+        options_.previewWidth = 360;
+        options_.previewHeight = 480;
+        qm::PreviewWindow preview(options_, &dialog);
+        preview.SetConverter(w.InteractiveSession()->Converter());
+        bool loaded = false;
+        QObject::connect(&preview, &qm::PreviewWindow::previewLoaded, &preview, [&](bool ok) { loaded = ok; });
+        preview.show();
+        EXPECT_EQ(preview.UpdatePreview(), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return loaded; }, 30000));
+        QTest::qWait(300);  // the engine paints a moment after the page has loaded
+        Grab(&preview, "8-preview");
+        preview.hide();
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    });
+    Click("next");
+    ASSERT_TRUE(WaitForPage(MainWindow::kBookBuilderPage));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(shots_.size(), 2);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "extract/page_model.h"
@@ -139,6 +140,36 @@ TEST_F(EditsWriterTest, SavedEditsLoadIntoAFreshModelAsMade) {
 
     // Saved again from the loaded model, the file says the same.
     EXPECT_EQ(qm::PageEditsToJson(qm::EditsFromModel(fresh.model)), qm::PageEditsToJson(edits));
+}
+
+TEST_F(EditsWriterTest, EditsMadeAtOneZoomSelectTheSameItemsAtAnother) {
+    // Single items marked and excluded in windows of many sizes; their boxes at the conversion's
+    // zoom round out differently, and must still fall inside the rectangles written for them.
+    WritePdf();
+    for (int height = 300; height <= 800; height += 25) {
+        qmtest::CapturedDocument edited;
+        ASSERT_TRUE(edited.Open(dir.File("doc.pdf")));
+        ASSERT_EQ(edited.Draw(1, height, height), qm::CaptureResult::Captured);
+        qm::PageModel &model = edited.model;
+        qm::RegionEditor editor(model);
+        editor.PlaceOnScreen(model.viewDeviceBox.x0, model.viewDeviceBox.y0);
+        ASSERT_EQ(editor.SelectInRect(ViewRect(model, 70, 140, 260, 165)), 1);
+        editor.SetEnabled(0);
+        ASSERT_EQ(editor.SelectInRect(ViewRect(model, 298, 25, 350, 45)), 1);
+        editor.SetMark(2);
+        ASSERT_EQ(editor.SelectInRect(ViewRect(model, 70, 735, 260, 760)), 1);
+        editor.SetMark(1);
+        const std::string page1 = Signature(model, 1);
+        const qm::PageEdits edits = qm::EditsFromModel(model);
+        edited.doc.EndPageRun();
+
+        qmtest::CapturedDocument fresh;
+        ASSERT_TRUE(fresh.Open(dir.File("doc.pdf")));
+        ASSERT_EQ(fresh.Draw(1), qm::CaptureResult::Captured);
+        qm::ApplyPageEdits(fresh.model, edits);
+        fresh.doc.EndPageRun();
+        EXPECT_EQ(Signature(fresh.model, 1), page1) << height;
+    }
 }
 
 TEST_F(EditsWriterTest, TheSavedFileGivesTheBookOfTheEditsItWasMadeFrom) {

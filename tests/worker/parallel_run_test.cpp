@@ -17,6 +17,7 @@
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
 #include "platform/paths.h"
+#include "support/book_entries.h"
 #include "support/corpus.h"
 #include "support/pdf_fixture.h"
 #include "support/recording_prompt.h"
@@ -53,32 +54,7 @@ struct Transcript : qm::ConversionObserver, qm::UserPrompt {
     }
 };
 
-// `text` with what follows each `marker` up to `end` (or `length` characters when `end` is empty)
-// replaced by "X".
-std::string Mask(std::string text, const std::string &marker, const std::string &end, size_t length) {
-    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
-        size_t from = at + marker.size();
-        if (!end.empty()) {
-            from = text.find('>', at);
-            if (from == std::string::npos) break;
-            from += 1;
-        }
-        size_t to = end.empty() ? std::min(text.size(), from + length) : text.find(end, from);
-        if (to == std::string::npos) break;
-        text.replace(from, to - from, "X");
-    }
-    return text;
-}
-
-// Every entry of a book with the parts that differ on every run (uuid and date) masked.
-std::map<std::string, std::string> BookEntries(const std::string &epub) {
-    std::string bytes;
-    std::map<std::string, std::string> entries;
-    if (!qm::ReadFile(epub, bytes)) return entries;
-    for (auto &e : qmtest::ReadZipArchive(bytes).entries)
-        entries[e.name] = Mask(Mask(e.data, "urn:uuid:", "", 36), "<dc:date", "</dc:date>", 0);
-    return entries;
-}
+using qmtest::BookEntries;
 
 class ParallelRunTest : public ::testing::Test {
 protected:
