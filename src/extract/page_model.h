@@ -182,6 +182,9 @@ struct PageLayout {
     std::vector<std::unique_ptr<ItemGroup>> groups;  // in creation order
     PageParseOptions options;
     bool itemsBuilt = false;
+    // The job's edits were applied to the page (it is captured again later: they must not be
+    // applied over what the user changed since).
+    bool editsApplied = false;
 };
 
 class PageModel {
