@@ -175,15 +175,16 @@ InteractiveConvertDialog::InteractiveConvertDialog(StrictSession &session, Conve
         if (autoPreview_->isChecked()) UpdatePreviewNow();
     });
 
-    resize(1000, 720);
-    LayOut();
-    // The first page, drawn before the preview exists (it previews the page drawn).
-    ShowPage(1);
-    preview_ = new PreviewWindow(options_, this);
-    preview_->SetConverter(session_.Converter());
+    // The stored choices first: showing a page writes the check box back into the options.
     autoPreview_->setChecked(options_.automationPreview != 0);
     SelectStored(fontScale_, options_.fontScaleText);
     SelectStored(dpi_, options_.imageDpiText);
+    resize(1000, 720);
+    LayOut();
+    // The first page, drawn before the preview exists (which previews the page drawn).
+    ShowPage(1);
+    preview_ = new PreviewWindow(options_, this);
+    preview_->SetConverter(session_.Converter());
     connect(fontScale_, &QComboBox::currentIndexChanged, this, &InteractiveConvertDialog::FontScaleChosen);
     connect(dpi_, &QComboBox::currentIndexChanged, this, &InteractiveConvertDialog::DpiChosen);
     RefreshPageControls();
