@@ -321,6 +321,37 @@ TEST_F(InteractiveDialogTest, OptionsForChosenPagesKeepThePagesOwnOutputSwitches
     EXPECT_TRUE(Find<QRadioButton>("multiColumns")->isChecked());
 }
 
+// ---- layout ----
+
+// The list on the left, the option column on the right, the page between them, OK in the corner
+// and the preview under "Preview Update"; the page is drawn again for the view's new size.
+TEST_F(InteractiveDialogTest, ResizingPlacesTheControlsAndDrawsThePageAgain) {
+    Open(1);
+    ShowWindow();
+    for (QSize size : {QSize(1100, 760), QSize(900, 640)}) {
+        const int draws = dialog->View()->DrawCount();
+        dialog->resize(size);
+        QTRY_COMPARE(dialog->size(), size);
+        const QRect list = dialog->PageList()->geometry();
+        const QRect view = dialog->View()->geometry();
+        const QRect column = Find<QCheckBox>("noOutput")->geometry();
+        EXPECT_EQ(list.left(), 0);
+        EXPECT_EQ(list.height(), size.height());
+        EXPECT_EQ(view.left(), list.right() + 2);
+        EXPECT_EQ(view.bottom(), size.height() - 1);
+        EXPECT_EQ(view.right() + 1 + 4 + 3, column.left());
+        EXPECT_EQ(Find<QPushButton>("previewUpdate")->x(), column.left());
+        EXPECT_EQ(dialog->OkButton()->geometry().bottomRight(), QPoint(size.width() - 6, size.height() - 6));
+        EXPECT_GT(dialog->View()->DrawCount(), draws);
+        // The page is centred in the view at its new size.
+        const QRect page = dialog->View()->PageScreenRect();
+        ASSERT_FALSE(page.isEmpty());
+        EXPECT_LE(std::abs(page.center().x() - view.width() / 2), 1);
+        const QPoint under = dialog->mapToGlobal(Find<QPushButton>("previewUpdate")->geometry().bottomLeft());
+        EXPECT_EQ(dialog->Preview()->pos(), under + QPoint(0, 4));
+    }
+}
+
 // ---- font scale, resolution, preview ----
 
 TEST_F(InteractiveDialogTest, FontScaleWithoutAutomaticPreviewWaitsForPreviewUpdate) {
