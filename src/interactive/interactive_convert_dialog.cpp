@@ -228,6 +228,13 @@ void InteractiveConvertDialog::ShowPage(int n) {
     const int count = session_.Document().PageCount();
     if (count <= 0) return;
     currentPage_ = std::clamp(n, 1, count);
+    DrawShownPage();
+    RefreshPageControls();
+}
+
+// Captures the current page for the view's size and shows it.
+void InteractiveConvertDialog::DrawShownPage() {
+    const int count = session_.Document().PageCount();
     const QSize size = view_->size();
     if (session_.DrawPage(currentPage_, size.width(), size.height()) == CaptureResult::Captured) {
         // Edits taken from a file reach each page once, as the conversion would give them.
@@ -236,7 +243,6 @@ void InteractiveConvertDialog::ShowPage(int n) {
     } else {
         view_->SetModel(nullptr, nullptr, count);
     }
-    RefreshPageControls();
 }
 
 void InteractiveConvertDialog::Navigate(int page) { ShowPage(page); }
@@ -373,7 +379,7 @@ void InteractiveConvertDialog::DpiChosen() {
     session_.Capture().outputDpi = static_cast<int>(x);
     if (autoPreview_->isChecked()) {
         // The page is drawn again so that its output raster has the new resolution.
-        ShowPage(currentPage_);
+        DrawShownPage();
         UpdatePreviewNow();
     }
 }
@@ -550,7 +556,7 @@ void InteractiveConvertDialog::LayOut() {
     ok_->adjustSize();
     ok_->move(w - 5 - ok_->width(), h - 5 - ok_->height());
     // The page is drawn again for the new view size.
-    if (resized && currentPage_ > 0) ShowPage(currentPage_);
+    if (resized && currentPage_ > 0) DrawShownPage();
     if (preview_) {
         const QPoint under = previewUpdate_->geometry().bottomLeft() + QPoint(0, 4);
         preview_->move(mapToGlobal(under));

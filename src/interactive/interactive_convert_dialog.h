@@ -100,6 +100,7 @@ private:
     QRadioButton *AddRadio(const char *name, const char *text, int id);
     QPushButton *AddButton(const char *name, const char *text);
     void Navigate(int page);
+    void DrawShownPage();
     void GoClicked();
     void FontScaleChosen();
     void DpiChosen();
