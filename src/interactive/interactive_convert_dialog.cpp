@@ -189,7 +189,9 @@ InteractiveConvertDialog::InteractiveConvertDialog(StrictSession &session, Conve
     connect(dpi_, &QComboBox::currentIndexChanged, this, &InteractiveConvertDialog::DpiChosen);
     RefreshPageControls();
     // The thumbnails start once the window is up, so that it opens at once.
+    // A window closed before then (or never shown) starts no loader.
     QTimer::singleShot(200, this, [this] {
+        if (!isVisible()) return;
         LayOut();
         StartThumbnails();
     });

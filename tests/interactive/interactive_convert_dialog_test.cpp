@@ -178,6 +178,31 @@ TEST_F(InteractiveDialogTest, ClosingWaitsForTheThumbnailsWhichFillTheList) {
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 
+// The loader starts by itself once the window is up; a window closed at once starts none.
+TEST_F(InteractiveDialogTest, ThumbnailsStartByThemselvesUnlessTheWindowClosedAtOnce) {
+    Open(2);
+    std::atomic<int> rendered{0};
+    dialog->SetThumbnailSource([&](int page) {
+        ++rendered;
+        return opened.doc.RenderThumbnail(page, 120, 150);
+    });
+    ShowWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->PageList()->count(), 2, 20000);
+    QTRY_VERIFY(dialog->ThumbnailsLoaded());
+
+    dialog = std::make_unique<InteractiveConvertDialog>(*opened.session, options);
+    dialog->SetThumbnailSource([&](int page) {
+        ++rendered;
+        return opened.doc.RenderThumbnail(page, 120, 150);
+    });
+    ShowWindow();
+    dialog->close();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    QTest::qWait(400);
+    EXPECT_EQ(rendered.load(), 2);
+    EXPECT_TRUE(dialog->ThumbnailsLoaded());
+}
+
 TEST_F(InteractiveDialogTest, AfterAFailedThumbnailEachItemStillShowsItsOwnPage) {
     Open(4);
     dialog->SetThumbnailSource([&](int page) {
