@@ -466,14 +466,20 @@ void InteractiveConvertDialog::StartThumbnails() {
     list_->clear();
     itemPages_.clear();
     ok_->setEnabled(false);
-    loader_ = std::thread([this] { LoadThumbnails(); });
+    // What an earlier loader posted and was not yet shown belongs to the old list.
+    const int generation = ++loadGeneration_;
+    loader_ = std::thread([this, generation] { LoadThumbnails(generation); });
 }
 
-void InteractiveConvertDialog::LoadThumbnails() {
+void InteractiveConvertDialog::LoadThumbnails(int generation) {
     const int count = session_.Document().PageCount();
     for (int i = 1; i <= count && !stopLoader_; ++i) {
         QMetaObject::invokeMethod(
-            this, [this, i, count] { counter_->setText(QString::asprintf("%d/%d(loading %d...)", currentPage_, count, i)); },
+            this,
+            [this, i, count, generation] {
+                if (generation == loadGeneration_)
+                    counter_->setText(QString::asprintf("%d/%d(loading %d...)", currentPage_, count, i));
+            },
             Qt::QueuedConnection);
         const Thumbnail thumb = thumbnails_(i);
         if (thumb.Empty() || thumb.width <= 0 || thumb.height <= 0 ||
@@ -481,11 +487,17 @@ void InteractiveConvertDialog::LoadThumbnails() {
             continue;  // a page that cannot be drawn gets no item
         QImage image(thumb.bgra.data(), thumb.width, thumb.height, thumb.width * 4, QImage::Format_RGB32);
         QImage copy = image.copy();
-        QMetaObject::invokeMethod(this, [this, copy, i] { AddThumbnail(copy, i); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, copy, i, generation] {
+                if (generation == loadGeneration_) AddThumbnail(copy, i);
+            },
+            Qt::QueuedConnection);
     }
     QMetaObject::invokeMethod(
         this,
-        [this, count] {
+        [this, count, generation] {
+            if (generation != loadGeneration_) return;
             counter_->setText(QString::asprintf("%d/%d", currentPage_, count));
             ok_->setEnabled(true);
         },

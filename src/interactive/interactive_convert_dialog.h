@@ -110,7 +110,7 @@ private:
     void SaveEditsClicked();
     void LoadEditsClicked();
     void LayOut();
-    void LoadThumbnails();
+    void LoadThumbnails(int generation);
     void AddThumbnail(const QImage &image, int page);
     PageLayout *ShownPage() const;
     void ReadControls(PageParseOptions &o) const;
@@ -150,6 +150,7 @@ private:
     SyncLock loaderLock_;
     bool thumbnailsLoaded_ = true;  // guarded by loaderLock_
     std::atomic<bool> stopLoader_{false};
+    int loadGeneration_ = 0;  // GUI thread only: the loader whose posts are shown
     std::thread loader_;
 };
 

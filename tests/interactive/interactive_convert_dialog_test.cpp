@@ -2,6 +2,7 @@
 // meanwhile, navigation and "Go", the page option controls and their enabling, page defaults and
 // options for several pages, font scale and resolution lists, the preview, and edits files.
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -167,8 +168,12 @@ TEST_F(InteractiveDialogTest, ClosingWaitsForTheThumbnailsWhichFillTheList) {
     ASSERT_EQ(dialog->PageList()->count(), 3);
     EXPECT_EQ(rendered.load(), 3);
     EXPECT_EQ(dialog->PageList()->item(2)->text(), "page 3");
-    // A second load starts from an empty list.
+    // A second load started while the first one's pictures are still on their way to the window:
+    // the list holds the second one's alone.
+    dialog->StartThumbnails();
+    while (!dialog->ThumbnailsLoaded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     LoadThumbnails();
+    QCoreApplication::processEvents();
     EXPECT_EQ(dialog->PageList()->count(), 3);
     // Enter does nothing; the close box now ends the window the OK way.
     QTest::keyClick(dialog.get(), Qt::Key_Return);
@@ -195,8 +200,8 @@ TEST_F(InteractiveDialogTest, ThumbnailsStartByThemselvesUnlessTheWindowClosedAt
         ++rendered;
         return opened.doc.RenderThumbnail(page, 120, 150);
     });
-    ShowWindow();
-    dialog->close();
+    dialog->show();
+    dialog->close();  // before any event is handled: the timer has not fired
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     QTest::qWait(400);
     EXPECT_EQ(rendered.load(), 2);
