@@ -253,7 +253,7 @@ void InteractiveConvertDialog::GoClicked() {
     bool ok = false;
     const QString text = goTo_->text().trimmed();
     const unsigned value = text.toUInt(&ok);
-    if (!ok || text.startsWith('+')) {
+    if (!ok) {
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Please enter a positive integer."));
         goTo_->setText(QString::number(goToPageNumber_));
     } else {
