@@ -185,6 +185,9 @@ struct PageLayout {
     // View pixels per point of the items' and groups' view boxes: the zoom the page was last
     // captured at (a page not shown now keeps the boxes of its last capture). 0 before.
     double itemsScale = 0;
+    // The job's edits were applied to the page (it is captured again later: they must not be
+    // applied over what the user changed since).
+    bool editsApplied = false;
 };
 
 class PageModel {

@@ -415,6 +415,19 @@ void ApplyPageEdits(PageModel &model, const PageEdits &edits) {
     }
 }
 
+bool ApplyPageEditsOnce(PageModel &model, const PageEdits &edits) {
+    PageLayout *page = model.Current();
+    if (!page || page->editsApplied) return false;
+    ApplyPageEdits(model, edits);
+    page->editsApplied = true;
+    return true;
+}
+
+void ForgetAppliedEdits(PageModel &model) {
+    for (int number : model.RecordedPages())
+        if (PageLayout *page = model.FindPageLayout(number)) page->editsApplied = false;
+}
+
 namespace {
 
 void SetSwitches(PageEdits::Entry &e, const PageParseOptions &o) {

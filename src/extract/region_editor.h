@@ -118,6 +118,11 @@ private:
 // parse switches, its margins (points, at the page's view zoom) and its region actions, each on
 // the items and groups inside the region's rectangle, through the editor's own operations.
 void ApplyPageEdits(PageModel &model, const PageEdits &edits);
+// ApplyPageEdits on the current page unless it has had them already (a page shown in the
+// interactive converter is captured again by the conversion). True when they were applied now.
+bool ApplyPageEditsOnce(PageModel &model, const PageEdits &edits);
+// Every recorded page may get edits again (other edits were taken into the job).
+void ForgetAppliedEdits(PageModel &model);
 
 // The edits of a page model written down so that ApplyPageEdits on freshly captured pages gives
 // them back: first an entry for every page with the default margins (and the job's default page

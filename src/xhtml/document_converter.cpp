@@ -384,8 +384,9 @@ DocumentConverter::PageOutcome DocumentConverter::ConvertPage(int page, FILE *fi
     PageOutcome outcome;
     const size_t mark = produced_.size();
     outcome.drawn = capture_.Capture(page, kViewWidth, kViewHeight) == CaptureResult::Captured;
-    // A strict run's edits (never on page threads: they convert Automatic runs only).
-    if (outcome.drawn && job_.pageEdits) ApplyPageEdits(model_, *job_.pageEdits);
+    // A strict run's edits (never on page threads: they convert Automatic runs only), once per
+    // page: a page the interactive converter showed has them, and maybe the user's changes since.
+    if (outcome.drawn && job_.pageEdits) ApplyPageEditsOnce(model_, *job_.pageEdits);
     outcome.stopped = outcome.drawn ? !WriteDrawnPage(file, page, mark) : PageWasStopped(page);
     doc_.EndPageRun();
     // The page is written: its items are not needed again.
