@@ -144,6 +144,8 @@ StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths
     state_.cancelled = false;
     state_.lastOutputPath.clear();
     state_.lastNavPointsFile.clear();
+    state_.lastBookLanguage.clear();
+    state_.lastBookEpub3 = false;
     state_.sourceTitle.clear();
     state_.sourceAuthor.clear();
     state_.sourceSubject.clear();
@@ -377,6 +379,8 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     pkg.coverMeta = job.compatibleKindle;
     pkg.useNavPointsFile = job.importBookmarksToToc;
     pkg.navPointsFile = job.navPointsFile;
+    pkg.language = job.bookLanguage;
+    pkg.epub3 = job.reading.epub3;
 
     EpubBuilder builder(prompt);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
@@ -481,6 +485,8 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
     outcome.author = job.author;
     outcome.subject = job.subject;
     outcome.navPointsFile = job.navPointsFile;
+    outcome.bookLanguage = job.bookLanguage;
+    outcome.epub3 = job.reading.epub3;
 
     if (s.singleDocumentMode) {
         outcome.files = std::move(converted.files);
@@ -604,6 +610,8 @@ void ConversionRun::Worker() {
             s.sourceAuthor = o.author;
             s.sourceSubject = o.subject;
             s.lastNavPointsFile = o.navPointsFile;
+            s.lastBookLanguage = o.bookLanguage;
+            s.lastBookEpub3 = o.epub3;
         }
         if (!o.made) continue;
         s.documentResults[i] = 1;
