@@ -1208,7 +1208,7 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
                 if (firstDocument && EpubBuilder::IsDocument(name)) {
                     firstDocument = false;
                     // Only a title page the program itself wrote is marked as one.
-                    titlePage = options.createCover && name == "title_page.html";
+                    titlePage = options.createCover && name == TitlePageName(run.lastBookEpub3);
                 }
                 pkg.items.push_back(ManifestItem{f.path, f.title});
             }

@@ -12,6 +12,7 @@
 
 #include "epub/epub_builder.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/book_names.h"
 #include "xhtml/document_converter.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -353,7 +354,7 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
         // one (cover on); otherwise it is the first page file, which must stay in the reading order.
         if (!seenDocument && EpubBuilder::IsDocument(name)) {
             seenDocument = true;
-            titlePage = job.createCover && name == "title_page.html";
+            titlePage = job.createCover && name == TitlePageName(XhtmlFileNames(&job));
         }
         pkg.items.push_back(ManifestItem{file, StemToLastDot(name)});
     }

@@ -255,7 +255,7 @@ bool DocumentConverter::FinishPageFile(FILE *&file, const std::string &path) {
 // telling the user) when the finished file cannot be written or the new one cannot be created.
 bool DocumentConverter::StartPageFile(FILE *&file, std::string &path, int page) {
     if (!FinishPageFile(file, path)) return false;
-    path = WorkPath(job_, PageFileName(page));
+    path = WorkPath(job_, PageFileName(page, XhtmlFileNames(&job_)));
     file = std::fopen(path.c_str(), "wb");
     if (!file) {
         doc_.Prompt().Message("Couldn't create html file!");
@@ -318,10 +318,10 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
         doc_.Prompt().Message("Couldn't create cover image file!");
         return false;
     }
-    const std::string titlePath = WorkPath(job_, "title_page.html");
+    const std::string titlePath = WorkPath(job_, TitlePageName(XhtmlFileNames(&job_)));
     FILE *title = std::fopen(titlePath.c_str(), "wb");
     if (!title) {
-        doc_.Prompt().Message("Couldn't create file title_page.html!");
+        doc_.Prompt().Message("Couldn't create file " + FileNamePart(titlePath) + "!");
         return false;
     }
     WritePageHead(title, true, job_, PageTitle());
