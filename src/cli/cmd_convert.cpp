@@ -24,6 +24,7 @@
 #include "cli/commands.h"
 #include "options/conversion_options.h"
 #include "options/page_edits.h"
+#include "options/reading_options.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "worker/conversion_worker.h"
@@ -401,7 +402,14 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_flag("--no-code", a->noCode, "Do not keep the lines of fixed-pitch text as code");
     cmd->add_flag("--keep-contents-pages", a->keepContentsPages,
                   "Keep the PDF's printed contents pages as they are (default: one linked line per entry)");
-    cmd->add_option("--language", a->language, "The book's language, e.g. de or en-US (default: the PDF's, else en-gb)");
+    cmd->add_option("--language", a->language, "The book's language, e.g. de or en-US (default: the PDF's, else en-gb)")
+        ->check(CLI::Validator(
+            [](std::string &tag) {
+                return qm::IsLanguageTag(tag) ? std::string()
+                                          : "'" + tag + "' is not a language tag (letters, digits and hyphens, such "
+                                                        "as de, en-US or pt-BR)";
+            },
+            "TAG"));
     cmd->add_flag("--epub3", a->epub3, "Write an EPUB 3 book (default: EPUB 2)");
     cmd->add_flag("--no-paragraph-check", a->noParagraphCheck, "Do not join lines into paragraphs");
     cmd->add_flag("--no-align-check", a->noAlignCheck, "Do not detect paragraph alignment");

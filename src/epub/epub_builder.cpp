@@ -9,11 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
 #include "epub/zip_writer.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/utf8.h"
 #include "platform/xml_text.h"
+#include "options/reading_options.h"
 
 namespace qm {
 namespace {
@@ -66,6 +70,112 @@ std::string TodayLocal() {
     return buf;
 }
 
+// The moment the package is written, in UTC, as an EPUB 3 modification time wants it.
+std::string NowUtc() {
+    time_t now = time(nullptr);
+    struct tm tm;
+    char buf[32] = "1980-01-01T00:00:00Z";
+    if (gmtime_r(&now, &tm)) std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+// One entry of the navigation document: its label, its target (already a URI reference) and the
+// entries below it.
+struct NavEntry {
+    std::string label;
+    std::string href;
+    std::vector<NavEntry> children;
+};
+
+// Nesting deeper than this is left out of the navigation document (the outline writer stops far
+// earlier; this only bounds the walk over a file it did not write).
+constexpr int kMaxNavDepth = 64;
+
+std::string NodeText(xmlNode *node) {
+    xmlChar *text = xmlNodeGetContent(node);
+    std::string out = text ? reinterpret_cast<const char *>(text) : "";
+    xmlFree(text);
+    return out;
+}
+
+xmlNode *ChildElement(xmlNode *parent, const char *name) {
+    for (xmlNode *c = parent->children; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, BAD_CAST name)) return c;
+    return nullptr;
+}
+
+void ReadNavPoints(xmlNode *parent, std::vector<NavEntry> &out, int depth) {
+    if (depth > kMaxNavDepth) return;
+    for (xmlNode *c = parent->children; c; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE || !xmlStrEqual(c->name, BAD_CAST "navPoint")) continue;
+        NavEntry e;
+        xmlNode *label = ChildElement(c, "navLabel");
+        xmlNode *text = label ? ChildElement(label, "text") : nullptr;
+        if (text) e.label = NodeText(text);
+        xmlNode *content = ChildElement(c, "content");
+        xmlChar *src = content ? xmlGetProp(content, BAD_CAST "src") : nullptr;
+        if (src) e.href = reinterpret_cast<const char *>(src);
+        xmlFree(src);
+        ReadNavPoints(c, e.children, depth + 1);
+        // A point without a target says nothing a reader can follow; its children still count.
+        if (e.href.empty()) {
+            for (NavEntry &child : e.children) out.push_back(std::move(child));
+            continue;
+        }
+        out.push_back(std::move(e));
+    }
+}
+
+// The navPoint elements of a navigation points file as entries; empty when the text is not a
+// well-formed sequence of them.
+std::vector<NavEntry> ParseNavPoints(const std::string &fragment) {
+    std::vector<NavEntry> out;
+    const std::string doc = "<navMap>" + fragment + "</navMap>";
+    if (doc.size() > static_cast<size_t>(INT32_MAX)) return out;
+    xmlDoc *xml = xmlReadMemory(doc.data(), static_cast<int>(doc.size()), "navpoints.xml", "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!xml) return out;
+    if (xmlNode *root = xmlDocGetRootElement(xml)) ReadNavPoints(root, out, 0);
+    xmlFreeDoc(xml);
+    return out;
+}
+
+// A label a reader can show and select: the text itself, or the target's file name when the text
+// is blank (an empty link is invalid in a navigation document).
+std::string ShownLabel(const NavEntry &e) {
+    if (e.label.find_first_not_of(" \t\r\n") != std::string::npos) return e.label;
+    const size_t hash = e.href.find('#');
+    return FileNamePart(e.href.substr(0, hash));
+}
+
+void WriteNavList(std::string &out, const std::vector<NavEntry> &entries, const std::string &indent) {
+    out += indent + "<ol>\n";
+    for (const NavEntry &e : entries) {
+        out += indent + "  <li><a href=\"" + XmlEscape(e.href) + "\">" + XmlEscape(ShownLabel(e)) + "</a>";
+        if (!e.children.empty()) {
+            out += "\n";
+            WriteNavList(out, e.children, indent + "    ");
+            out += indent + "  ";
+        }
+        out += "</li>\n";
+    }
+    out += indent + "</ol>\n";
+}
+
+// The navigation document of an EPUB 3 book.
+// `lang` and `title` are escaped already.
+std::string NavDocument(const std::vector<NavEntry> &entries, const std::string &lang, const std::string &title) {
+    std::string out;
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n";
+    out += "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" xml:lang=\"" +
+           lang + "\" lang=\"" + lang + "\">\n";
+    out += "<head>\n<title>" + (title.empty() ? std::string("Contents") : title) + "</title>\n</head>\n<body>\n";
+    out += "<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n";
+    WriteNavList(out, entries, "");
+    out += "</nav>\n</body>\n</html>\n";
+    return out;
+}
+
 // Writes a package file; carriage returns never reach it (line ends are line feeds only).
 bool WritePackageFile(const std::string &path, std::string text) {
     if (text.find('\r') != std::string::npos) std::erase(text, '\r');
@@ -79,9 +189,10 @@ bool SameFile(const std::string &a, const std::string &b) {
 
 // Gives every entry a manifest id: the name before its first dot when that is a valid id not taken
 // yet; otherwise a prefix (the name's own id, or "item") with the first free numeric suffix.
-// "ncx" and "title" are reserved; the title page gets "title".
-void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawIds) {
+// "ncx" and "title" are reserved (and "nav" in an EPUB 3 book); the title page gets "title".
+void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawIds, bool reserveNav) {
     std::set<std::string> used = {"ncx", "title"};
+    if (reserveNav) used.insert("nav");
     std::set<std::string> wanted(rawIds.begin(), rawIds.end()); // not handed out as derived ids
     for (size_t i = 0; i < entries.size(); ++i) {
         Entry &e = entries[i];
@@ -253,47 +364,87 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
         }
     }
 
-    AssignIds(entries, rawIds);
+    AssignIds(entries, rawIds, job->epub3);
     const std::string identifier = NewIdentifier();
     const std::string title = XmlEscape(meta.title);
     const std::string creator = XmlEscape(meta.creator);
     const std::string subject = XmlEscape(meta.subject);
 
+    const std::string language = XmlEscape(job->language.empty() ? std::string(kDefaultBookLanguage) : job->language);
+
+    // The cover picture is the item first named "cover" (a picture rather than a page when both
+    // exist).
+    const Entry *cover = nullptr;
+    for (size_t i = 0; i < entries.size() && !cover; ++i)
+        if (rawIds[i] == "cover" && !entries[i].document) cover = &entries[i];
+    for (size_t i = 0; i < entries.size() && !cover; ++i)
+        if (rawIds[i] == "cover") cover = &entries[i];
+
+    // The navigation document of an EPUB 3 book gets a name no content file has.
+    std::string navName;
+    if (job->epub3) {
+        navName = "nav.xhtml";
+        for (int n = 2; names.count(navName); ++n) navName = "nav-" + std::to_string(n) + ".xhtml";
+    }
+    std::string navPoints;
+    if (job->useNavPointsFile && !job->navPointsFile.empty()) ReadFile(job->navPointsFile, navPoints);
+
     // 5. content.opf.
     std::string opf;
     opf.reserve(2048 + entries.size() * 128);
     opf += "<?xml version='1.0' encoding='utf-8'?>\n";
-    opf += "<package xmlns=\"http://www.idpf.org/2007/opf\" unique-identifier=\"EPB-UUID\" version=\"2.0\">\n";
-    opf += "  <metadata xmlns:opf=\"http://www.idpf.org/2007/opf\"  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n";
-    opf += "    <dc:title>" + (title.empty() ? std::string("none") : title) + "</dc:title>\n";
-    opf += "    <dc:creator opf:role=\"aut\" opf:file-as=\"";
-    opf += creator.empty() ? std::string("none") : creator;
-    opf += "\">";
-    opf += creator;
-    opf += "</dc:creator>\n";
-    opf += "    <dc:subject>" + (subject.empty() ? std::string("none") : subject) + "</dc:subject>\n";
-    opf += "    <dc:contributor opf:role=\"bkp\">" + (title.empty() ? std::string("none") : title) + "</dc:contributor>\n";
-    opf += "    <dc:language>en-gb</dc:language>\n";
-    opf += "    <dc:identifier id=\"EPB-UUID\">" + identifier + "</dc:identifier>\n";
-    opf += "    <dc:date opf:event=\"original-publication\">" + TodayLocal() + "</dc:date>\n";
-    if (job->coverMeta) {
-        // The cover picture is the item first named "cover" (a picture rather than a page when
-        // both exist); the meta names its manifest id, whatever id it ended up with.
-        std::string coverId = "cover";
-        const Entry *cover = nullptr;
-        for (size_t i = 0; i < entries.size() && !cover; ++i)
-            if (rawIds[i] == "cover" && !entries[i].document) cover = &entries[i];
-        for (size_t i = 0; i < entries.size() && !cover; ++i)
-            if (rawIds[i] == "cover") cover = &entries[i];
-        if (cover) coverId = cover->id;
-        opf += "    <meta name=\"cover\" content=\"" + XmlEscape(coverId) + "\" />\n";
+    if (job->epub3) {
+        opf += "<package xmlns=\"http://www.idpf.org/2007/opf\" unique-identifier=\"EPB-UUID\" version=\"3.0\">\n";
+        opf += "  <metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n";
+        opf += "    <dc:title>" + (title.empty() ? std::string("none") : title) + "</dc:title>\n";
+        // An empty creator element is invalid here: without a creator there is none.
+        if (!creator.empty()) {
+            opf += "    <dc:creator id=\"creator\">" + creator + "</dc:creator>\n";
+            opf += "    <meta refines=\"#creator\" property=\"role\" scheme=\"marc:relators\">aut</meta>\n";
+            opf += "    <meta refines=\"#creator\" property=\"file-as\">" + creator + "</meta>\n";
+        }
+        opf += "    <dc:subject>" + (subject.empty() ? std::string("none") : subject) + "</dc:subject>\n";
+        opf += "    <dc:contributor id=\"contributor\">" + (title.empty() ? std::string("none") : title) +
+               "</dc:contributor>\n";
+        opf += "    <meta refines=\"#contributor\" property=\"role\" scheme=\"marc:relators\">bkp</meta>\n";
+        opf += "    <dc:language>" + language + "</dc:language>\n";
+        opf += "    <dc:identifier id=\"EPB-UUID\">" + identifier + "</dc:identifier>\n";
+        opf += "    <dc:date>" + TodayLocal() + "</dc:date>\n";
+        opf += "    <meta property=\"dcterms:modified\">" + NowUtc() + "</meta>\n";
+        if (job->coverMeta && cover) opf += "    <meta name=\"cover\" content=\"" + XmlEscape(cover->id) + "\" />\n";
+        opf += "  </metadata>\n";
+        opf += "  <manifest>\n";
+        opf += "    <item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\" />\n";
+        opf += "    <item id=\"nav\" href=\"" + Href(navName) + "\" media-type=\"application/xhtml+xml\" properties=\"nav\" />\n";
+        for (const Entry &e : entries) {
+            opf += "    <item id=\"" + e.id + "\" href=\"" + Href(e.name) + "\" media-type=\"" + e.mediaType + "\"";
+            if (&e == cover && e.mediaType.starts_with("image/")) opf += " properties=\"cover-image\"";
+            opf += " />\n";
+        }
+        opf += "  </manifest>\n";
+    } else {
+        opf += "<package xmlns=\"http://www.idpf.org/2007/opf\" unique-identifier=\"EPB-UUID\" version=\"2.0\">\n";
+        opf += "  <metadata xmlns:opf=\"http://www.idpf.org/2007/opf\"  xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n";
+        opf += "    <dc:title>" + (title.empty() ? std::string("none") : title) + "</dc:title>\n";
+        opf += "    <dc:creator opf:role=\"aut\" opf:file-as=\"";
+        opf += creator.empty() ? std::string("none") : creator;
+        opf += "\">";
+        opf += creator;
+        opf += "</dc:creator>\n";
+        opf += "    <dc:subject>" + (subject.empty() ? std::string("none") : subject) + "</dc:subject>\n";
+        opf += "    <dc:contributor opf:role=\"bkp\">" + (title.empty() ? std::string("none") : title) + "</dc:contributor>\n";
+        opf += "    <dc:language>" + language + "</dc:language>\n";
+        opf += "    <dc:identifier id=\"EPB-UUID\">" + identifier + "</dc:identifier>\n";
+        opf += "    <dc:date opf:event=\"original-publication\">" + TodayLocal() + "</dc:date>\n";
+        // The meta names the cover's manifest id, whatever id it ended up with.
+        if (job->coverMeta) opf += "    <meta name=\"cover\" content=\"" + XmlEscape(cover ? cover->id : std::string("cover")) + "\" />\n";
+        opf += "   </metadata>\n";
+        opf += "   <manifest>\n";
+        opf += "   <item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\" />\n";
+        for (const Entry &e : entries)
+            opf += "  <item id=\"" + e.id + "\" href=\"" + Href(e.name) + "\" media-type=\"" + e.mediaType + "\" />\n ";
+        opf += " </manifest>\n";
     }
-    opf += "   </metadata>\n";
-    opf += "   <manifest>\n";
-    opf += "   <item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\" />\n";
-    for (const Entry &e : entries)
-        opf += "  <item id=\"" + e.id + "\" href=\"" + Href(e.name) + "\" media-type=\"" + e.mediaType + "\" />\n ";
-    opf += " </manifest>\n";
     opf += " <spine toc=\"ncx\">\n";
     const Entry *titlePage = nullptr;
     for (const Entry &e : entries) {
@@ -322,8 +473,10 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
     std::string ncx;
     ncx.reserve(1024 + entries.size() * 160);
     ncx += "<?xml version='1.0' encoding='utf-8'?>\n";
-    ncx += "<!DOCTYPE ncx PUBLIC \"-//NISO//DTD ncx 2005-1//EN\" \"http://www.daisy.org/z3986/2005/ncx-2005-1.dtd\">\n";
-    ncx += "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" xml:lang=\"en-gb\">\n";
+    // EPUB 3 readers refuse a document type with external identifiers; the NCX there has none.
+    if (!job->epub3)
+        ncx += "<!DOCTYPE ncx PUBLIC \"-//NISO//DTD ncx 2005-1//EN\" \"http://www.daisy.org/z3986/2005/ncx-2005-1.dtd\">\n";
+    ncx += "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" xml:lang=\"" + language + "\">\n";
     ncx += " <head>\n";
     ncx += "\t\t<meta name=\"dtb:uid\" content=\"" + identifier + "\" />\n";
     ncx += "\t\t<meta name=\"dtb:generator\" content=\"(none)\"/>\n";
@@ -335,8 +488,6 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
     ncx += "\t\t<text>" + title + "</text>\n";
     ncx += " </docTitle>\n";
     ncx += " <navMap>\n";
-    std::string navPoints;
-    if (job->useNavPointsFile && !job->navPointsFile.empty()) ReadFile(job->navPointsFile, navPoints);
     if (!navPoints.empty()) {
         ncx += navPoints;
     } else {
@@ -354,6 +505,19 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
     if (!WritePackageFile(ops + "toc.ncx", ncx)) {
         LogError("Cannot write OPS/toc.ncx in \"" + staging + "\"");
         return EpubBuildResult::NcxFailed;
+    }
+
+    // 6b. The navigation document: the NCX's points, or one per document as the NCX has them.
+    if (job->epub3) {
+        std::vector<NavEntry> nav = navPoints.empty() ? std::vector<NavEntry>() : ParseNavPoints(navPoints);
+        if (nav.empty()) {
+            for (const Entry &e : entries)
+                if (e.document) nav.push_back(NavEntry{e.label, UriPath(e.name), {}});
+        }
+        if (!WritePackageFile(ops + navName, NavDocument(nav, language, title))) {
+            LogError("Cannot write OPS/" + navName + " in \"" + staging + "\"");
+            return EpubBuildResult::NcxFailed;
+        }
     }
 
     // 7. Remove the sources, never the copies inside OPS.
@@ -384,6 +548,7 @@ EpubBuildResult EpubBuilder::Build(const PackageJob *job, bool createZip) {
         if (rc >= 0) rc = zip.AddFile("META-INF/container.xml", 8);
         if (rc >= 0) rc = zip.AddFile("OPS/content.opf", 8);
         if (rc >= 0) rc = zip.AddFile("OPS/toc.ncx", 8);
+        if (rc >= 0 && !navName.empty()) rc = zip.AddFile("OPS/" + navName, 8);
         for (size_t i = 0; i < entries.size() && rc >= 0; ++i) rc = zip.AddFile("OPS/" + entries[i].name, 8);
         rc = rc >= 0 ? zip.Close() : rc;
     }

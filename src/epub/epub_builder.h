@@ -1,5 +1,6 @@
 #pragma once
-// Turns a flat list of produced files (XHTML pages, style sheet, pictures) into an EPUB 2 book:
+// Turns a flat list of produced files (XHTML pages, style sheet, pictures) into an EPUB 2 book (or
+// an EPUB 3 one, which adds a navigation document beside toc.ncx):
 // lays the package out in a staging folder (mimetype, META-INF/container.xml, OPS/content.opf,
 // OPS/toc.ncx and the content files under OPS/), then zips it into "<staging>/<book name>.epub"
 // with mimetype first and stored. Moving the book to its destination is the caller's business.
@@ -36,6 +37,11 @@ struct PackageJob {
     bool coverMeta = false;               // write <meta name="cover"> (for Kindle converters)
     bool useNavPointsFile = false;        // take the navigation points from navPointsFile
     std::string navPointsFile;            // file of ready-made navPoint elements, or empty
+    std::string language;                 // the book's language tag; empty: the default language
+    // An EPUB 3.0 package: refined metadata, a modification time, a navigation document built from
+    // the same points as toc.ncx (which stays for older readers), and the cover picture marked.
+    // The content files must then be in the HTML5 form; that is their writer's business.
+    bool epub3 = false;
 };
 
 // How EpubBuilder::Build ended. The numbers appear in the log when a book could not be built.

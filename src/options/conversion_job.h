@@ -45,6 +45,9 @@ struct ConversionJob {
     double imageDpi = 72.0;      // imageDpiText as a number
     int32_t ignoreLinks = 1;
     std::string navPointsFile;   // result: navigation fragment written by the page driver, "" if none
+    // Result: the book's language tag, from reading.language or the PDF's /Lang; "" when neither
+    // names a valid one (the book then has the default language).
+    std::string bookLanguage;
     // The book's own metadata: the Info entries above when useSourceMetadata, else these.
     bool useSourceMetadata = true;
     std::string bookTitle;

@@ -26,4 +26,13 @@ struct ReadingOptions {
     bool epub3 = false;
 };
 
+// The language a book has when neither the user nor the PDF names one.
+inline constexpr const char *kDefaultBookLanguage = "en-gb";
+
+// True when `tag` is a well-formed language tag ("de", "en-US", "zh-Hant-TW", "x-custom"): at most
+// 35 characters, subtags of ASCII letters and digits separated by single hyphens, in the order
+// language, script, region, variants, extensions, private use. Anything else (empty, spaces,
+// markup, stray hyphens) is refused, so it never reaches a book's metadata.
+bool IsLanguageTag(const std::string &tag);
+
 } // namespace qm

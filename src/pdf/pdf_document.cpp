@@ -437,6 +437,30 @@ std::optional<std::string> PdfDocument::InfoEntry(const char *key) {
     return std::string(text);
 }
 
+std::optional<std::string> PdfDocument::CatalogLanguage() {
+    // Far beyond any real tag; a longer value is not copied at all.
+    constexpr size_t kMaxLength = 256;
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (!document_) return std::nullopt;
+    fz_context *ctx = EngineContext();
+    fz_document *doc = document_.get();
+    // The text stays owned by the object (alive with the document); it is copied after the engine
+    // call so that no allocation can throw inside it.
+    const char *text = nullptr;
+    EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
+        pdf_document *pdf = pdf_specifics(c, doc);
+        pdf_obj *root = pdf ? pdf_dict_get(c, pdf_trailer(c, pdf), PDF_NAME(Root)) : nullptr;
+        pdf_obj *value = root ? pdf_dict_get(c, root, PDF_NAME(Lang)) : nullptr;
+        if (value && pdf_is_string(c, value)) {
+            if (pdf_to_str_len(c, value) <= kMaxLength) text = pdf_to_text_string(c, value);
+        } else if (value && pdf_is_name(c, value)) {
+            text = pdf_to_name(c, value);
+        }
+    });
+    if (!status || !text || std::strlen(text) > kMaxLength) return std::nullopt;
+    return std::string(text);
+}
+
 EngineRef<fz_page> PdfDocument::LoadPage(int pageNumber) {
     std::lock_guard<std::recursive_mutex> g(lock_);
     if (!document_ || pageNumber < 1 || pageNumber > pageCount_) return nullptr;

@@ -83,6 +83,9 @@ public:
     // An entry of the Info dictionary as UTF-8; empty optional when it is absent or not a string.
     std::optional<std::string> InfoEntry(const char *key);
     std::optional<std::string> Title() { return InfoEntry("Title"); }
+    // The catalog's /Lang (a text string, or a name as some writers put it) as UTF-8, unchecked;
+    // empty optional when it is absent, of another type, or longer than any language tag could be.
+    std::optional<std::string> CatalogLanguage();
     // The outline, with deeper levels and further entries of hostile outlines left out; empty when
     // the document has none.
     const std::vector<OutlineEntry> &Outline() const { return outline_; }

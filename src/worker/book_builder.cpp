@@ -1208,7 +1208,7 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
                 if (firstDocument && EpubBuilder::IsDocument(name)) {
                     firstDocument = false;
                     // Only a title page the program itself wrote is marked as one.
-                    titlePage = options.createCover && name == "title_page.html";
+                    titlePage = options.createCover && name == TitlePageName(run.lastBookEpub3);
                 }
                 pkg.items.push_back(ManifestItem{f.path, f.title});
             }
@@ -1332,6 +1332,12 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
         pkg.coverMeta = options.compatibleKindle != 0;
         pkg.useNavPointsFile = options.importBookmarksToToc != 0;
         pkg.navPointsFile = request.fromPdfRun ? run.lastNavPointsFile : std::string();
+        // A converted PDF's files were written for their language and package version; the
+        // user's own documents keep the default EPUB 2 book.
+        if (request.fromPdfRun) {
+            pkg.language = run.lastBookLanguage;
+            pkg.epub3 = run.lastBookEpub3;
+        }
 
         const std::string staged = WithTrailingSlash(staging) + FileNamePart(destination);
         std::remove(staged.c_str());  // only a book built now may be placed

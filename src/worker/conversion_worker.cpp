@@ -13,6 +13,7 @@
 #include "epub/epub_builder.h"
 #include "pdf/pdf_document.h"
 #include "extract/region_editor.h"
+#include "xhtml/book_names.h"
 #include "xhtml/document_converter.h"
 #include "xhtml/strict_session.h"
 #include "platform/log.h"
@@ -161,6 +162,8 @@ StartResult ConversionRun::StartConversion(const std::vector<std::string> &paths
     state_.cancelled = false;
     state_.lastOutputPath.clear();
     state_.lastNavPointsFile.clear();
+    state_.lastBookLanguage.clear();
+    state_.lastBookEpub3 = false;
     state_.sourceTitle.clear();
     state_.sourceAuthor.clear();
     state_.sourceSubject.clear();
@@ -368,7 +371,7 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
         // one (cover on); otherwise it is the first page file, which must stay in the reading order.
         if (!seenDocument && EpubBuilder::IsDocument(name)) {
             seenDocument = true;
-            titlePage = job.createCover && name == "title_page.html";
+            titlePage = job.createCover && name == TitlePageName(XhtmlFileNames(&job));
         }
         pkg.items.push_back(ManifestItem{file, StemToLastDot(name)});
     }
@@ -394,6 +397,8 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     pkg.coverMeta = job.compatibleKindle;
     pkg.useNavPointsFile = job.importBookmarksToToc;
     pkg.navPointsFile = job.navPointsFile;
+    pkg.language = job.bookLanguage;
+    pkg.epub3 = job.reading.epub3;
 
     EpubBuilder builder(prompt);
     const std::string staged = WithTrailingSlash(job.workFolder) + FileNamePart(destination);
@@ -512,6 +517,8 @@ void ConversionRun::ConvertOne(int i, const std::string &destination, bool repla
     outcome.author = job.author;
     outcome.subject = job.subject;
     outcome.navPointsFile = job.navPointsFile;
+    outcome.bookLanguage = job.bookLanguage;
+    outcome.epub3 = job.reading.epub3;
 
     if (s.singleDocumentMode) {
         outcome.files = std::move(converted.files);
@@ -635,6 +642,8 @@ void ConversionRun::Worker() {
             s.sourceAuthor = o.author;
             s.sourceSubject = o.subject;
             s.lastNavPointsFile = o.navPointsFile;
+            s.lastBookLanguage = o.bookLanguage;
+            s.lastBookEpub3 = o.epub3;
         }
         if (!o.made) continue;
         s.documentResults[i] = 1;

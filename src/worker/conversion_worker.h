@@ -61,6 +61,9 @@ struct RunState {
     std::vector<std::string> producedBooks;
     std::string sourceTitle, sourceAuthor, sourceSubject;
     std::string lastNavPointsFile;
+    // The language and package version the last converted document's files were written for.
+    std::string lastBookLanguage;
+    bool lastBookEpub3 = false;
     // Single-document mode: the content files the document gave, full paths in book order (they
     // stay in the work root for the book builder).
     std::vector<std::string> producedFiles;
@@ -173,7 +176,8 @@ private:
         bool converted = false;  // its pages were converted (title, author, subject known)
         bool made = false;       // its book is in place (single-document mode: its content files)
         bool cancelled = false;  // a cancel dropped it
-        std::string title, author, subject, navPointsFile;
+        std::string title, author, subject, navPointsFile, bookLanguage;
+        bool epub3 = false;
         std::vector<std::string> files;  // single-document mode
     };
     // Converts document `index` (already announced, its overwrite question answered) and ends

@@ -121,7 +121,8 @@ constexpr long kMaxCodeBlankLines = 20;
 
 BlockWriter::BlockWriter(std::string &file, BlockWriterSetup setup) : file_(file), setup_(std::move(setup)) {
     if (setup_.links && !(setup_.job && setup_.job->ignoreLinks))
-        anchors_ = AnchorsForLinks(*setup_.links, setup_.pageCount, PagesPerFile(setup_.job));
+        anchors_ = AnchorsForLinks(*setup_.links, setup_.pageCount, PagesPerFile(setup_.job),
+                                   XhtmlFileNames(setup_.job));
 }
 
 BlockWriter::~BlockWriter() { EndWriterState(); }

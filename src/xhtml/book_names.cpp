@@ -92,13 +92,19 @@ int FirstPageOfFile(int page, int pagesPerFile) {
     return pagesPerFile * ((page - 1) / pagesPerFile) + 1;
 }
 
-std::string PageFileName(int firstPage) { return "page-" + std::to_string(firstPage) + ".html"; }
+bool XhtmlFileNames(const ConversionJob *job) { return job && job->reading.epub3; }
+
+std::string PageFileName(int firstPage, bool xhtml) {
+    return "page-" + std::to_string(firstPage) + (xhtml ? ".xhtml" : ".html");
+}
+
+std::string TitlePageName(bool xhtml) { return xhtml ? "title_page.xhtml" : "title_page.html"; }
 
 std::string PageAnchorId(int page) { return "page-" + std::to_string(page); }
 
-std::string PageLinkTarget(int page, int pageCount, int pagesPerFile) {
+std::string PageLinkTarget(int page, int pageCount, int pagesPerFile, bool xhtml) {
     if (page < 1 || page > pageCount) return std::string();
-    return PageFileName(FirstPageOfFile(page, pagesPerFile)) + "#" + PageAnchorId(page);
+    return PageFileName(FirstPageOfFile(page, pagesPerFile), xhtml) + "#" + PageAnchorId(page);
 }
 
 bool HasUriScheme(const std::string &uri) {
@@ -133,16 +139,16 @@ std::string AddressHref(const std::string &engineUri) {
     return href;
 }
 
-std::string LinkHref(const PageLink &link, int pageCount, int pagesPerFile) {
-    if (link.kind == PageLink::InDocument) return PageLinkTarget(link.page, pageCount, pagesPerFile);
+std::string LinkHref(const PageLink &link, int pageCount, int pagesPerFile, bool xhtml) {
+    if (link.kind == PageLink::InDocument) return PageLinkTarget(link.page, pageCount, pagesPerFile, xhtml);
     if (link.kind == PageLink::Uri) return XmlEscape(AddressHref(link.uri));
     return std::string();
 }
 
-LinkAnchors AnchorsForLinks(const std::vector<PageLink> &links, int pageCount, int pagesPerFile) {
+LinkAnchors AnchorsForLinks(const std::vector<PageLink> &links, int pageCount, int pagesPerFile, bool xhtml) {
     LinkAnchors anchors;
     for (const PageLink &link : links) {
-        std::string href = LinkHref(link, pageCount, pagesPerFile);
+        std::string href = LinkHref(link, pageCount, pagesPerFile, xhtml);
         if (link.kind != PageLink::InDocument && href.empty()) continue;
         anchors.links.push_back(link);
         anchors.hrefs.push_back(std::move(href));

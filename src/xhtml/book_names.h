@@ -20,14 +20,21 @@ int PagesPerFile(const ConversionJob *job);
 // The first page (1-based) of the file that holds `page`; the file is named after it.
 int FirstPageOfFile(int page, int pagesPerFile);
 
-// "page-N.html": the page file whose first page is N.
-std::string PageFileName(int firstPage);
+// Whether a job's content files are named ".xhtml" rather than ".html" (EPUB 3 books, whose
+// readers expect that extension for XHTML documents).
+bool XhtmlFileNames(const ConversionJob *job);
+
+// "page-N.html" (or "page-N.xhtml"): the page file whose first page is N.
+std::string PageFileName(int firstPage, bool xhtml = false);
+
+// "title_page.html" (or "title_page.xhtml"): the page that shows the cover picture.
+std::string TitlePageName(bool xhtml = false);
 
 // "page-P": the id of the anchor that starts page P inside its file.
 std::string PageAnchorId(int page);
 
 // "page-F.html#page-P": the anchor of page P in its file. Nothing for a page outside 1..pageCount.
-std::string PageLinkTarget(int page, int pageCount, int pagesPerFile);
+std::string PageLinkTarget(int page, int pageCount, int pagesPerFile, bool xhtml = false);
 
 // Whether `uri` starts with a scheme as URI references have it: a letter, then letters, digits,
 // "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
@@ -50,7 +57,7 @@ std::string AddressHref(const std::string &engineUri);
 
 // The href of a page's link, escaped for an attribute: PageLinkTarget for a link to a page,
 // AddressHref for an address; empty when it leads nowhere.
-std::string LinkHref(const PageLink &link, int pageCount, int pagesPerFile);
+std::string LinkHref(const PageLink &link, int pageCount, int pagesPerFile, bool xhtml = false);
 
 // The links of a page that get anchors, each with its href (in the same order). An address that
 // leads nowhere gives no anchor: the text under it stays, and the book keeps only links a reader
@@ -59,6 +66,6 @@ struct LinkAnchors {
     std::vector<PageLink> links;
     std::vector<std::string> hrefs;
 };
-LinkAnchors AnchorsForLinks(const std::vector<PageLink> &links, int pageCount, int pagesPerFile);
+LinkAnchors AnchorsForLinks(const std::vector<PageLink> &links, int pageCount, int pagesPerFile, bool xhtml = false);
 
 } // namespace qm

@@ -17,10 +17,12 @@
 #include "extract/region_editor.h"
 #include "options/conversion_job.h"
 #include "options/conversion_options.h"
+#include "options/reading_options.h"
 #include "pdf/pdf_document.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "platform/xml_text.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/book_names.h"
 #include "xhtml/page_threads.h"
@@ -43,15 +45,33 @@ void Put(FILE *file, const char *text) { std::fputs(text, file); }
 
 std::string WorkPath(const ConversionJob &job, const std::string &name) { return WithTrailingSlash(job.workFolder) + name; }
 
-void WritePageHead(FILE *file, bool titlePage) {
-    Put(file,
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html  PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
-        "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n");
-    Put(file, "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n");
+// The head of every page file: XHTML 1.1 for EPUB 2 books, the XHTML form of HTML5 for EPUB 3
+// books (whose readers and checkers refuse the older doctype and its http-equiv meta). The
+// language goes on the root element when the book has one of its own; EPUB 3 pages always carry it.
+// `title` is the page's title, needed (not empty) only in the EPUB 3 form.
+void WritePageHead(FILE *file, bool titlePage, const ConversionJob &job, const std::string &title = std::string()) {
+    const std::string &lang = job.bookLanguage;
+    if (job.reading.epub3) {
+        const std::string tag = XmlEscape(lang.empty() ? std::string(kDefaultBookLanguage) : lang);
+        Put(file, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n");
+        Put(file, ("<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"" + tag + "\" lang=\"" + tag + "\">\n").c_str());
+    } else {
+        Put(file,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html  PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+            "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n");
+        if (lang.empty())
+            Put(file, "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n");
+        else
+            Put(file, ("<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"" + XmlEscape(lang) + "\">\n").c_str());
+    }
     Put(file, "<head>\n");
-    Put(file, "<title></title>\n");
+    if (job.reading.epub3)
+        Put(file, ("<title>" + XmlEscape(title.empty() ? std::string("Page") : title) + "</title>\n").c_str());
+    else
+        Put(file, "<title></title>\n");
     Put(file, "<link rel=\"stylesheet\" href=\"styles.css\" type=\"text/css\"/>\n");
-    Put(file, "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n");
+    if (!job.reading.epub3)
+        Put(file, "<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>\n");
     if (titlePage) {
         Put(file, "<style type=\"text/css\" title=\"override_css\">\n");
         Put(file, "    @page {padding: 0pt; margin:0pt}\n");
@@ -89,6 +109,16 @@ bool OutlineHere(const ConversionJob &job, int index, int position) {
     return job.outputOutline && index == 0 && job.outlinePosition == position && !job.createCover;
 }
 
+// The book's language: the one asked for, else the PDF's own when it is a well-formed tag, else ""
+// (the default). A malformed /Lang is common in the wild and only means the PDF names none.
+std::string BookLanguage(PdfDocument &doc, const ReadingOptions &reading) {
+    if (IsLanguageTag(reading.language)) return reading.language;
+    if (!reading.language.empty()) LogWarning("'" + reading.language + "' is not a language tag; it is not used");
+    std::optional<std::string> lang = doc.CatalogLanguage();
+    if (lang && IsLanguageTag(*lang)) return *lang;
+    return std::string();
+}
+
 } // namespace
 
 DocumentConverter::DocumentConverter(PdfDocument &doc, ConversionJob &job)
@@ -108,6 +138,15 @@ DocumentConverter::~DocumentConverter() {
 }
 
 std::string DocumentConverter::DocName() const { return FileNamePart(doc_.Path()); }
+
+// The title of the page files of an EPUB 3 book: the PDF's Info title, else its file name.
+std::string DocumentConverter::PageTitle() {
+    if (!job_.reading.epub3) return std::string();
+    std::string title;
+    ReadInfoString(doc_, "Title", title, kInfoSize);
+    const size_t end = title.find_last_not_of(" \t\r\n");
+    return end == std::string::npos ? DocName() : title;
+}
 
 ConvertResult DocumentConverter::Stopped() const {
     return job_.CancelRequested() ? ConvertResult::Cancelled : ConvertResult::Done;
@@ -216,13 +255,13 @@ bool DocumentConverter::FinishPageFile(FILE *&file, const std::string &path) {
 // telling the user) when the finished file cannot be written or the new one cannot be created.
 bool DocumentConverter::StartPageFile(FILE *&file, std::string &path, int page) {
     if (!FinishPageFile(file, path)) return false;
-    path = WorkPath(job_, PageFileName(page));
+    path = WorkPath(job_, PageFileName(page, XhtmlFileNames(&job_)));
     file = std::fopen(path.c_str(), "wb");
     if (!file) {
         doc_.Prompt().Message("Couldn't create html file!");
         return false;
     }
-    WritePageHead(file, false);
+    WritePageHead(file, false, job_, PageTitle());
     return true;
 }
 
@@ -234,6 +273,7 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
     job_.author.clear();
     job_.subject.clear();
     job_.navPointsFile.clear();
+    job_.bookLanguage = BookLanguage(doc_, job_.reading);
     if (!(job_.fontScale >= 0.5)) job_.fontScale = 0.5;  // also a value that is not a number
     if (job_.fontScale > 3.0) job_.fontScale = 3.0;
     capture_.outputDpi = OutputResolution(job_.imageDpi);
@@ -278,13 +318,13 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
         doc_.Prompt().Message("Couldn't create cover image file!");
         return false;
     }
-    const std::string titlePath = WorkPath(job_, "title_page.html");
+    const std::string titlePath = WorkPath(job_, TitlePageName(XhtmlFileNames(&job_)));
     FILE *title = std::fopen(titlePath.c_str(), "wb");
     if (!title) {
-        doc_.Prompt().Message("Couldn't create file title_page.html!");
+        doc_.Prompt().Message("Couldn't create file " + FileNamePart(titlePath) + "!");
         return false;
     }
-    WritePageHead(title, true);
+    WritePageHead(title, true, job_, PageTitle());
     std::fprintf(title,
                  "<div style=\"align:center;\"><img title=\"img\" alt=\"img\" style=\"width:100%%;\" src=\"%s\" /></div>\n",
                  "cover.png");
@@ -552,7 +592,7 @@ PageBodyResult DocumentConverter::WritePreviewPage(FILE *file) {
     // The span classes go to the preview's sheet while the page is written.
     const bool ownSheet = previewStyles_ != nullptr;
     if (ownSheet) std::swap(styles_, previewStyles_);
-    WritePageHead(file, false);
+    WritePageHead(file, false, job_, PageTitle());
     std::string body;
     PageBodyResult rc = WriteBody(body);
     if (file && !body.empty() && std::fwrite(body.data(), 1, body.size(), file) != body.size())

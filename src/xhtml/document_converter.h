@@ -132,6 +132,7 @@ private:
     void DropProducedSince(size_t mark);
     int NavTargetEntry(const OutlineEntry &entry, const OutlineEntry **target, int depth);
     std::string DocName() const;
+    std::string PageTitle();
 
     PdfDocument &doc_;
     ConversionJob &job_;

@@ -41,7 +41,7 @@ int DocumentConverter::WriteOutlineTarget(FILE *file, const OutlineEntry &entry)
     case LinkKind::Page: {
         int p = entry.page + 1;
         if (p <= 0 || p > doc_.PageCount()) return 0;
-        Put(file, PageLinkTarget(p, doc_.PageCount(), PagesPerFile(&job_)));
+        Put(file, PageLinkTarget(p, doc_.PageCount(), PagesPerFile(&job_), XhtmlFileNames(&job_)));
         return p;
     }
     case LinkKind::Uri:

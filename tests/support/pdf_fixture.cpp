@@ -629,4 +629,30 @@ bool WriteSimplePdf(const std::string &path, int pages) {
     return b.Save(path);
 }
 
+// ---- The document's language (catalog /Lang) ----
+
+bool SetCatalogLanguage(const std::string &path, const std::string &lang, bool asName) {
+    fz_context *ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
+    if (!ctx) return false;
+    const std::string tmp = path + ".lang.tmp";
+    pdf_document *doc = nullptr;
+    bool ok = true;
+    fz_var(doc);
+    fz_var(ok);
+    fz_try(ctx) {
+        doc = pdf_open_document(ctx, path.c_str());
+        pdf_obj *root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+        if (asName)
+            pdf_dict_put_name(ctx, root, PDF_NAME(Lang), lang.c_str());
+        else
+            pdf_dict_put_text_string(ctx, root, PDF_NAME(Lang), lang.c_str());
+        pdf_write_options opts = pdf_default_write_options;
+        pdf_save_document(ctx, doc, tmp.c_str(), &opts);
+    }
+    fz_always(ctx) pdf_drop_document(ctx, doc);
+    fz_catch(ctx) ok = false;
+    fz_drop_context(ctx);
+    return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
 } // namespace qmtest

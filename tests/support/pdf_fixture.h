@@ -159,4 +159,10 @@ bool WriteTruncatedCopy(const std::string &from, const std::string &path, size_t
 // lines of text; title "Fixture Title", author "Fixture Author".
 bool WriteSimplePdf(const std::string &path, int pages = 3);
 
+// ---- The document's language (catalog /Lang) ----
+
+// Sets the catalog's /Lang of the PDF at `path` (rewritten in place): a text string, or a name when
+// `asName` (as some writers store it). false when the file cannot be read or written.
+bool SetCatalogLanguage(const std::string &path, const std::string &lang, bool asName = false);
+
 } // namespace qmtest
