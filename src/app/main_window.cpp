@@ -27,6 +27,7 @@
 #include "app/finished_page.h"
 #include "app/options_dialog.h"
 #include "app/options_page.h"
+#include "app/page_options_chooser.h"
 #include "app/task_page.h"
 #include "app/web_pages.h"
 #include "interactive/interactive_convert_dialog.h"
@@ -388,11 +389,10 @@ void MainWindow::OnConversionDone(bool batch) {
 
 void MainWindow::RunInteractive(StrictSession &session) {
     InteractiveConvertDialog dialog(session, options_, this);
+    dialog.SetPageOptionsChooser(ChoosePageOptions);
     interactive_ = &dialog;
-    interactiveSession_ = &session;
     dialog.exec();
     interactive_ = nullptr;
-    interactiveSession_ = nullptr;
 }
 
 void MainWindow::CloseInteractive() {

@@ -69,8 +69,6 @@ public:
 
     // The interactive converter window of a Strict run while it is open (null otherwise).
     QDialog *InteractiveDialog() const { return interactive_; }
-    // The document it works on, while it is open (null otherwise).
-    StrictSession *InteractiveSession() const { return interactive_ ? interactiveSession_ : nullptr; }
 
     // Whether a conversion run is working now.
     bool RunActive() const { return runActive_; }
@@ -129,7 +127,6 @@ private:
     UrlOpener openUrl_;
     QImage background_;
     QPointer<QDialog> interactive_;
-    StrictSession *interactiveSession_ = nullptr;
 
     int current_ = 0;
     TaskPage *taskPage_ = nullptr;

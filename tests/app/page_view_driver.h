@@ -13,6 +13,7 @@
 #include "extract/region_editor.h"
 #include "interactive/interactive_convert_dialog.h"
 #include "interactive/page_view.h"
+#include "ui/page_thumbnail_list.h"
 
 namespace qmtest {
 
@@ -38,7 +39,7 @@ inline void BandCommand(qm::PageView *view, const QRect &r, int command) {
 }
 
 // Calls `work` once, inside the interactive converter of a Strict run of `window`, as soon as it
-// shows (the worker waits for it to close meanwhile).
+// shows and its thumbnails have loaded (the worker waits for it to close meanwhile).
 inline void WhenConverterOpens(qm::MainWindow &window, std::function<void(qm::InteractiveConvertDialog &)> work) {
     auto *poll = new QTimer(&window);
     poll->setInterval(20);
@@ -47,6 +48,9 @@ inline void WhenConverterOpens(qm::MainWindow &window, std::function<void(qm::In
         if (!dialog || !dialog->isVisible()) return;
         poll->stop();
         poll->deleteLater();
+        // OK is refused while the thumbnails load (they start a moment after the window shows).
+        EXPECT_TRUE(QTest::qWaitFor([dialog] { return dialog->ThumbnailsLoaded() && dialog->PageList()->count() > 0; },
+                                    60000));
         work(*dialog);
     });
     poll->start();

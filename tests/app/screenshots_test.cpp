@@ -117,6 +117,9 @@ TEST_F(ScreenshotsTest, TheInteractiveConverterAndItsPreview) {
     options_.useMyDocuments = 0;
     options_.outputFolder = out_;
     options_.parseMode = static_cast<int32_t>(qm::ParseMode::Strict);
+    // The preview popup in a small reader's size.
+    options_.previewWidth = 360;
+    options_.previewHeight = 480;
     MainWindow &w = Open();
     Click("next");
     w.Files()->AddFiles({QString::fromStdString(SampleCopy("sample.pdf"))});
@@ -132,19 +135,15 @@ TEST_F(ScreenshotsTest, TheInteractiveConverterAndItsPreview) {
         qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 320, 318, 545, 336), qm::PageView::Disable);
         qmtest::BandCommand(dialog.View(), qmtest::OnScreen(editor, 60, 360, 560, 400), 0);
         Grab(&dialog, "7-interactive-converter");
-        // The page as a reader shows it, in a popup of a small reader's size.
-        options_.previewWidth = 360;
-        options_.previewHeight = 480;
-        qm::PreviewWindow preview(options_, &dialog);
-        preview.SetConverter(w.InteractiveSession()->Converter());
+        // The page as a reader shows it, in the window's own preview popup.
+        qm::PreviewWindow *preview = dialog.Preview();
+        ASSERT_NE(preview, nullptr);
         bool loaded = false;
-        QObject::connect(&preview, &qm::PreviewWindow::previewLoaded, &preview, [&](bool ok) { loaded = ok; });
-        preview.show();
-        EXPECT_EQ(preview.UpdatePreview(), 0);
+        QObject::connect(preview, &qm::PreviewWindow::previewLoaded, preview, [&](bool ok) { loaded = ok; });
+        EXPECT_EQ(preview->UpdatePreview(), 0);
         EXPECT_TRUE(QTest::qWaitFor([&] { return loaded; }, 30000));
         QTest::qWait(300);  // the engine paints a moment after the page has loaded
-        Grab(&preview, "8-preview");
-        preview.hide();
+        Grab(preview, "8-preview");
         QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     });
     Click("next");
