@@ -141,25 +141,38 @@ int RomanValue(const std::string &text) {
     return folded == canonical ? value : 0;
 }
 
-ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, int pageCount) {
+int PageNumbering::PageOf(const std::string &number) const {
+    if (number.empty() || pageCount <= 0) return 0;
+    const bool arabic = IsDigit(static_cast<unsigned char>(number[0]));
+    const long long value = arabic ? std::atoll(number.c_str()) : RomanValue(number);
+    if (value <= 0) return 0;
+    if (!labels || labels->empty()) return value <= pageCount ? static_cast<int>(value) : 0;
+    const char style = arabic ? 'D' : (number[0] >= 'a' ? 'r' : 'R');
+    for (size_t i = 0; i < labels->size(); ++i) {
+        const PageLabelRange &r = (*labels)[i];
+        if (r.style != style || !r.prefix.empty() || value < r.start) continue;
+        const long long page = r.firstPage + (value - r.start);
+        const long long end = i + 1 < labels->size() ? (*labels)[i + 1].firstPage : pageCount + 1LL;
+        if (page < end && page <= pageCount) return static_cast<int>(page);
+    }
+    return 0;
+}
+
+ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, const PageNumbering &numbering) {
     ContentsLine line;
     size_t end = chars.size();
     while (end > 0 && IsBlank(chars[end - 1].unicode)) --end;
     // The number: digits, or else roman letters, standing after a blank or a leader.
     size_t start = end;
     while (start > 0 && IsDigit(chars[start - 1].unicode) && end - start < 6) --start;
-    bool roman = false;
-    if (start == end) {
+    if (start == end)
         while (start > 0 && IsRomanLetter(chars[start - 1].unicode) && end - start < 15) --start;
-        roman = start != end;
-    }
     if (start != end && start > 0 && !IsBlank(chars[start - 1].unicode) && !IsLeaderDot(chars[start - 1].unicode))
         start = end;  // part of a word ("Windows10", "Appendix")
     size_t titleEnd = end;
     if (start != end) {
         for (size_t i = start; i < end; ++i) line.number += static_cast<char>(chars[i].unicode);
-        const int value = roman ? RomanValue(line.number) : std::atoi(line.number.c_str());
-        line.page = value >= 1 && value <= pageCount ? value : 0;
+        line.page = numbering.PageOf(line.number);
         titleEnd = start;
     }
     int dots = 0;
@@ -179,9 +192,10 @@ ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, int
     return line;
 }
 
-bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links, int pageCount, ContentsPage &out,
-                      UserPrompt *prompt) {
+bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links, const PageNumbering &numbering,
+                      ContentsPage &out, UserPrompt *prompt) {
     out = ContentsPage{};
+    const int pageCount = numbering.pageCount;
     if (!page.items || pageCount <= 0) return false;
     UserPrompt &ask = prompt ? *prompt : DefaultPrompt();
 
@@ -230,7 +244,7 @@ bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links
                   [](const PageItem *a, const PageItem *b) { return a->viewBox.x0 < b->viewBox.x0; });
         float em = 0;
         const std::vector<TextChar> chars = LineChars(line, em, ask);
-        line.parsed = ParseContentsLine(chars, em, pageCount);
+        line.parsed = ParseContentsLine(chars, em, numbering);
         if (pageLinks > 0) {
             // A link to a page counts when it covers most of the line (not a reference in prose).
             int visible = 0, covered = 0;

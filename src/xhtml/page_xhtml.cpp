@@ -33,7 +33,8 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     const LayoutPage layoutPage = MakeLayoutPage(model);
     ContentsPage contents;
     if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
-        FindContentsPage(layoutPage, links, setup.pageCount, contents, &doc.Prompt()))
+        FindContentsPage(layoutPage, links, PageNumbering{setup.pageCount, &doc.PageLabels()}, contents,
+                         &doc.Prompt()))
         setup.contents = &contents;
     BlockWriter writer(file, setup);
     writer.SetPage(layoutPage);

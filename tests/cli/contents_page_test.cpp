@@ -151,4 +151,38 @@ TEST_F(ContentsPageTest, ProseAndListsEndingInNumbersAreUnchanged) {
     EXPECT_EQ(on.find("#page-4\""), std::string::npos);
 }
 
+TEST_F(ContentsPageTest, PrintedNumbersFollowThePageLabelsAndLinksWin) {
+    // A title page labelled "T-1", two roman pages (the contents on "i"), then arabic from 1 on
+    // page 4. The numbers stand in a column of their own, apart from the titles by wide space.
+    qmtest::PdfBuilder b;
+    b.Text(b.AddPage(), 72, 700, "A Guide", 24);
+    const int toc = b.AddPage();
+    b.Text(toc, 72, 720, "Contents", 18, "Helvetica-Bold");
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"Preface", "ii"}, {"1 Start", "1"}, {"2 Going on", "5"}, {"3 The end", "20"}, {"Appendix", "22"}};
+    double y = 680;
+    for (const auto &[title, number] : lines) {
+        b.Text(toc, 72, y, title, 11, "Times-Roman");
+        b.Text(toc, kRight - qmtest::PdfBuilder::TextWidth(number, 11), y, number, 11, "Times-Roman");
+        y -= 20;
+    }
+    // The appendix line links to the last page, whatever its printed number says (links are read
+    // when the PDF's links are carried into the book).
+    b.LinkToPage(toc, 70, 600 - 3, kRight, 600 + 10, 29);
+    for (int p = 3; p <= 30; ++p) b.Text(b.AddPage(), 72, 700, "Text of page " + std::to_string(p));
+    ASSERT_TRUE(b.Save(dir.File("labels.pdf")));
+    ASSERT_TRUE(qmtest::AddPageLabels(dir.File("labels.pdf"), {{0, "D", "T-", 1}, {1, "r", "", 1}, {3, "D", "", 1}}));
+
+    const std::string page = Convert("labels.pdf", "on", "--links");
+    for (const char *href : {"page-1.html#page-3\"><span class=\"font11\">Preface<",
+                             "page-1.html#page-4\"><span class=\"font11\">1 Start<",
+                             "page-1.html#page-8\"><span class=\"font11\">2 Going on<",
+                             "page-16.html#page-23\"><span class=\"font11\">3 The end<",
+                             "page-16.html#page-30\"><span class=\"font11\">Appendix<"})
+        EXPECT_NE(page.find(href), std::string::npos) << href << "\n" << page;
+    EXPECT_EQ(LoneNumbers(page), 0) << page;
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(Book("labels.pdf", "on"), &report)) << report;
+}
+
 } // namespace

@@ -21,6 +21,8 @@ std::vector<qm::TextChar> Chars(const std::string &text, int gapUnits = 0) {
     return chars;
 }
 
+const qm::PageNumbering kForty{40, nullptr};
+
 TEST(ContentsLine, RomanNumeralsOnlyInTheirUsualForm) {
     EXPECT_EQ(qm::RomanValue("iii"), 3);
     EXPECT_EQ(qm::RomanValue("xiv"), 14);
@@ -36,20 +38,20 @@ TEST(ContentsLine, RomanNumeralsOnlyInTheirUsualForm) {
 }
 
 TEST(ContentsLine, DotLeaderOrWideGapBeforeAPageMakesAnEntry) {
-    qm::ContentsLine dots = qm::ParseContentsLine(Chars("Getting started ........ 12"), 10, 40);
+    qm::ContentsLine dots = qm::ParseContentsLine(Chars("Getting started ........ 12"), 10, kForty);
     EXPECT_TRUE(dots.entry);
     EXPECT_EQ(dots.title, "Getting started");
     EXPECT_EQ(dots.number, "12");
     EXPECT_EQ(dots.page, 12);
 
     // A gap of more than two ems instead of dots; the title's own full stop stays.
-    qm::ContentsLine gap = qm::ParseContentsLine(Chars("Notes on use.|xi", 30), 10, 40);
+    qm::ContentsLine gap = qm::ParseContentsLine(Chars("Notes on use.|xi", 30), 10, kForty);
     EXPECT_TRUE(gap.entry);
     EXPECT_EQ(gap.title, "Notes on use.");
     EXPECT_EQ(gap.page, 11);
 
     // Dots glued to the number, markup characters escaped.
-    qm::ContentsLine glued = qm::ParseContentsLine(Chars("Q&A .......7  "), 10, 40);
+    qm::ContentsLine glued = qm::ParseContentsLine(Chars("Q&A .......7  "), 10, kForty);
     EXPECT_TRUE(glued.entry);
     EXPECT_EQ(glued.title, "Q&amp;A");
     EXPECT_EQ(glued.page, 7);
@@ -57,17 +59,40 @@ TEST(ContentsLine, DotLeaderOrWideGapBeforeAPageMakesAnEntry) {
 
 TEST(ContentsLine, ProseEndingInANumberIsNoEntry) {
     // An ordinary word gap, no leader.
-    EXPECT_FALSE(qm::ParseContentsLine(Chars("the results are shown in table 3"), 10, 40).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars("the results are shown in table 3"), 10, kForty).entry);
     // A number that is no page of the document, even after a leader.
-    qm::ContentsLine beyond = qm::ParseContentsLine(Chars("Founded ........ 1998"), 10, 40);
+    qm::ContentsLine beyond = qm::ParseContentsLine(Chars("Founded ........ 1998"), 10, kForty);
     EXPECT_FALSE(beyond.entry);
     EXPECT_EQ(beyond.page, 0);
     // Digits or roman letters inside a word, and a line of nothing but a number.
-    EXPECT_FALSE(qm::ParseContentsLine(Chars("Upgrading to Windows10"), 10, 40).entry);
-    EXPECT_FALSE(qm::ParseContentsLine(Chars("Our model ........ civil"), 10, 40).entry);
-    EXPECT_FALSE(qm::ParseContentsLine(Chars("........ 12"), 10, 40).entry);
-    EXPECT_FALSE(qm::ParseContentsLine(Chars("27"), 10, 40).entry);
-    EXPECT_FALSE(qm::ParseContentsLine(Chars(""), 10, 40).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars("Upgrading to Windows10"), 10, kForty).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars("Our model ........ civil"), 10, kForty).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars("........ 12"), 10, kForty).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars("27"), 10, kForty).entry);
+    EXPECT_FALSE(qm::ParseContentsLine(Chars(""), 10, kForty).entry);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ContentsLine, PrintedNumbersNamePagesThroughTheLabels) {
+    // Two title pages labelled "T-1", "T-2", one roman page, then arabic from 1 (as a typesetter
+    // numbers a manual); 30 pages in all.
+    const std::vector<qm::PageLabelRange> labels = {{1, 'D', "T-", 1}, {3, 'r', "", 1}, {4, 'D', "", 1}};
+    const qm::PageNumbering numbering{30, &labels};
+    EXPECT_EQ(numbering.PageOf("1"), 4);
+    EXPECT_EQ(numbering.PageOf("27"), 30);
+    EXPECT_EQ(numbering.PageOf("28"), 0);  // beyond the last page
+    EXPECT_EQ(numbering.PageOf("i"), 3);
+    EXPECT_EQ(numbering.PageOf("ii"), 0);  // the roman range is one page long
+    EXPECT_EQ(numbering.PageOf("I"), 0);   // no upper-case roman range
+    // A roman range that starts from a later number, and no labels at all.
+    const std::vector<qm::PageLabelRange> later = {{1, 'r', "", 3}, {5, 'D', "", 1}};
+    EXPECT_EQ((qm::PageNumbering{30, &later}.PageOf("iv")), 2);
+    EXPECT_EQ((qm::PageNumbering{30, &later}.PageOf("ii")), 0);
+    EXPECT_EQ((qm::PageNumbering{30, nullptr}.PageOf("xii")), 12);
+    EXPECT_EQ((qm::PageNumbering{30, nullptr}.PageOf("99999999999999")), 0);
 }
 
 } // namespace

@@ -159,4 +159,16 @@ bool WriteTruncatedCopy(const std::string &from, const std::string &path, size_t
 // lines of text; title "Fixture Title", author "Fixture Author".
 bool WriteSimplePdf(const std::string &path, int pages = 3);
 
+// ---- Page labels (printed page numbers) ----
+// One range of page labels: from page `pageIndex` (from 0) on, numbers in `style` ("D" arabic,
+// "r"/"R" roman, "" none) from `start`, after `prefix`.
+struct PageLabel {
+    int pageIndex = 0;
+    std::string style;
+    std::string prefix;
+    int start = 1;
+};
+// Rewrites the PDF at `path` with the given page labels in its catalog; false on failure.
+bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels);
+
 } // namespace qmtest
