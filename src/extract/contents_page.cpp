@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/prompt.h"
 
@@ -9,7 +10,9 @@ namespace qm {
 namespace {
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
-bool IsRomanLetter(int c) { return std::string_view("ivxlcdmIVXLCDM").find(static_cast<char>(c)) != std::string_view::npos && c < 128; }
+bool IsRomanLetter(int c) {
+    return c > 0 && c < 128 && std::string_view("ivxlcdmIVXLCDM").find(static_cast<char>(c)) != std::string_view::npos;
+}
 bool IsBlank(int c) { return c == ' ' || c == 0xA0 || c == '\t'; }
 // Characters a leader is made of: full stops, middle dots, ellipses, dot operators, underscores.
 bool IsLeaderDot(int c) { return c == '.' || c == 0x00B7 || c == 0x2024 || c == 0x2025 || c == 0x2026 || c == 0x22C5 || c == '_'; }
