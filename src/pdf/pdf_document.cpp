@@ -394,6 +394,8 @@ void PdfDocument::Close() {
     }
     DropHeldEngineObjects();
     outline_.clear();
+    pageLabels_.clear();
+    pageLabelsRead_ = false;
     pageCount_ = 0;
     claimedPageCount_ = 0;
     if (document_) {
@@ -459,6 +461,90 @@ std::optional<std::string> PdfDocument::CatalogLanguage() {
     });
     if (!status || !text || std::strlen(text) > kMaxLength) return std::nullopt;
     return std::string(text);
+}
+
+namespace {
+
+// A label range as read inside the engine's error handler: plain data, nothing that allocates.
+struct RawLabelRange {
+    int firstPage;
+    char style;
+    int start;
+    char prefix[64];
+};
+
+} // namespace
+
+const std::vector<PageLabelRange> &PdfDocument::PageLabels() {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (pageLabelsRead_ || !document_) return pageLabels_;
+    pageLabelsRead_ = true;
+    fz_context *ctx = EngineContext();
+    fz_document *doc = document_.get();
+    std::vector<RawLabelRange> raw(static_cast<size_t>(kMaxPageLabelRanges));
+    int count = 0;
+    EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
+        pdf_document *pdf = pdf_specifics(c, doc);
+        pdf_obj *root = pdf ? pdf_dict_getp(c, pdf_trailer(c, pdf), "Root/PageLabels") : nullptr;
+        if (!root) return;
+        // A number tree: /Nums pairs in leaves, /Kids below. The walk is bounded in depth and in
+        // nodes, so a tree that loops or fans out without end stops early.
+        constexpr int kMaxDepth = 8, kMaxNodes = 1024;
+        pdf_obj *stack[kMaxDepth + 1];
+        int kidStack[kMaxDepth + 1];
+        int depth = 0, nodes = 0;
+        stack[0] = root;
+        kidStack[0] = -1;
+        while (depth >= 0 && nodes < kMaxNodes && count < kMaxPageLabelRanges) {
+            pdf_obj *node = stack[depth];
+            if (kidStack[depth] < 0) {
+                ++nodes;
+                kidStack[depth] = 0;
+                pdf_obj *nums = pdf_dict_get(c, node, PDF_NAME(Nums));
+                const int n = pdf_array_len(c, nums);
+                for (int i = 0; i + 1 < n && count < kMaxPageLabelRanges; i += 2) {
+                    pdf_obj *key = pdf_array_get(c, nums, i);
+                    pdf_obj *value = pdf_array_get(c, nums, i + 1);
+                    if (!pdf_is_int(c, key) || !pdf_is_dict(c, value)) continue;
+                    RawLabelRange &r = raw[static_cast<size_t>(count)];
+                    const int index = pdf_to_int(c, key);
+                    if (index < 0 || index >= (1 << 30)) continue;
+                    r.firstPage = index + 1;
+                    const char *style = pdf_to_name(c, pdf_dict_get(c, value, PDF_NAME(S)));
+                    r.style = (style[0] && !style[1] && std::strchr("DrRaA", style[0])) ? style[0] : 0;
+                    pdf_obj *st = pdf_dict_gets(c, value, "St");
+                    r.start = pdf_is_int(c, st) ? std::clamp(pdf_to_int(c, st), 1, 1 << 30) : 1;
+                    const char *prefix = pdf_to_text_string(c, pdf_dict_get(c, value, PDF_NAME(P)));
+                    std::snprintf(r.prefix, sizeof r.prefix, "%s", prefix ? prefix : "");
+                    ++count;
+                }
+            }
+            pdf_obj *kids = pdf_dict_get(c, node, PDF_NAME(Kids));
+            const int k = kidStack[depth];
+            if (k < pdf_array_len(c, kids) && depth < kMaxDepth) {
+                kidStack[depth] = k + 1;
+                ++depth;
+                stack[depth] = pdf_array_get(c, kids, k);
+                kidStack[depth] = -1;
+            } else {
+                --depth;
+            }
+        }
+    });
+    if (!status) return pageLabels_;
+    for (int i = 0; i < count; ++i) {
+        const RawLabelRange &r = raw[static_cast<size_t>(i)];
+        pageLabels_.push_back(PageLabelRange{r.firstPage, r.style, r.prefix, r.start});
+    }
+    // Ranges in page order; of two for the same page, the first read counts.
+    std::stable_sort(pageLabels_.begin(), pageLabels_.end(),
+                     [](const PageLabelRange &a, const PageLabelRange &b) { return a.firstPage < b.firstPage; });
+    pageLabels_.erase(std::unique(pageLabels_.begin(), pageLabels_.end(),
+                                  [](const PageLabelRange &a, const PageLabelRange &b) {
+                                      return a.firstPage == b.firstPage;
+                                  }),
+                      pageLabels_.end());
+    return pageLabels_;
 }
 
 EngineRef<fz_page> PdfDocument::LoadPage(int pageNumber) {

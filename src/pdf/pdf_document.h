@@ -47,6 +47,16 @@ struct Thumbnail {
     bool Empty() const { return bgra.empty(); }
 };
 
+// One range of the document's page labels (the numbers printed on its pages): pages from
+// `firstPage` (1-based) on are numbered in `style` ('D' arabic, 'r'/'R' roman, 'a'/'A' letters,
+// 0 none) counting from `start`, each after `prefix`.
+struct PageLabelRange {
+    int firstPage = 1;
+    char style = 0;
+    std::string prefix;
+    int start = 1;
+};
+
 // Why the engine's work on a page was stopped from outside.
 enum class PageStop { None, Cancelled, TimeLimit };
 
@@ -89,6 +99,11 @@ public:
     // The outline, with deeper levels and further entries of hostile outlines left out; empty when
     // the document has none.
     const std::vector<OutlineEntry> &Outline() const { return outline_; }
+
+    // The page label ranges, in page order, read on first use (at most kMaxPageLabelRanges; an
+    // unreadable or absent label tree gives none).
+    const std::vector<PageLabelRange> &PageLabels();
+    static constexpr int kMaxPageLabelRanges = 512;
 
     // Page `pageNumber` (1-based) loaded; null when it cannot be loaded. Call with Lock() held.
     EngineRef<fz_page> LoadPage(int pageNumber);
@@ -155,6 +170,8 @@ private:
     bool glyphCache_ = false;  // the engine's glyph cache is shared per process; this marks that
                                // this document has started using it
     std::string path_;
+    std::vector<PageLabelRange> pageLabels_;
+    bool pageLabelsRead_ = false;
     std::recursive_mutex lock_;
     UserPrompt *prompt_ = nullptr;
 

@@ -280,6 +280,11 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
     for (const BlockMember *m = s.block->first; m; m = m->next) {
         const PageItem *it = MemberItem(m);
         if (!it || !IsTextCommand(it->command)) continue;
+        if (IsContentsRun(it)) {
+            CloseRunAnchor(output);
+            WriteContentsEntries();
+            continue;
+        }
         int cw = EmWidth(*it);
 
         if (s.itemCount == 0) {
@@ -296,7 +301,9 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         s.nextItem = nullptr;
         for (const BlockMember *n = m->next; n; n = n->next) {
             // The next member's item; a group member (never part of a text block) ends the run.
+            // Runs of contents entries are written elsewhere and passed over.
             s.nextItem = MemberItem(n);
+            if (s.nextItem && IsContentsRun(s.nextItem)) continue;
             break;
         }
 
@@ -500,6 +507,30 @@ void BlockWriter::WriteCodeBlock() {
             const int cw = EmWidth(*s.item);
             file_ += "<div style=\"height:" + std::to_string(static_cast<long long>(n) * cw) + "px;width:1px;\"></div>\n";
         }
+    }
+}
+
+void BlockWriter::WriteContentsEntries() {
+    if (!setup_.contents || contentsWritten_ || stack_.empty()) return;
+    contentsWritten_ = true;
+    CloseOpenMarkup(*State());
+    const int perFile = PagesPerFile(setup_.job);
+    for (const ContentsEntry &entry : setup_.contents->entries) {
+        if (entry.level > 0)
+            file_ += "<p style=\"margin-left:" + std::to_string(2 * entry.level) + "em;\">";
+        else
+            file_ += "<p>";
+        const std::string href = PageLinkTarget(entry.page, setup_.pageCount, perFile);
+        if (!href.empty()) file_ += "<a href=\"" + href + "\">";
+        std::string classes;
+        if (entry.styleItem && entry.styleItem->command && SpanClasses(*entry.styleItem->command, classes) == 0)
+            file_ += "<span class=\"" + classes + "\">";
+        else
+            file_ += "<span>";
+        file_ += entry.title;
+        file_ += "</span>";
+        if (!href.empty()) file_ += "</a>";
+        file_ += "</p>\n";
     }
 }
 

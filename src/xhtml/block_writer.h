@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "extract/contents_page.h"
 #include "extract/layout.h"
 #include "extract/links.h"
 #include "extract/page_model.h"
@@ -74,6 +75,9 @@ struct BlockWriterSetup {
     SavePictureFn savePicture;                // empty: pictures are left out
     const std::vector<PageLink> *links = nullptr;  // null or empty: no anchors
     int pageCount = 0;                        // for links to pages of the document
+    // The page's printed contents entries (null: none). Their runs are not written as text; the
+    // entries are written in their place, one linked line each.
+    const ContentsPage *contents = nullptr;
 };
 
 class BlockWriter : public BlockSink {
@@ -86,7 +90,10 @@ public:
 
     // BlockSink
     void BeginPage() override { BeginWriterState(); }
-    void EndPage() override { EndWriterState(); }
+    void EndPage() override {
+        WriteContentsEntries();
+        EndWriterState();
+    }
     int SaveWholePagePicture(std::string &fileName) override;
     void WriteRaw(const std::string &text) override { file_ += text; }
     void WriteBlock(const LayoutPage &page, std::vector<TextBlock> &blocks, int index, int count,
@@ -142,6 +149,10 @@ private:
     void WritePictureBlock(const TextBlock &block, bool picture);
     int SpanClasses(const DrawCommand &command, std::string &classes);
     int EmWidth(const PageItem &item) const;
+    bool IsContentsRun(const PageItem *item) const { return setup_.contents && setup_.contents->Holds(item); }
+    // Writes the page's contents entries once, where the first of their runs comes in the reading
+    // order (or at the page's end, should none come).
+    void WriteContentsEntries();
 
     std::string &file_;
     BlockWriterSetup setup_;
@@ -150,6 +161,7 @@ private:
     std::vector<std::unique_ptr<BlockWriterState>> stack_;
     // Class lists of the page's text commands, asked once per command.
     std::unordered_map<const DrawCommand *, std::string> classCache_;
+    bool contentsWritten_ = false;
 };
 
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links

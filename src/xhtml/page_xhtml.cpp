@@ -29,8 +29,15 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         };
     setup.links = &links;
     setup.pageCount = doc.PageCount();
+    // A printed contents page becomes linked entries (Automatic mode; the user may keep it as it is).
+    const LayoutPage layoutPage = MakeLayoutPage(model);
+    ContentsPage contents;
+    if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
+        FindContentsPage(layoutPage, links, PageNumbering{setup.pageCount, &doc.PageLabels()}, contents,
+                         &doc.Prompt()))
+        setup.contents = &contents;
     BlockWriter writer(file, setup);
-    writer.SetPage(MakeLayoutPage(model));
+    writer.SetPage(layoutPage);
     return WritePageBody(model, writer, &doc.Prompt());
 }
 

@@ -655,4 +655,33 @@ bool SetCatalogLanguage(const std::string &path, const std::string &lang, bool a
     return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
+// ---- Page labels (printed page numbers) ----
+
+bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels) {
+    fz_context *ctx = qm::EngineContext();
+    const std::string temp = path + ".labels";
+    pdf_document *doc = nullptr;
+    bool ok = true;
+    fz_var(doc);
+    fz_var(ok);
+    fz_try(ctx) {
+        doc = pdf_open_document(ctx, path.c_str());
+        pdf_obj *tree = pdf_new_dict(ctx, doc, 1);
+        pdf_obj *nums = pdf_dict_put_array(ctx, tree, PDF_NAME(Nums), 2 * static_cast<int>(labels.size()));
+        for (const PageLabel &l : labels) {
+            pdf_array_push_int(ctx, nums, l.pageIndex);
+            pdf_obj *range = pdf_array_push_dict(ctx, nums, 3);
+            if (!l.style.empty()) pdf_dict_put_name(ctx, range, PDF_NAME(S), l.style.c_str());
+            if (!l.prefix.empty()) pdf_dict_put_text_string(ctx, range, PDF_NAME(P), l.prefix.c_str());
+            if (l.start != 1) pdf_dict_puts_drop(ctx, range, "St", pdf_new_int(ctx, l.start));
+        }
+        pdf_dict_puts_drop(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)), "PageLabels", tree);
+        pdf_write_options opts = pdf_default_write_options;
+        pdf_save_document(ctx, doc, temp.c_str(), &opts);
+    }
+    fz_always(ctx) pdf_drop_document(ctx, doc);
+    fz_catch(ctx) ok = false;
+    return ok && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
 } // namespace qmtest

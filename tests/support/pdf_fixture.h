@@ -165,4 +165,16 @@ bool WriteSimplePdf(const std::string &path, int pages = 3);
 // `asName` (as some writers store it). false when the file cannot be read or written.
 bool SetCatalogLanguage(const std::string &path, const std::string &lang, bool asName = false);
 
+// ---- Page labels (printed page numbers) ----
+// One range of page labels: from page `pageIndex` (from 0) on, numbers in `style` ("D" arabic,
+// "r"/"R" roman, "" none) from `start`, after `prefix`.
+struct PageLabel {
+    int pageIndex = 0;
+    std::string style;
+    std::string prefix;
+    int start = 1;
+};
+// Rewrites the PDF at `path` with the given page labels in its catalog; false on failure.
+bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels);
+
 } // namespace qmtest
