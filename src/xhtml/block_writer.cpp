@@ -520,7 +520,7 @@ void BlockWriter::WriteContentsEntries() {
             file_ += "<p style=\"margin-left:" + std::to_string(2 * entry.level) + "em;\">";
         else
             file_ += "<p>";
-        const std::string href = PageLinkTarget(entry.page, setup_.pageCount, perFile);
+        const std::string href = PageLinkTarget(entry.page, setup_.pageCount, perFile, XhtmlFileNames(setup_.job));
         if (!href.empty()) file_ += "<a href=\"" + href + "\">";
         std::string classes;
         if (entry.styleItem && entry.styleItem->command && SpanClasses(*entry.styleItem->command, classes) == 0)
