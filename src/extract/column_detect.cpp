@@ -15,6 +15,8 @@ constexpr double kMinColumnWidth = 6.0; // a narrower "column" is a table cell o
 // A column's lines: at least this many, and at least half of them this share of its width.
 constexpr int kMinColumnLines = 2;
 constexpr double kFilledLine = 0.6;
+// Empty space across the whole page this high ends a band, as a full-width block would.
+constexpr double kBandBreak = 2.5;
 // Each column's content covers at least this share of the band's height.
 constexpr double kMinColumnHeight = 0.4;
 
@@ -52,6 +54,7 @@ std::vector<Span> Inner(const std::vector<Span> &free, int x0, int x1) {
 struct Band {
     size_t from = 0, to = 0;  // boxes of the band (sorted by top)
     int x0 = 0, x1 = 0;       // content extent
+    long long bottom = 0;
     std::vector<Span> free;
 };
 
@@ -217,7 +220,9 @@ ColumnLayout DetectColumns(const std::vector<ColumnBox> &input) {
             sx1 = std::max(sx1, boxes[j].box.x1);
             ++j;
         }
-        if (open) {
+        const bool apart = open && static_cast<double>(boxes[i].box.y0 - band.bottom) >
+                                       kBandBreak * static_cast<double>(lineHeight);
+        if (open && !apart) {
             std::vector<Span> free = Subtract(band.free, boxes, i, j, minGap);
             const int x0 = std::min(band.x0, sx0), x1 = std::max(band.x1, sx1);
             if (!Inner(free, x0, x1).empty()) {
@@ -225,16 +230,18 @@ ColumnLayout DetectColumns(const std::vector<ColumnBox> &input) {
                 band.x0 = x0;
                 band.x1 = x1;
                 band.free = std::move(free);
+                band.bottom = std::max(band.bottom, sliceY1);
                 i = j;
                 continue;
             }
-            finish(band);
         }
+        if (open) finish(band);
         band.from = i;
         band.to = j;
         band.x0 = sx0;
         band.x1 = sx1;
         band.free = Subtract(whole, boxes, i, j, minGap);
+        band.bottom = sliceY1;
         open = true;
         i = j;
     }
