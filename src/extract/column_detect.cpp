@@ -9,12 +9,14 @@ namespace {
 using Span = std::pair<int, int>;  // an x range [first, second]
 
 // Thresholds, in multiples of the page's typical text line height.
-constexpr double kMinGutter = 0.8;      // narrower gaps are word spaces
+constexpr double kMinGutter = 1.2;      // narrower gaps are word spaces, even in loose lines
 constexpr double kSliceOverlap = 0.25;  // boxes overlapping less than this are on separate lines
-constexpr double kMinColumnWidth = 6.0; // a narrower "column" is a table cell or a bullet
-// A column's lines: at least this many, and at least half of them this share of its width.
-constexpr int kMinColumnLines = 2;
-constexpr double kFilledLine = 0.6;
+constexpr double kMinColumnWidth = 8.0; // a narrower "column" is a table cell or a bullet
+// A column's lines: at least this many, and most of them (kFilledShare) at least kFilledLine of
+// its width, as set text is; the cells of a table or an option list vary far more.
+constexpr int kMinColumnLines = 3;
+constexpr double kFilledLine = 0.75;
+constexpr double kFilledShare = 0.5;
 // Empty space across the whole page this high ends a band, as a full-width block would.
 constexpr double kBandBreak = 2.5;
 // Each column's content covers at least this share of the band's height.
@@ -119,7 +121,7 @@ bool LooksLikeColumns(const std::vector<ColumnBox> &boxes, const Band &band, con
         for (const Span &w : col.widths)
             if (static_cast<double>(static_cast<long long>(w.second) - w.first) >= kFilledLine * static_cast<double>(width))
                 ++filled;
-        if (filled * 2 < lines) return false;
+        if (static_cast<double>(filled) < kFilledShare * lines) return false;
         if (static_cast<double>(col.bottom - col.top) < kMinColumnHeight * static_cast<double>(height)) return false;
     }
     return true;

@@ -31,8 +31,8 @@ TEST(ColumnDetect, FindsGuttersAndBandsBetweenFullWidthBlocks) {
     Lines(page, 50, 290, 50, 20);     // two columns
     Lines(page, 310, 550, 50, 18);    // (the right one ends early)
     page.push_back({IntBox{50, 300, 550, 400}, false});  // a figure across both
-    Lines(page, 50, 210, 420, 10);    // three columns below it
-    Lines(page, 220, 380, 420, 10);
+    Lines(page, 50, 200, 420, 10);    // three columns below it
+    Lines(page, 220, 370, 420, 10);
     Lines(page, 390, 550, 420, 9);
     page.push_back({IntBox{299, 50, 300, 290}, false});  // a thin rule in the upper gutter
     qm::ColumnLayout layout = qm::DetectColumns(page);
@@ -44,7 +44,7 @@ TEST(ColumnDetect, FindsGuttersAndBandsBetweenFullWidthBlocks) {
     EXPECT_EQ(layout.Place(IntBox{50, 20, 550, 30}), std::make_pair(0, 0));
     EXPECT_EQ(layout.Place(IntBox{310, 62, 550, 200}), std::make_pair(1, 1));
     EXPECT_EQ(layout.Place(IntBox{50, 300, 550, 400}), std::make_pair(2, 0));
-    EXPECT_EQ(layout.Place(IntBox{220, 420, 380, 500}), std::make_pair(3, 1));
+    EXPECT_EQ(layout.Place(IntBox{220, 420, 370, 500}), std::make_pair(3, 1));
 }
 
 TEST(ColumnDetect, LeavesTablesListsAndFiguresBesideTextSingle) {

@@ -161,7 +161,7 @@ TEST(LayoutOrder, HeadingFigureAndFootnoteAroundTwoColumns) {
     Column(p, 450, 750, 340, 2, 30);                                    // 10, 11
     p.Path(IntBox{50, 440, 250, 441});                                  // 12: footnote rule
     p.Text(IntBox{50, 450, 400, 460}, 10, "1 A footnote.");             // 13
-    EXPECT_EQ(Analyse(p, kAuto),
+    EXPECT_EQ(Analyse(p, kMulti),
               (Seqs{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13"}));
 }
 
