@@ -19,6 +19,9 @@ constexpr double kFilledLine = 0.75;
 constexpr double kFilledShare = 0.5;
 // Empty space across the whole page this high ends a band, as a full-width block would.
 constexpr double kBandBreak = 2.5;
+// A band whose first line leaves more free ranges than this is a row of scattered pieces, not
+// columns; the bound also keeps the gutter bookkeeping small on hostile pages.
+constexpr size_t kMaxFreeRanges = 64;
 // Each column's content covers at least this share of the band's height.
 constexpr double kMinColumnHeight = 0.4;
 
@@ -243,6 +246,7 @@ ColumnLayout DetectColumns(const std::vector<ColumnBox> &input) {
         band.x0 = sx0;
         band.x1 = sx1;
         band.free = Subtract(whole, boxes, i, j, minGap);
+        if (band.free.size() > kMaxFreeRanges) band.free.clear();
         band.bottom = sliceY1;
         open = true;
         i = j;

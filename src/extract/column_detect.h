@@ -8,8 +8,8 @@
 // tables of short cells, lists with hanging bullets, and figures beside text single. A
 // full-width heading, paragraph or figure covers the gutter and so ends a band.
 //
-// Work is O(n log n) in the number of boxes, plus the gutter bookkeeping, which is bounded by the
-// page width divided by the smallest gutter.
+// Work is O(n log n) in the number of boxes, plus the gutter bookkeeping, which is linear in the
+// boxes of each line times a small bound on the free ranges a band may carry.
 #include <utility>
 #include <vector>
 

@@ -79,6 +79,11 @@ TEST(ColumnDetect, SurvivesDegenerateBoxes) {
     Lines(odd, INT_MAX - 1000, INT_MAX - 10, INT_MAX - 1000, 20);
     Lines(odd, INT_MIN, INT_MIN + 500, INT_MIN, 20);
     EXPECT_LE(qm::DetectColumns(odd).Columns(), 3);
+    // A grid of scattered glyphs: many free ranges per line, never columns.
+    std::vector<ColumnBox> scatter;
+    for (int r = 0; r < 150; ++r)
+        for (int c = 0; c < 150; ++c) scatter.push_back({IntBox{30 * c, 12 * r, 30 * c + 8, 12 * r + 10}, true});
+    EXPECT_TRUE(qm::DetectColumns(scatter).bands.empty());
 }
 
 // ---- generated pages ----
