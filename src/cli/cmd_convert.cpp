@@ -42,7 +42,7 @@ struct ConvertArgs {
     std::string password;
     std::string outline;
     bool bookmarksToc = false;
-    std::string columns = "single";
+    std::string columns = "auto";
     bool noParagraphCheck = false, noAlignCheck = false, ignoreImages = false, ignoreVector = false;
     bool links = false, overwrite = false, quiet = false, verbose = false;
     std::string title, creator, subject;
@@ -390,7 +390,7 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--outline", a->outline, "Write an outline page as first, second or last page (default: none)")
         ->check(CLI::IsMember({"first", "second", "last"}));
     cmd->add_flag("--bookmarks-toc", a->bookmarksToc, "Use the PDF bookmarks as the table of contents (default off)");
-    cmd->add_option("--columns", a->columns, "Column mode")
+    cmd->add_option("--columns", a->columns, "Column mode (auto: columns where a page is set in them)")
         ->check(CLI::IsMember({"single", "multi", "auto"}))
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
         ->capture_default_str();

@@ -128,7 +128,8 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
     if (args.columns >= 0) page->options.columnMode = args.columns;
     qm::LayoutPage layout = qm::MakeLayoutPage(model);
     qm::BlockList list;
-    int n = qm::AnalysePageBody(layout, page->items, page->groups, list);
+    int autoColumns = 0;
+    int n = qm::AnalysePageBody(layout, page->items, page->groups, list, qm::LayoutEngine::Indexed, &autoColumns);
     if (!args.json) std::printf("Page %d of %s: %d blocks in reading order\n", args.page, args.file.c_str(), n < 0 ? 0 : n);
     if (args.json) std::printf("{\"file\": %s, \"page\": %d, \"blocks\": [\n", JsonString(args.file).c_str(), args.page);
     for (int i = 0; i < n; ++i) {
@@ -155,6 +156,13 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
             std::printf("%3d %-20s %4d  %s\n", i, BoxText(b.box, false).c_str(), members, text.c_str());
     }
     if (args.json) std::printf("\n]");
+    // What automatic column detection decided, when the page asks for it.
+    if (autoColumns > 0) {
+        if (args.json)
+            std::printf(", \"autoColumns\": %d", autoColumns);
+        else
+            std::printf("columns: auto -> %d\n", autoColumns);
+    }
     PrintPageState(args, model);
     if (args.json) std::printf("}\n");
     return 0;

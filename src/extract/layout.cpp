@@ -9,6 +9,7 @@
 #include <functional>
 #include <queue>
 
+#include "extract/column_detect.h"
 #include "extract/layout_index.h"
 #include "platform/prompt.h"
 
@@ -1203,14 +1204,80 @@ float PageBodySameLineFactor(const PageParseOptions &options) {
     return options.columnMode == static_cast<int32_t>(ColumnMode::Single) ? 2.0f : 1.0f;
 }
 
+namespace {
+
+// The boxes column detection looks at: every member of the built blocks, which are exactly the
+// page's layout candidates.
+std::vector<ColumnBox> CandidateBoxes(const BlockList &list) {
+    std::vector<ColumnBox> boxes;
+    for (const TextBlock &b : list.blocks) {
+        if (b.consumed) continue;
+        for (const BlockMember *m = b.first; m; m = m->next)
+            boxes.push_back(ColumnBox{MemberBox(*m), !m->isGroup && IsTextItem(*m->item)});
+    }
+    return boxes;
+}
+
+// Orders the live blocks band by band, and within a band column by column; each part is put in
+// single-column order on its own.
+int OrderByColumns(BlockList &list, const ColumnLayout &layout, LayoutEngine engine) {
+    auto live = std::stable_partition(list.blocks.begin(), list.blocks.end(),
+                                      [](const TextBlock &b) { return !b.consumed; });
+    const int n = static_cast<int>(live - list.blocks.begin());
+    list.count = n;
+    if (n <= 1) return n;
+    std::vector<std::pair<std::pair<int, int>, int>> keys;  // (segment, column), position
+    keys.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) keys.push_back({layout.Place(list.blocks[static_cast<size_t>(i)].box), i});
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<TextBlock> ordered;
+    ordered.reserve(static_cast<size_t>(n));
+    BlockList part;
+    for (size_t k = 0; k < keys.size();) {
+        size_t e = k;
+        part.blocks.clear();
+        while (e < keys.size() && keys[e].first == keys[k].first)
+            part.blocks.push_back(list.blocks[static_cast<size_t>(keys[e++].second)]);
+        OrderBlocks(part, true, true, engine);
+        ordered.insert(ordered.end(), part.blocks.begin(), part.blocks.end());
+        k = e;
+    }
+    std::copy(ordered.begin(), ordered.end(), list.blocks.begin());
+    return n;
+}
+
+} // namespace
+
 int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
-                    const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockList &list, LayoutEngine engine) {
-    bool single = page.options.columnMode == static_cast<int32_t>(ColumnMode::Single);
+                    const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockList &list, LayoutEngine engine,
+                    int *autoColumns) {
+    const bool detect = page.options.columnMode == static_cast<int32_t>(ColumnMode::AutoDetect);
+    // Auto detection builds the blocks as a single-column page first: a page without columns is
+    // then analysed exactly as "Single Column" would, and only a page set in columns is built
+    // again with the column-aware factor.
+    PageParseOptions options = page.options;
+    if (detect) options.columnMode = static_cast<int32_t>(ColumnMode::Single);
+    bool single = options.columnMode == static_cast<int32_t>(ColumnMode::Single);
     int created = BuildBlocks(page, list, &items, &groups, nullptr, nullptr,
-                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(page.options),
+                              kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(options),
                               kPageBodyNextLineFactor, engine);
     if (created <= 0) return -1;
-    int n = OrderBlocks(list, true, single, engine);
+    int n = -1;
+    if (detect) {
+        const ColumnLayout layout = DetectColumns(CandidateBoxes(list));
+        if (autoColumns) *autoColumns = layout.Columns();
+        if (!layout.bands.empty()) {
+            PageParseOptions multi = page.options;
+            multi.columnMode = static_cast<int32_t>(ColumnMode::Multi);
+            created = BuildBlocks(page, list, &items, &groups, nullptr, nullptr,
+                                  kMergeParagraphs | kMergeSameLine | kAbsorbGraphics, PageBodySameLineFactor(multi),
+                                  kPageBodyNextLineFactor, engine);
+            if (created <= 0) return -1;
+            n = OrderByColumns(list, layout, engine);
+        }
+    }
+    if (n < 0) n = OrderBlocks(list, true, single, engine);
     if (n < 0) return -2;
     long long work = kMemberOrderWork;  // one allowance for all blocks of the page
     for (int i = 0; i < n; ++i)

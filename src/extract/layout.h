@@ -166,10 +166,12 @@ PageBodyResult WritePageBody(const LayoutPage &page, const std::vector<std::uniq
 
 // The page body's analysis without writing: blocks built with the page body's factors, put in
 // reading order, members ordered. Returns the live count (blocks 0 .. n-1 of out), -1 when there
-// is no block, -2 when ordering failed.
+// is no block, -2 when ordering failed. With columnMode "auto check column" the page is read in
+// columns only where it is set in columns (extract/column_detect.h); `autoColumns`, when given,
+// receives the columns found then (1: read as a single column).
 int AnalysePageBody(const LayoutPage &page, const std::vector<std::unique_ptr<PageItem>> &items,
                     const std::vector<std::unique_ptr<ItemGroup>> &groups, BlockList &out,
-                    LayoutEngine engine = LayoutEngine::Indexed);
+                    LayoutEngine engine = LayoutEngine::Indexed, int *autoColumns = nullptr);
 
 // Layout factors of the page body: same-line factor 2.0 with "Single Column", else 1.0.
 float PageBodySameLineFactor(const PageParseOptions &options);

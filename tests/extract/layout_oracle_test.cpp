@@ -86,8 +86,8 @@ TEST(LayoutOracle, DenseGraphicsAndGlyphRunsMatch) {
                 page.Text(IntBox{x, y, x + 7, y + 11}, 10, std::string(1, static_cast<char>('a' + g % 26)));
             }
         }
-        for (int single = 0; single < 2; ++single) {
-            page.page.options.columnMode = single ? 1 : 0;
+        for (int mode : {1, 2, 0}) {  // single, multi, auto
+            page.page.options.columnMode = mode;
             qm::BlockList plain, fast;
             int a = page.Analyse(plain, qm::LayoutEngine::Plain);
             int b = page.Analyse(fast, qm::LayoutEngine::Indexed);

@@ -64,7 +64,7 @@ void Paragraph(qmtest::PdfBuilder &b, int page, double x, double y, const std::s
     for (int i = 0; i < lines; ++i) b.Text(page, x, y - i * 12, tag + " line " + std::to_string(i + 1), 10);
 }
 
-constexpr int kAuto = 0, kSingle = 1;
+constexpr int kAuto = 0, kSingle = 1, kMulti = 2;
 
 } // namespace
 
@@ -85,7 +85,7 @@ TEST(LayoutPages, TwoColumns) {
         Paragraph(b, p, 72, 660, "Left B", 2);
         Paragraph(b, p, 320, 660, "Right B", 2);
     };
-    EXPECT_EQ(ReadingOrder(make, kAuto),
+    EXPECT_EQ(ReadingOrder(make, kMulti),
               (Lines{"Left A line 1|Left A line 2|Left A line 3", "Left B line 1|Left B line 2",
                      "Right A line 1|Right A line 2|Right A line 3", "Right B line 1|Right B line 2"}));
 }
@@ -98,7 +98,7 @@ TEST(LayoutPages, HeadingOverTwoColumnsAndFootnoteLine) {
         b.Line(p, 72, 120, 200, 120, 0.5);
         b.Text(p, 72, 105, "1 The footnote.", 8);
     };
-    EXPECT_EQ(ReadingOrder(make, kAuto),
+    EXPECT_EQ(ReadingOrder(make, kMulti),
               (Lines{"A Heading Over Both Columns Of The Page", "Left line 1|Left line 2|Left line 3|Left line 4",
                      "Right line 1|Right line 2|Right line 3|Right line 4", "[StrokePath]", "1 The footnote."}));
 }
@@ -111,7 +111,7 @@ TEST(LayoutPages, FigureBetweenColumnBands) {
         Paragraph(b, p, 72, 460, "Lower left", 3);
         Paragraph(b, p, 320, 460, "Lower right", 3);
     };
-    EXPECT_EQ(ReadingOrder(make, kAuto),
+    EXPECT_EQ(ReadingOrder(make, kMulti),
               (Lines{"Upper left line 1|Upper left line 2|Upper left line 3",
                      "Upper right line 1|Upper right line 2|Upper right line 3", "[FillPath]",
                      "Lower left line 1|Lower left line 2|Lower left line 3",
@@ -125,7 +125,7 @@ TEST(LayoutPages, FigureBetweenColumnBands) {
         Paragraph(b, p, 72, 460, "Lower left", 3);
         Paragraph(b, p, 320, 460, "Lower right", 3);
     };
-    EXPECT_EQ(ReadingOrder(inColumn, kAuto),
+    EXPECT_EQ(ReadingOrder(inColumn, kMulti),
               (Lines{"Upper left line 1|Upper left line 2|Upper left line 3",
                      "Lower left line 1|Lower left line 2|Lower left line 3",
                      "Upper right line 1|Upper right line 2|Upper right line 3", "[FillPath]",
@@ -140,7 +140,7 @@ TEST(LayoutPages, InspectPrintsBlocksInReadingOrder) {
     Paragraph(b, p, 320, 720, "Right", 2);
     ASSERT_TRUE(b.Save(dir.File("two.pdf")));
     std::string out;
-    ASSERT_EQ(qmtest::RunCommand(std::string(QM_CLI_PATH) + " inspect --blocks --columns 0 " +
+    ASSERT_EQ(qmtest::RunCommand(std::string(QM_CLI_PATH) + " inspect --blocks --columns 2 " +
                                      qmtest::ShellQuote(dir.File("two.pdf")),
                                  &out),
               0)

@@ -18,7 +18,7 @@ public:
         page.items = &items;
         page.cropRect = qm::IntBox{0, 0, 800, 1000};
         page.viewPageBox = qm::IntBox{0, 0, 800, 1000};
-        page.options.columnMode = static_cast<int32_t>(qm::ColumnMode::AutoDetect);
+        page.options.columnMode = static_cast<int32_t>(qm::ColumnMode::Multi);  // column-aware order
     }
     SyntheticPage(const SyntheticPage &) = delete;
     SyntheticPage &operator=(const SyntheticPage &) = delete;

@@ -685,3 +685,52 @@ bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels
 }
 
 } // namespace qmtest
+
+namespace qmtest {
+
+// ---- Pages set in columns ----
+
+std::vector<std::string> NumberedSentences(const std::string &tag, int count) {
+    static const char *const kTails[] = {
+        "tells the reader how the long evening passed in the quiet town by the river.",
+        "follows the narrow road past the mill and over the hill to the old farm.",
+        "keeps every word of the story in the order that its writer set them down.",
+    };
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(tag + " sentence " + std::to_string(i + 1) + " " + kTails[i % 3]);
+    return out;
+}
+
+double ColumnParagraph(PdfBuilder &b, int page, double x, double y, double width,
+                       const std::vector<std::string> &sentences, double size) {
+    std::vector<std::string> words;
+    for (const std::string &s : sentences) {
+        size_t at = 0;
+        while (at < s.size()) {
+            size_t end = s.find(' ', at);
+            if (end == std::string::npos) end = s.size();
+            if (end > at) words.push_back(s.substr(at, end - at));
+            at = end + 1;
+        }
+    }
+    const double leading = size * 1.2;
+    std::string line;
+    for (const std::string &w : words) {
+        std::string next = line.empty() ? w : line + " " + w;
+        if (!line.empty() && PdfBuilder::TextWidth(next, size) > width) {
+            b.Text(page, x, y, line, size, "Times-Roman");
+            y -= leading;
+            line = w;
+        } else {
+            line = next;
+        }
+    }
+    if (!line.empty()) {
+        b.Text(page, x, y, line, size, "Times-Roman");
+        y -= leading;
+    }
+    return y - leading;
+}
+
+} // namespace qmtest

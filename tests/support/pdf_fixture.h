@@ -178,3 +178,16 @@ struct PageLabel {
 bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels);
 
 } // namespace qmtest
+
+namespace qmtest {
+
+// ---- Pages set in columns ----
+// `count` sentences "<tag> sentence <n> ..." of about a dozen words each, told apart by tag and number.
+std::vector<std::string> NumberedSentences(const std::string &tag, int count);
+// Sets the sentences as one ragged paragraph in Times-Roman `size` (leading 1.2 x size) into a
+// column `width` points wide at x, first baseline at y. Returns the baseline of the line that would
+// follow it after one blank line.
+double ColumnParagraph(PdfBuilder &b, int page, double x, double y, double width,
+                       const std::vector<std::string> &sentences, double size = 10);
+
+} // namespace qmtest
