@@ -101,6 +101,14 @@ std::string PageLinkTarget(int page, int pageCount, int pagesPerFile) {
     return PageFileName(FirstPageOfFile(page, pagesPerFile)) + "#" + PageAnchorId(page);
 }
 
+std::string HeadingAnchorId(int page, int index) {
+    return "heading-" + std::to_string(page) + "-" + std::to_string(index);
+}
+
+std::string HeadingLinkTarget(int page, int index, int pagesPerFile) {
+    return PageFileName(FirstPageOfFile(page, pagesPerFile)) + "#" + HeadingAnchorId(page, index);
+}
+
 bool HasUriScheme(const std::string &uri) {
     size_t colon = uri.find(':');
     if (colon == std::string::npos || colon == 0) return false;

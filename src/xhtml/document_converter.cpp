@@ -130,10 +130,12 @@ void DocumentConverter::DropProducedSince(size_t mark) {
 }
 
 // The analysed content of the captured page as XHTML, with span classes from the style registry.
-PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePictureFn &savePicture) {
+PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePictureFn &savePicture,
+                                            std::vector<PageHeading> *headings) {
     auto guard = doc_.Lock();
     StyleRegistry *styles = styles_.get();
     SpanClassesFn classes;
+    TextStyleFn textStyle;
     // The engine keeps only 31 bytes of a font's name; the full names from the page's resources
     // keep "Bold" and "Italic" at the end of long names.
     if (styles) {
@@ -141,8 +143,9 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
         classes = [styles, this](const DrawCommand &command, std::string &out) {
             return styles->GetSpanClasses(command, out, &job_);
         };
+        textStyle = [styles](const DrawCommand &command, TextStyle &style) { return styles->StyleOf(command, style); };
     }
-    return WritePageXhtml(capture_, body, job_, classes, savePicture);
+    return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings);
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that
@@ -165,11 +168,13 @@ bool DocumentConverter::ReportStop(PageStop stop, double limit, int page) {
 // false when the page was stopped.
 bool DocumentConverter::WriteDrawnPage(FILE *file, int page, size_t mark) {
     std::string body;
-    WriteBody(body);
+    std::vector<PageHeading> headings;
+    WriteBody(body, nullptr, &headings);
     if (PageWasStopped(page)) {
         DropProducedSince(mark);
         return false;
     }
+    KeepHeadings(headings);
     if (!body.empty()) std::fwrite(body.data(), 1, body.size(), file);
     return true;
 }
@@ -234,6 +239,8 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
     job_.author.clear();
     job_.subject.clear();
     job_.navPointsFile.clear();
+    headings_.clear();
+    headingsLeftOut_ = false;
     if (!(job_.fontScale >= 0.5)) job_.fontScale = 0.5;  // also a value that is not a number
     if (job_.fontScale > 3.0) job_.fontScale = 3.0;
     capture_.outputDpi = OutputResolution(job_.imageDpi);
@@ -300,7 +307,11 @@ ConvertResult DocumentConverter::CommonEnd() {
     ReadInfoString(doc_, "Title", job_.title, kInfoSize);
     ReadInfoString(doc_, "Subject", job_.subject, kInfoSize);
     ReadInfoString(doc_, "Author", job_.author, kInfoSize);
-    if (job_.importBookmarksToToc) WriteNavPointsFile();
+    // The headings give the navigation where the PDF has no bookmarks, or where asked to.
+    const bool fromHeadings = job_.reading.tocFromHeadings || doc_.Outline().empty();
+    if (!(fromHeadings && WriteHeadingNavPointsFile()) && job_.importBookmarksToToc) WriteNavPointsFile();
+    headings_.clear();
+    headings_.shrink_to_fit();
     return Stopped();
 }
 
@@ -444,6 +455,7 @@ bool DocumentConverter::CommitPage(PreparedPage &prepared, FILE *file, PageOutco
     if (styles_ && !styles_->AddRules(prepared.rules)) return undo();
 
     for (const auto &[text, caption] : prepared.messages) doc_.Prompt().Message(text, caption);
+    KeepHeadings(prepared.headings);
     if (!out.empty()) std::fwrite(out.data(), 1, out.size(), file);
     outcome.stopped = false;
     return true;
@@ -473,7 +485,7 @@ PreparedPage DocumentConverter::PreparePage(int page) {
             name = std::string(1, kPictureMark) + std::to_string(listed) + kPictureMark;
             return rc;
         };
-        WriteBody(prepared.body, save);
+        WriteBody(prepared.body, save, &prepared.headings);
     }
     prepared.stop = doc_.PageRunStop();
     prepared.stopLimit = doc_.PageRunLimit();
@@ -483,6 +495,7 @@ PreparedPage DocumentConverter::PreparePage(int page) {
     if (prepared.stop != PageStop::None || prepared.redo) {
         DropProducedSince(0);
         prepared.body.clear();
+        prepared.headings.clear();
     }
     prepared.pictures = std::move(produced_);
     produced_.clear();

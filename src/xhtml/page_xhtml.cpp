@@ -4,13 +4,15 @@
 #include "extract/layout.h"
 #include "extract/links.h"
 #include "options/conversion_job.h"
+#include "options/conversion_options.h"
 #include "extract/page_capture.h"
 #include "xhtml/block_writer.h"
 
 namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture) {
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
+                              const TextStyleFn &textStyle, std::vector<PageHeading> *headings) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -29,6 +31,12 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         };
     setup.links = &links;
     setup.pageCount = doc.PageCount();
+    // Headings are found in the automatic layout only: a strict run follows the user's regions.
+    if (job.reading.headings && job.parseMode == static_cast<int32_t>(ParseMode::Automatic)) {
+        setup.textStyle = textStyle;
+        setup.pageNumber = capture.PageNumber();
+        setup.headings = headings;
+    }
     BlockWriter writer(file, setup);
     writer.SetPage(MakeLayoutPage(model));
     return WritePageBody(model, writer, &doc.Prompt());

@@ -22,6 +22,13 @@ struct ConversionJob;
 struct DrawCommand;
 class PdfDocument;
 
+// The size (in points of the page's space) and weight of a text command, as its span classes
+// see them.
+struct TextStyle {
+    double size = 0;
+    bool bold = false;
+};
+
 class StyleRegistry {
 public:
     // Empties the set of emitted classes, remembers the path, and appends the fixed rules to the
@@ -32,6 +39,9 @@ public:
     // the sheet. 0; -1 when the command has no font (nothing appended); -2 when the sheet cannot
     // be opened to append a rule (the class is not registered and is tried again next time).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, double fontScale);
+    // The style a text command's span classes are made from, without registering any class.
+    // false when the command has no font. `italic` (when given) receives the italic flag.
+    bool StyleOf(const DrawCommand &text, TextStyle &style, bool *italic = nullptr);
     // The font scale read from the job (1.0 without one).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, const ConversionJob *job);
 
