@@ -98,6 +98,8 @@ constexpr int kMaxHeadings = 64;
 constexpr int kMaxHeadingChecks = 256;
 // Distinct styles counted per page for the body style; more are left uncounted.
 constexpr size_t kMaxStyles = 64;
+// Dots in a row (blanks between them aside) that make a leader.
+constexpr int kLeaderDots = 4;
 // Bytes of a heading's label in the navigation.
 constexpr size_t kMaxLabel = 160;
 
@@ -473,7 +475,7 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
     // Every run with visible characters must be set larger than the body, or bold where the
     // body is not: a bold word inside a paragraph shares its block with regular text.
     double smallest = 0;
-    int letters = 0, chars = 0;
+    int letters = 0, chars = 0, dots = 0;
     const PageItem *last = nullptr;
     for (const BlockMember *m = block.first; m; m = m->next) {
         const PageItem *it = MemberItem(m);
@@ -487,6 +489,9 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
             if (u <= ' ') continue;
             ++visible;
             if (IsLetter(u)) ++letters;
+            // A leader of dots belongs to an entry of a printed contents page.
+            dots = u == '.' ? dots + 1 : 0;
+            if (dots >= kLeaderDots) return 0;
         }
         if (visible == 0) continue;
         chars += visible;
