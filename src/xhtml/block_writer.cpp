@@ -481,12 +481,18 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
         const PageItem *it = MemberItem(m);
         if (!it || it->mark || !IsTextCommand(it->command)) return 0;
         last = it;
+        TextStyle style;
+        if (!CommandStyle(*it->command, style)) return 0;
+        const double ratio = style.size / body.size;
+        const bool larger = ratio >= kLarger && style.size - body.size >= 1.0;
+        const bool bolder = style.bold && !body.bold && ratio >= 0.95;
         const auto &glyphs = it->command->text->glyphs;
         int visible = 0;
         for (int i = it->firstGlyph; i < it->firstGlyph + it->glyphCount; ++i) {
             if (i < 0 || static_cast<size_t>(i) >= glyphs.size()) break;
             const int u = glyphs[static_cast<size_t>(i)].unicode;
             if (u <= ' ') continue;
+            if (!larger && !bolder) return 0;  // body text (blank runs count for nothing)
             ++visible;
             if (IsLetter(u)) ++letters;
             // A leader of dots belongs to an entry of a printed contents page.
@@ -496,12 +502,6 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
         if (visible == 0) continue;
         chars += visible;
         if (chars > kHeadingChars) return 0;
-        TextStyle style;
-        if (!CommandStyle(*it->command, style)) return 0;
-        const double ratio = style.size / body.size;
-        const bool larger = ratio >= kLarger && style.size - body.size >= 1.0;
-        const bool bolder = style.bold && !body.bold && ratio >= 0.95;
-        if (!larger && !bolder) return 0;
         if (smallest == 0 || ratio < smallest) smallest = ratio;
     }
     // A page number or any other block without a letter is no heading.
