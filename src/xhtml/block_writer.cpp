@@ -98,6 +98,8 @@ constexpr int kMaxHeadings = 64;
 constexpr int kMaxHeadingChecks = 256;
 // Distinct styles counted per page for the body style; more are left uncounted.
 constexpr size_t kMaxStyles = 64;
+// Characters the body style must have on a page for headings to be looked for.
+constexpr long long kMinBodyChars = 30;
 // Dots in a row (blanks between them aside) that make a leader.
 constexpr int kLeaderDots = 4;
 // Bytes of a heading's label in the navigation.
@@ -159,6 +161,7 @@ void BlockWriter::BeginWriterState() {
     bodyState_ = 0;
     headingCount_ = 0;
     headingChecks_ = 0;
+    bookmarkUsed_.clear();
     auto state = std::make_unique<BlockWriterState>();
     state->viewPageBox = page_.viewPageBox;
     state->job = setup_.job;
@@ -453,7 +456,8 @@ bool BlockWriter::BodyStyle(TextStyle &body) {
             if (!best || c.chars > best->chars ||
                 (c.chars == best->chars && (c.size < best->size || (c.size == best->size && !c.bold && best->bold))))
                 best = &c;
-        if (best && best->size > 0) {
+        // A page with little text has no body style to judge by (a title page, a part page).
+        if (best && best->size > 0 && best->chars >= kMinBodyChars) {
             body_.size = static_cast<double>(best->size) / 10;
             body_.bold = best->bold;
             bodyState_ = 1;
@@ -463,14 +467,9 @@ bool BlockWriter::BodyStyle(TextStyle &body) {
     return bodyState_ == 1;
 }
 
-int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, int count) {
-    if (!setup_.textStyle || stack_.size() != 1 || headingCount_ >= kMaxHeadings) return 0;
-    const BlockWriterState &s = *State();
-    // A block that goes on from the previous one's open paragraph is not standing alone.
-    if (s.paragraphOpen || !s.block || s.lineCount < 1 || s.lineCount > kHeadingLines) return 0;
+int BlockWriter::StyleLevel(const TextBlock &block) {
     TextStyle body;
     if (!BodyStyle(body)) return 0;
-    const TextBlock &block = *s.block;
 
     // Every run with visible characters must be set larger than the body, or bold where the
     // body is not: a bold word inside a paragraph shares its block with regular text.
@@ -511,6 +510,51 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
     const long long band = static_cast<long long>(page.Height() * kMarginBand);
     const bool inMargin = block.box.y1 <= page.y0 + band || block.box.y0 >= page.y1 - band;
     if (inMargin && smallest < kRank2) return 0;
+    if (smallest >= kRank1) return 1;
+    if (smallest >= kRank2) return 2;
+    return 3;
+}
+
+int BlockWriter::BookmarkLevel(const TextBlock &block) {
+    if (!setup_.bookmarks || setup_.bookmarks->empty()) return 0;
+    // The block's characters without blanks, ASCII letters in lower case, as the titles are kept.
+    std::u32string key;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || it->mark || !IsTextCommand(it->command)) return 0;
+        const auto &glyphs = it->command->text->glyphs;
+        for (int i = it->firstGlyph; i < it->firstGlyph + it->glyphCount; ++i) {
+            if (i < 0 || static_cast<size_t>(i) >= glyphs.size()) break;
+            const int u = glyphs[static_cast<size_t>(i)].unicode;
+            if (u <= ' ') continue;
+            if (key.size() >= static_cast<size_t>(kHeadingChars)) return 0;
+            key += static_cast<char32_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
+        }
+    }
+    if (key.empty()) return 0;
+    bookmarkUsed_.resize(setup_.bookmarks->size());
+    for (size_t k = 0; k < setup_.bookmarks->size(); ++k) {
+        const BookmarkTitle &title = (*setup_.bookmarks)[k];
+        if (bookmarkUsed_[k] || title.key != key) continue;
+        bookmarkUsed_[k] = true;  // one block per bookmark
+        return std::clamp(title.level, 1, 3);
+    }
+    return 0;
+}
+
+int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, int count) {
+    if (!setup_.textStyle || stack_.size() != 1 || headingCount_ >= kMaxHeadings) return 0;
+    const BlockWriterState &s = *State();
+    // A block that goes on from the previous one's open paragraph is not standing alone.
+    if (s.paragraphOpen || !s.block || s.lineCount < 1 || s.lineCount > kHeadingLines) return 0;
+    const TextBlock &block = *s.block;
+    int level = StyleLevel(block);
+    if (level == 0) level = BookmarkLevel(block);
+    if (level == 0) return 0;
+    const PageItem *last = nullptr;
+    for (const BlockMember *m = block.first; m; m = m->next)
+        if (const PageItem *it = MemberItem(m)) last = it;
+    if (!last) return 0;
 
     // Text that goes on beside its last line is not standing alone.
     if (s.nextBlock && s.nextBlock->first && !s.nextBlock->first->isGroup && s.nextBlock->first->item &&
@@ -527,9 +571,7 @@ int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, i
         const bool apart = other.box.x1 <= block.box.x0 || other.box.x0 >= block.box.x1;
         if (rows && apart && other.box.Height() <= 2 * height) return 0;
     }
-    if (smallest >= kRank1) return 1;
-    if (smallest >= kRank2) return 2;
-    return 3;
+    return level;
 }
 
 void BlockWriter::BlockStatistics() {

@@ -75,6 +75,13 @@ struct PageHeading {
     std::string label;
 };
 
+// A bookmark's title as a block's text is compared with it (blanks left out, ASCII letters in
+// lower case), and its rank (1 for a top-level bookmark).
+struct BookmarkTitle {
+    std::u32string key;
+    int level = 1;
+};
+
 struct BlockWriterSetup {
     ConversionJob *job = nullptr;
     UserPrompt *prompt = nullptr;             // null: the default prompt
@@ -87,6 +94,9 @@ struct BlockWriterSetup {
     TextStyleFn textStyle;
     int pageNumber = 0;                       // the page written (heading ids)
     std::vector<PageHeading> *headings = nullptr;  // receives the headings written (may be null)
+    // The bookmarks that point at the page: a block of a bookmark's text becomes a heading of
+    // its rank, whatever its style (the first such block only).
+    const std::vector<BookmarkTitle> *bookmarks = nullptr;
 };
 
 class BlockWriter : public BlockSink {
@@ -151,6 +161,9 @@ private:
     bool CommandStyle(const DrawCommand &command, TextStyle &style);
     // The style most of the page's characters are set in (false: the page has no text).
     bool BodyStyle(TextStyle &body);
+    // The rank a block's style gives it, and the one a bookmark's title gives it (0: none).
+    int StyleLevel(const TextBlock &block);
+    int BookmarkLevel(const TextBlock &block);
     // The rank (1..3) block `index` is written with, 0 for paragraphs.
     int HeadingLevel(const std::vector<TextBlock> &blocks, int index, int count);
     int EmWidth(const PageItem &item) const;
@@ -168,6 +181,7 @@ private:
     TextStyle body_;
     int headingCount_ = 0;
     int headingChecks_ = 0;
+    std::vector<bool> bookmarkUsed_;
 };
 
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links
@@ -178,7 +192,8 @@ private:
 // on) and added to `headings` when given.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr,
-                              const TextStyleFn &textStyle = nullptr, std::vector<PageHeading> *headings = nullptr);
+                              const TextStyleFn &textStyle = nullptr, std::vector<PageHeading> *headings = nullptr,
+                              const std::vector<BookmarkTitle> *bookmarks = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "platform/utf8.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/book_names.h"
 #include "xhtml/page_threads.h"
@@ -89,6 +91,36 @@ bool OutlineHere(const ConversionJob &job, int index, int position) {
     return job.outputOutline && index == 0 && job.outlinePosition == position && !job.createCover;
 }
 
+// Bookmarks looked at for headings: how deep and how many (a hostile outline may hold millions).
+constexpr int kMaxBookmarkDepth = 64;
+constexpr size_t kMaxBookmarks = 20000;
+
+// The title as BookmarkTitle keeps it: blanks left out, ASCII letters in lower case.
+std::u32string BookmarkKey(const std::string &title) {
+    std::u32string key;
+    for (size_t i = 0; i < title.size();) {
+        uint32_t cp = 0;
+        const size_t n = DecodeUtf8(title, i, cp);
+        i += n ? n : 1;  // a byte that is not UTF-8 is passed over
+        if (n == 0 || cp <= ' ') continue;
+        key += static_cast<char32_t>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp);
+    }
+    return key;
+}
+
+void CollectBookmarks(const std::vector<OutlineEntry> &entries, int depth, size_t &seen,
+                      std::map<int, std::vector<BookmarkTitle>> &out) {
+    if (depth >= kMaxBookmarkDepth) return;
+    for (const OutlineEntry &e : entries) {
+        if (++seen > kMaxBookmarks) return;
+        if (e.page >= 0 && !e.external) {
+            std::u32string key = BookmarkKey(e.title);
+            if (!key.empty()) out[e.page + 1].push_back(BookmarkTitle{std::move(key), depth + 1});
+        }
+        CollectBookmarks(e.children, depth + 1, seen, out);
+    }
+}
+
 } // namespace
 
 DocumentConverter::DocumentConverter(PdfDocument &doc, ConversionJob &job)
@@ -145,7 +177,15 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
         };
         textStyle = [styles](const DrawCommand &command, TextStyle &style) { return styles->StyleOf(command, style); };
     }
-    return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings);
+    // The bookmarks of each page, read once from the outline (a page thread reads its own copy).
+    if (!bookmarksRead_ && job_.reading.headings) {
+        bookmarksRead_ = true;
+        size_t seen = 0;
+        CollectBookmarks(doc_.Outline(), 0, seen, bookmarks_);
+    }
+    const auto marks = bookmarks_.find(capture_.PageNumber());
+    return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings,
+                          marks == bookmarks_.end() ? nullptr : &marks->second);
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -150,6 +151,9 @@ private:
     // The headings of the pages so far, in book order (bounded, see KeepHeadings).
     std::vector<PageHeading> headings_;
     bool headingsLeftOut_ = false;
+    // Per page (from 1), the bookmarks that point at it, for headings.
+    std::map<int, std::vector<BookmarkTitle>> bookmarks_;
+    bool bookmarksRead_ = false;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

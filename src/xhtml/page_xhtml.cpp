@@ -12,7 +12,8 @@ namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
-                              const TextStyleFn &textStyle, std::vector<PageHeading> *headings) {
+                              const TextStyleFn &textStyle, std::vector<PageHeading> *headings,
+                              const std::vector<BookmarkTitle> *bookmarks) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -36,6 +37,7 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         setup.textStyle = textStyle;
         setup.pageNumber = capture.PageNumber();
         setup.headings = headings;
+        setup.bookmarks = bookmarks;
     }
     BlockWriter writer(file, setup);
     writer.SetPage(MakeLayoutPage(model));

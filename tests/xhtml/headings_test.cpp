@@ -112,6 +112,19 @@ TEST_F(HeadingsTest, LargeTextInTheMarginStillCountsAndLinesOfAHeadingAreOne) {
     EXPECT_TRUE(strict.navPoints.empty());
 }
 
+TEST_F(HeadingsTest, ABlockABookmarkNamesIsAHeadingOfTheBookmarksRank) {
+    const int p = b.AddPage();
+    Body(p, 700, 6);
+    b.Text(p, 72, 600, "Getting Started", 10);  // the body's own style
+    Body(p, 570, 6);
+    const int top = b.AddOutline("Guide", p);
+    b.AddOutline("Getting  started", p, top);  // blanks and case as bookmarks often differ
+    const Book book = Convert();
+    EXPECT_EQ(Headings(book.page), (std::vector<std::string>{"h2:Getting Started"})) << book.page;
+    // The PDF has bookmarks: the navigation is not made from the headings.
+    EXPECT_TRUE(book.navPoints.empty());
+}
+
 TEST_F(HeadingsTest, APageOfOneStyleHasNoHeadings) {
     // The body is what most characters are set in, however large: a page in 18 pt is all body.
     const int p = b.AddPage();
