@@ -395,7 +395,8 @@ bool ConversionRun::Package(const ConversionJob &job, const std::vector<std::str
     pkg.deleteSources = job.deleteSources;
     pkg.titlePageFlag = titlePage ? 1 : 0;
     pkg.coverMeta = job.compatibleKindle;
-    pkg.useNavPointsFile = job.importBookmarksToToc;
+    // A navigation points file is made for bookmarks when asked for, and from the headings.
+    pkg.useNavPointsFile = job.importBookmarksToToc || !job.navPointsFile.empty();
     pkg.navPointsFile = job.navPointsFile;
     pkg.language = job.bookLanguage;
     pkg.epub3 = job.reading.epub3;

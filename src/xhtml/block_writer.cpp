@@ -117,6 +117,68 @@ size_t FirstInk(const PageItem &item, size_t begin, size_t end) {
 constexpr long kMaxCodeColumns = 200;
 constexpr long kMaxCodeBlankLines = 20;
 
+// Heading detection. A block is larger than the body text from this share on, and ranks h2 and
+// h1 from these; bold text at the body's size is a heading of the lowest rank.
+constexpr double kLarger = 1.15;
+constexpr double kRank2 = 1.3;
+constexpr double kRank1 = 1.75;
+// A heading is short: at most this many lines and visible characters.
+constexpr int kHeadingLines = 3;
+constexpr int kHeadingChars = 200;
+// Blocks this close to the top or bottom of the page (share of its height) are where running
+// heads and feet stand; only text of at least rank 2 becomes a heading there.
+constexpr double kMarginBand = 0.07;
+// Per page: at most this many headings, and this many blocks compared against the page's others
+// (a hostile page of thousands of bold blocks costs no more than an ordinary one).
+constexpr int kMaxHeadings = 64;
+constexpr int kMaxHeadingChecks = 256;
+// Distinct styles counted per page for the body style; more are left uncounted.
+constexpr size_t kMaxStyles = 64;
+// Characters the body style must have on a page for headings to be looked for.
+constexpr long long kMinBodyChars = 30;
+// Dots in a row (blanks between them aside) that make a leader.
+constexpr int kLeaderDots = 4;
+// Bytes of a heading's label in the navigation.
+constexpr size_t kMaxLabel = 160;
+
+bool IsLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0xC0; }
+
+// The text of a written heading: markup left out, blanks (also escaped no-break spaces) run
+// together, at most kMaxLabel bytes, never cutting a character or an entity in half.
+std::string HeadingLabel(const std::string &xhtml) {
+    std::string out;
+    bool inTag = false, blank = false;
+    for (size_t i = 0; i < xhtml.size(); ++i) {
+        const char c = xhtml[i];
+        if (inTag) {
+            inTag = c != '>';
+            continue;
+        }
+        if (c == '<') {
+            inTag = true;
+            continue;
+        }
+        const bool nbsp = xhtml.compare(i, 6, "&#160;") == 0;
+        if (c == ' ' || c == '\n' || c == '\t' || nbsp) {
+            if (nbsp) i += 5;
+            blank = !out.empty();
+            continue;
+        }
+        if (blank) out += ' ';
+        blank = false;
+        out += c;
+    }
+    if (out.size() > kMaxLabel) {
+        size_t n = kMaxLabel;
+        while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80) --n;
+        const size_t amp = out.rfind('&', n);
+        if (amp != std::string::npos && out.find(';', amp) >= n) n = amp;
+        out.resize(n);
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+    }
+    return out;
+}
+
 } // namespace
 
 BlockWriter::BlockWriter(std::string &file, BlockWriterSetup setup) : file_(file), setup_(std::move(setup)) {
@@ -132,6 +194,11 @@ BlockWriter::~BlockWriter() { EndWriterState(); }
 void BlockWriter::BeginWriterState() {
     stack_.clear();
     classCache_.clear();
+    styleCache_.clear();
+    bodyState_ = 0;
+    headingCount_ = 0;
+    headingChecks_ = 0;
+    bookmarkUsed_.clear();
     auto state = std::make_unique<BlockWriterState>();
     state->viewPageBox = page_.viewPageBox;
     state->job = setup_.job;
@@ -161,14 +228,41 @@ void BlockWriter::PopState() {
 
 void BlockWriter::CloseOpenMarkup(BlockWriterState &state) {
     if (state.spanOpen) file_ += "</span>";
-    if (state.paragraphOpen) file_ += "</p>\n";
     state.spanOpen = false;
+    CloseParagraph(state);
+}
+
+// Ends the open paragraph, or the open heading (noting it for the navigation).
+void BlockWriter::CloseParagraph(BlockWriterState &state) {
+    if (!state.paragraphOpen) return;
     state.paragraphOpen = false;
+    if (state.openHeading == 0) {
+        file_ += "</p>\n";
+        return;
+    }
+    const int level = state.openHeading;
+    state.openHeading = 0;
+    if (setup_.headings && state.headingStart <= file_.size())
+        setup_.headings->push_back(
+            PageHeading{setup_.pageNumber, headingCount_, level, HeadingLabel(file_.substr(state.headingStart))});
+    file_ += "</h" + std::to_string(level) + ">\n";
 }
 
 void BlockWriter::OpenParagraph(int align) {
     BlockWriterState &s = *State();
-    file_ += ParagraphTag(align);
+    if (s.headingLevel > 0) {
+        // One element per heading block: its lines are joined.
+        ++headingCount_;
+        file_ += "<h" + std::to_string(s.headingLevel) + " id=\"" + HeadingAnchorId(setup_.pageNumber, headingCount_) +
+                 "\"";
+        if (align == 1) file_ += " style=\"text-align:center;\"";
+        if (align == 2) file_ += " style=\"text-align:right;\"";
+        file_ += ">";
+        s.openHeading = s.headingLevel;
+        s.headingStart = file_.size();
+    } else {
+        file_ += ParagraphTag(align);
+    }
     s.paragraphOpen = true;
     s.paragraphAlign = align;
 }
@@ -264,6 +358,7 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         return;
     }
     s.codeLeft = s.codeBaseline = std::numeric_limits<double>::quiet_NaN();
+    s.headingLevel = HeadingLevel(blocks, index, count);
     int align = 0;
     if (page_.options.alignCheck)
         align = BlockAlignment(page_, blocks, index, count, s.lineCount, s.leftAligned, s.rightAligned);
@@ -316,6 +411,17 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         int n = 0;
         bool dropHyphen = false;
         bool end = EndOfLine(n, dropHyphen);
+        if (s.headingLevel > 0) {
+            // A heading's lines are one element, ended after its last run.
+            if (!s.nextItem) {
+                if (!end) n = 0;
+                end = true;
+            } else if (end) {
+                end = false;
+                dropHyphen = false;
+                n = LastUnicode(*it) == ' ' ? 0 : 1;
+            }
+        }
         if (!s.paragraphOpen) {
             CloseRunAnchor(output);
             OpenParagraph(align);
@@ -335,8 +441,7 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
             CloseRunAnchor(output);
             if (s.spanOpen) file_ += "</span>";
             s.spanOpen = false;
-            file_ += "</p>\n";
-            s.paragraphOpen = false;
+            CloseParagraph(s);
             if (n > 0)
                 file_ += "<div style=\"height:" + std::to_string(static_cast<long long>(n) * cw) +
                          "px;width:1px;\"></div>\n";
@@ -353,6 +458,171 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
         ++s.itemCount;
     }
     CloseRunAnchor(output);
+    if (s.openHeading) {
+        if (s.spanOpen) file_ += "</span>";
+        s.spanOpen = false;
+        CloseParagraph(s);
+    }
+    s.headingLevel = 0;
+}
+
+bool BlockWriter::CommandStyle(const DrawCommand &command, TextStyle &style) {
+    auto it = styleCache_.find(&command);
+    if (it != styleCache_.end()) {
+        style = it->second;
+        return true;
+    }
+    if (!setup_.textStyle || !setup_.textStyle(command, style)) return false;
+    styleCache_.emplace(&command, style);
+    return true;
+}
+
+bool BlockWriter::BodyStyle(TextStyle &body) {
+    if (bodyState_ == 0) {
+        bodyState_ = -1;
+        // Characters per style (size in tenths of a point, weight), in order of first use.
+        struct Count {
+            long long size;
+            bool bold;
+            long long chars;
+        };
+        std::vector<Count> counts;
+        if (page_.items) {
+            for (const auto &item : *page_.items) {
+                if (!item || item->mark || !IsTextCommand(item->command) || item->glyphCount <= 0) continue;
+                TextStyle style;
+                if (!CommandStyle(*item->command, style)) continue;
+                const long long size = std::llround(style.size * 10);
+                auto c = std::find_if(counts.begin(), counts.end(),
+                                      [&](const Count &k) { return k.size == size && k.bold == style.bold; });
+                if (c != counts.end())
+                    c->chars += item->glyphCount;
+                else if (counts.size() < kMaxStyles)
+                    counts.push_back(Count{size, style.bold, item->glyphCount});
+            }
+        }
+        // The style of the most characters; on a tie the smaller, then the regular one.
+        const Count *best = nullptr;
+        for (const Count &c : counts)
+            if (!best || c.chars > best->chars ||
+                (c.chars == best->chars && (c.size < best->size || (c.size == best->size && !c.bold && best->bold))))
+                best = &c;
+        // A page with little text has no body style to judge by (a title page, a part page).
+        if (best && best->size > 0 && best->chars >= kMinBodyChars) {
+            body_.size = static_cast<double>(best->size) / 10;
+            body_.bold = best->bold;
+            bodyState_ = 1;
+        }
+    }
+    body = body_;
+    return bodyState_ == 1;
+}
+
+int BlockWriter::StyleLevel(const TextBlock &block) {
+    TextStyle body;
+    if (!BodyStyle(body)) return 0;
+
+    // Every run with visible characters must be set larger than the body, or bold where the
+    // body is not: a bold word inside a paragraph shares its block with regular text.
+    double smallest = 0;
+    int letters = 0, chars = 0, dots = 0;
+    const PageItem *last = nullptr;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || it->mark || !IsTextCommand(it->command)) return 0;
+        last = it;
+        TextStyle style;
+        if (!CommandStyle(*it->command, style)) return 0;
+        const double ratio = style.size / body.size;
+        const bool larger = ratio >= kLarger && style.size - body.size >= 1.0;
+        const bool bolder = style.bold && !body.bold && ratio >= 0.95;
+        const auto &glyphs = it->command->text->glyphs;
+        int visible = 0;
+        for (int i = it->firstGlyph; i < it->firstGlyph + it->glyphCount; ++i) {
+            if (i < 0 || static_cast<size_t>(i) >= glyphs.size()) break;
+            const int u = glyphs[static_cast<size_t>(i)].unicode;
+            if (u <= ' ') continue;
+            if (!larger && !bolder) return 0;  // body text (blank runs count for nothing)
+            ++visible;
+            if (IsLetter(u)) ++letters;
+            // A leader of dots belongs to an entry of a printed contents page.
+            dots = u == '.' ? dots + 1 : 0;
+            if (dots >= kLeaderDots) return 0;
+        }
+        if (visible == 0) continue;
+        chars += visible;
+        if (chars > kHeadingChars) return 0;
+        if (smallest == 0 || ratio < smallest) smallest = ratio;
+    }
+    // A page number or any other block without a letter is no heading.
+    if (letters == 0 || !last) return 0;
+
+    const IntBox &page = page_.viewPageBox;
+    const long long band = static_cast<long long>(page.Height() * kMarginBand);
+    const bool inMargin = block.box.y1 <= page.y0 + band || block.box.y0 >= page.y1 - band;
+    if (inMargin && smallest < kRank2) return 0;
+    if (smallest >= kRank1) return 1;
+    if (smallest >= kRank2) return 2;
+    return 3;
+}
+
+int BlockWriter::BookmarkLevel(const TextBlock &block) {
+    if (!setup_.bookmarks || setup_.bookmarks->empty()) return 0;
+    // The block's characters without blanks, ASCII letters in lower case, as the titles are kept.
+    std::u32string key;
+    for (const BlockMember *m = block.first; m; m = m->next) {
+        const PageItem *it = MemberItem(m);
+        if (!it || it->mark || !IsTextCommand(it->command)) return 0;
+        const auto &glyphs = it->command->text->glyphs;
+        for (int i = it->firstGlyph; i < it->firstGlyph + it->glyphCount; ++i) {
+            if (i < 0 || static_cast<size_t>(i) >= glyphs.size()) break;
+            const int u = glyphs[static_cast<size_t>(i)].unicode;
+            if (u <= ' ') continue;
+            if (key.size() >= static_cast<size_t>(kHeadingChars)) return 0;
+            key += static_cast<char32_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
+        }
+    }
+    if (key.empty()) return 0;
+    bookmarkUsed_.resize(setup_.bookmarks->size());
+    for (size_t k = 0; k < setup_.bookmarks->size(); ++k) {
+        const BookmarkTitle &title = (*setup_.bookmarks)[k];
+        if (bookmarkUsed_[k] || title.key != key) continue;
+        bookmarkUsed_[k] = true;  // one block per bookmark
+        return std::clamp(title.level, 1, 3);
+    }
+    return 0;
+}
+
+int BlockWriter::HeadingLevel(const std::vector<TextBlock> &blocks, int index, int count) {
+    if (!setup_.textStyle || stack_.size() != 1 || headingCount_ >= kMaxHeadings) return 0;
+    const BlockWriterState &s = *State();
+    // A block that goes on from the previous one's open paragraph is not standing alone.
+    if (s.paragraphOpen || !s.block || s.lineCount < 1 || s.lineCount > kHeadingLines) return 0;
+    const TextBlock &block = *s.block;
+    int level = StyleLevel(block);
+    if (level == 0) level = BookmarkLevel(block);
+    if (level == 0) return 0;
+    const PageItem *last = nullptr;
+    for (const BlockMember *m = block.first; m; m = m->next)
+        if (const PageItem *it = MemberItem(m)) last = it;
+    if (!last) return 0;
+
+    // Text that goes on beside its last line is not standing alone.
+    if (s.nextBlock && s.nextBlock->first && !s.nextBlock->first->isGroup && s.nextBlock->first->item &&
+        SameLine(last->viewBox, s.nextBlock->first->item->viewBox))
+        return 0;
+    // Nor is a cell of a row: a block of about its height beside it (a column of text beside
+    // a heading is much taller).
+    if (++headingChecks_ > kMaxHeadingChecks) return 0;
+    const long long height = std::max(1, block.box.Height());
+    for (int j = 0; j < count && j < static_cast<int>(blocks.size()); ++j) {
+        const TextBlock &other = blocks[static_cast<size_t>(j)];
+        if (j == index || other.consumed || !other.first) continue;
+        const bool rows = other.box.y0 < block.box.y1 && block.box.y0 < other.box.y1;
+        const bool apart = other.box.x1 <= block.box.x0 || other.box.x0 >= block.box.x1;
+        if (rows && apart && other.box.Height() <= 2 * height) return 0;
+    }
+    return level;
 }
 
 bool BlockWriter::IsCodeBlock(const TextBlock &block) {

@@ -20,6 +20,7 @@
 #include "extract/links.h"
 #include "extract/page_model.h"
 #include "xhtml/book_names.h"
+#include "xhtml/style_registry.h"
 
 namespace qm {
 
@@ -58,6 +59,9 @@ struct BlockWriterState {
     // in steps of this line spacing. NaN: no code paragraph is open.
     double codeBaseline = std::numeric_limits<double>::quiet_NaN();
     double codeLineStep = 0;
+    int headingLevel = 0;         // the state's block is written as h1..h3 (0: paragraphs)
+    int openHeading = 0;          // the open "paragraph" is that heading element
+    size_t headingStart = 0;      // where the open heading's content begins in the file
     BlockWriterState *outer = nullptr;
 };
 
@@ -67,6 +71,27 @@ using SpanClassesFn = std::function<int(const DrawCommand &command, std::string 
 // Saves a region of the output raster (box in output space; null: the whole page) as a picture
 // and gives its file name.
 using SavePictureFn = std::function<PngResult(const IntBox *outputBox, std::string &name)>;
+
+// The size and weight of a text command's span classes; false when it has none. Supplied by
+// the style registry.
+using TextStyleFn = std::function<bool(const DrawCommand &command, TextStyle &style)>;
+
+// A block written as a heading: its page, its number on the page (from 1: the id
+// HeadingAnchorId(page, index) is on its element), its rank 1..3, and its text as it stands in
+// the page (escaped, without markup), cut to a short label.
+struct PageHeading {
+    int page = 0;
+    int index = 0;
+    int level = 0;
+    std::string label;
+};
+
+// A bookmark's title as a block's text is compared with it (blanks left out, ASCII letters in
+// lower case), and its rank (1 for a top-level bookmark).
+struct BookmarkTitle {
+    std::u32string key;
+    int level = 1;
+};
 
 struct BlockWriterSetup {
     ConversionJob *job = nullptr;
@@ -78,6 +103,14 @@ struct BlockWriterSetup {
     // The page's printed contents entries (null: none). Their runs are not written as text; the
     // entries are written in their place, one linked line each.
     const ContentsPage *contents = nullptr;
+    // Headings: blocks that stand alone in a clearly larger or bolder style than the page's body
+    // text become h1..h3. Empty: no headings.
+    TextStyleFn textStyle;
+    int pageNumber = 0;                       // the page written (heading ids)
+    std::vector<PageHeading> *headings = nullptr;  // receives the headings written (may be null)
+    // The bookmarks that point at the page: a block of a bookmark's text becomes a heading of
+    // its rank, whatever its style (the first such block only).
+    const std::vector<BookmarkTitle> *bookmarks = nullptr;
 };
 
 class BlockWriter : public BlockSink {
@@ -148,6 +181,15 @@ private:
     void WriteCodeBlock();
     void WritePictureBlock(const TextBlock &block, bool picture);
     int SpanClasses(const DrawCommand &command, std::string &classes);
+    void CloseParagraph(BlockWriterState &state);
+    bool CommandStyle(const DrawCommand &command, TextStyle &style);
+    // The style most of the page's characters are set in (false: the page has no text).
+    bool BodyStyle(TextStyle &body);
+    // The rank a block's style gives it, and the one a bookmark's title gives it (0: none).
+    int StyleLevel(const TextBlock &block);
+    int BookmarkLevel(const TextBlock &block);
+    // The rank (1..3) block `index` is written with, 0 for paragraphs.
+    int HeadingLevel(const std::vector<TextBlock> &blocks, int index, int count);
     int EmWidth(const PageItem &item) const;
     bool IsContentsRun(const PageItem *item) const { return setup_.contents && setup_.contents->Holds(item); }
     // Writes the page's contents entries once, where the first of their runs comes in the reading
@@ -162,14 +204,25 @@ private:
     // Class lists of the page's text commands, asked once per command.
     std::unordered_map<const DrawCommand *, std::string> classCache_;
     bool contentsWritten_ = false;
+    // Styles of the page's text commands, the page's body style and the headings written on it.
+    std::unordered_map<const DrawCommand *, TextStyle> styleCache_;
+    int bodyState_ = 0;  // 0: not yet looked for, 1: found, -1: the page has no text
+    TextStyle body_;
+    int headingCount_ = 0;
+    int headingChecks_ = 0;
+    std::vector<bool> bookmarkUsed_;
 };
 
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links
 // are read (unless the job ignores links), the page is analysed, and its blocks are written.
 // Returns the result of WritePageBody. Call with the document lock held. Pictures are saved by
 // `savePicture` when given, else as the model's numbered pictures.
+// With `textStyle`, headings are written where the job asks for them (Automatic mode, headings
+// on) and added to `headings` when given.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr);
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr,
+                              const TextStyleFn &textStyle = nullptr, std::vector<PageHeading> *headings = nullptr,
+                              const std::vector<BookmarkTitle> *bookmarks = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

@@ -107,6 +107,14 @@ std::string PageLinkTarget(int page, int pageCount, int pagesPerFile, bool xhtml
     return PageFileName(FirstPageOfFile(page, pagesPerFile), xhtml) + "#" + PageAnchorId(page);
 }
 
+std::string HeadingAnchorId(int page, int index) {
+    return "heading-" + std::to_string(page) + "-" + std::to_string(index);
+}
+
+std::string HeadingLinkTarget(int page, int index, int pagesPerFile, bool xhtml) {
+    return PageFileName(FirstPageOfFile(page, pagesPerFile), xhtml) + "#" + HeadingAnchorId(page, index);
+}
+
 bool HasUriScheme(const std::string &uri) {
     size_t colon = uri.find(':');
     if (colon == std::string::npos || colon == 0) return false;

@@ -36,6 +36,12 @@ std::string PageAnchorId(int page);
 // "page-F.html#page-P": the anchor of page P in its file. Nothing for a page outside 1..pageCount.
 std::string PageLinkTarget(int page, int pageCount, int pagesPerFile, bool xhtml = false);
 
+// "heading-P-K": the id of heading K (from 1) of page P. Never equal to a page's anchor id.
+std::string HeadingAnchorId(int page, int index);
+
+// "page-F.html#heading-P-K": that heading in the file that holds page P.
+std::string HeadingLinkTarget(int page, int index, int pagesPerFile, bool xhtml = false);
+
 // Whether `uri` starts with a scheme as URI references have it: a letter, then letters, digits,
 // "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
 bool HasUriScheme(const std::string &uri);

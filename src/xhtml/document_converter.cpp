@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "platform/xml_text.h"
+#include "platform/utf8.h"
 #include "xhtml/block_writer.h"
 #include "xhtml/book_names.h"
 #include "xhtml/page_threads.h"
@@ -119,6 +121,36 @@ std::string BookLanguage(PdfDocument &doc, const ReadingOptions &reading) {
     return std::string();
 }
 
+// Bookmarks looked at for headings: how deep and how many (a hostile outline may hold millions).
+constexpr int kMaxBookmarkDepth = 64;
+constexpr size_t kMaxBookmarks = 20000;
+
+// The title as BookmarkTitle keeps it: blanks left out, ASCII letters in lower case.
+std::u32string BookmarkKey(const std::string &title) {
+    std::u32string key;
+    for (size_t i = 0; i < title.size();) {
+        uint32_t cp = 0;
+        const size_t n = DecodeUtf8(title, i, cp);
+        i += n ? n : 1;  // a byte that is not UTF-8 is passed over
+        if (n == 0 || cp <= ' ') continue;
+        key += static_cast<char32_t>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp);
+    }
+    return key;
+}
+
+void CollectBookmarks(const std::vector<OutlineEntry> &entries, int depth, size_t &seen,
+                      std::map<int, std::vector<BookmarkTitle>> &out) {
+    if (depth >= kMaxBookmarkDepth) return;
+    for (const OutlineEntry &e : entries) {
+        if (++seen > kMaxBookmarks) return;
+        if (e.page >= 0 && !e.external) {
+            std::u32string key = BookmarkKey(e.title);
+            if (!key.empty()) out[e.page + 1].push_back(BookmarkTitle{std::move(key), depth + 1});
+        }
+        CollectBookmarks(e.children, depth + 1, seen, out);
+    }
+}
+
 } // namespace
 
 DocumentConverter::DocumentConverter(PdfDocument &doc, ConversionJob &job)
@@ -169,10 +201,12 @@ void DocumentConverter::DropProducedSince(size_t mark) {
 }
 
 // The analysed content of the captured page as XHTML, with span classes from the style registry.
-PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePictureFn &savePicture) {
+PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePictureFn &savePicture,
+                                            std::vector<PageHeading> *headings) {
     auto guard = doc_.Lock();
     StyleRegistry *styles = styles_.get();
     SpanClassesFn classes;
+    TextStyleFn textStyle;
     // The engine keeps only 31 bytes of a font's name; the full names from the page's resources
     // keep "Bold" and "Italic" at the end of long names.
     if (styles) {
@@ -180,8 +214,17 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
         classes = [styles, this](const DrawCommand &command, std::string &out) {
             return styles->GetSpanClasses(command, out, &job_);
         };
+        textStyle = [styles](const DrawCommand &command, TextStyle &style) { return styles->StyleOf(command, style); };
     }
-    return WritePageXhtml(capture_, body, job_, classes, savePicture);
+    // The bookmarks of each page, read once from the outline (a page thread reads its own copy).
+    if (!bookmarksRead_ && job_.reading.headings) {
+        bookmarksRead_ = true;
+        size_t seen = 0;
+        CollectBookmarks(doc_.Outline(), 0, seen, bookmarks_);
+    }
+    const auto marks = bookmarks_.find(capture_.PageNumber());
+    return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings,
+                          marks == bookmarks_.end() ? nullptr : &marks->second);
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that
@@ -204,11 +247,13 @@ bool DocumentConverter::ReportStop(PageStop stop, double limit, int page) {
 // false when the page was stopped.
 bool DocumentConverter::WriteDrawnPage(FILE *file, int page, size_t mark) {
     std::string body;
-    WriteBody(body);
+    std::vector<PageHeading> headings;
+    WriteBody(body, nullptr, &headings);
     if (PageWasStopped(page)) {
         DropProducedSince(mark);
         return false;
     }
+    KeepHeadings(headings);
     if (!body.empty()) std::fwrite(body.data(), 1, body.size(), file);
     return true;
 }
@@ -274,6 +319,8 @@ bool DocumentConverter::CommonStart(ConvertResult &result) {
     job_.subject.clear();
     job_.navPointsFile.clear();
     job_.bookLanguage = BookLanguage(doc_, job_.reading);
+    headings_.clear();
+    headingsLeftOut_ = false;
     if (!(job_.fontScale >= 0.5)) job_.fontScale = 0.5;  // also a value that is not a number
     if (job_.fontScale > 3.0) job_.fontScale = 3.0;
     capture_.outputDpi = OutputResolution(job_.imageDpi);
@@ -340,7 +387,11 @@ ConvertResult DocumentConverter::CommonEnd() {
     ReadInfoString(doc_, "Title", job_.title, kInfoSize);
     ReadInfoString(doc_, "Subject", job_.subject, kInfoSize);
     ReadInfoString(doc_, "Author", job_.author, kInfoSize);
-    if (job_.importBookmarksToToc) WriteNavPointsFile();
+    // The headings give the navigation where the PDF has no bookmarks, or where asked to.
+    const bool fromHeadings = job_.reading.tocFromHeadings || doc_.Outline().empty();
+    if (!(fromHeadings && WriteHeadingNavPointsFile()) && job_.importBookmarksToToc) WriteNavPointsFile();
+    headings_.clear();
+    headings_.shrink_to_fit();
     return Stopped();
 }
 
@@ -488,6 +539,7 @@ bool DocumentConverter::CommitPage(PreparedPage &prepared, FILE *file, PageOutco
     if (styles_ && !styles_->AddRules(prepared.rules)) return undo();
 
     for (const auto &[text, caption] : prepared.messages) doc_.Prompt().Message(text, caption);
+    KeepHeadings(prepared.headings);
     if (!out.empty()) std::fwrite(out.data(), 1, out.size(), file);
     outcome.stopped = false;
     return true;
@@ -517,7 +569,7 @@ PreparedPage DocumentConverter::PreparePage(int page) {
             name = std::string(1, kPictureMark) + std::to_string(listed) + kPictureMark;
             return rc;
         };
-        WriteBody(prepared.body, save);
+        WriteBody(prepared.body, save, &prepared.headings);
     }
     prepared.stop = doc_.PageRunStop();
     prepared.stopLimit = doc_.PageRunLimit();
@@ -527,6 +579,7 @@ PreparedPage DocumentConverter::PreparePage(int page) {
     if (prepared.stop != PageStop::None || prepared.redo) {
         DropProducedSince(0);
         prepared.body.clear();
+        prepared.headings.clear();
     }
     prepared.pictures = std::move(produced_);
     produced_.clear();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,9 @@ public:
     // Writes the navPoint elements of the outline into a temporary file and names it in the job
     // (job.navPointsFile stays empty when no entry reaches a page).
     OutlineResult WriteNavPointsFile();
+    // Writes navPoint elements for the headings found in the pages, nested by rank, into a
+    // temporary file and names it in the job. false (nothing named) when there were none.
+    bool WriteHeadingNavPointsFile();
     // The href of an entry's target; returns the page it points to (0 for an address or none).
     int WriteOutlineTarget(FILE *file, const OutlineEntry &entry);
     // The nested list of the outline page for `entries`, and their navPoint elements (entries
@@ -122,7 +126,10 @@ private:
     bool CommonStart(ConvertResult &result);
     ConvertResult CommonEnd();
     ConvertResult Stopped() const;
-    PageBodyResult WriteBody(std::string &body, const SavePictureFn &savePicture = nullptr);
+    PageBodyResult WriteBody(std::string &body, const SavePictureFn &savePicture = nullptr,
+                             std::vector<PageHeading> *headings = nullptr);
+    // Keeps the headings of a page put into the book, for the navigation.
+    void KeepHeadings(std::vector<PageHeading> &headings);
     bool PageWasStopped(int page);
     bool WriteDrawnPage(FILE *file, int page, size_t mark);
     bool WithinOutputLimits(int page);
@@ -142,6 +149,12 @@ private:
     std::unique_ptr<StyleRegistry> previewStyles_;
     std::vector<std::string> produced_;
     long long producedBytes_ = 0;
+    // The headings of the pages so far, in book order (bounded, see KeepHeadings).
+    std::vector<PageHeading> headings_;
+    bool headingsLeftOut_ = false;
+    // Per page (from 1), the bookmarks that point at it, for headings.
+    std::map<int, std::vector<BookmarkTitle>> bookmarks_;
+    bool bookmarksRead_ = false;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

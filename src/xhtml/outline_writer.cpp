@@ -34,6 +34,26 @@ LinkKind KindOf(const OutlineEntry &entry) {
     return LinkKind::Uri;
 }
 
+// Headings kept for the navigation: per page and in all (a few short strings per page at most,
+// and a bounded number whatever the document's length).
+constexpr size_t kNavHeadingsPerPage = 16;
+constexpr size_t kMaxNavHeadings = 20000;
+
+// A new temporary file for navigation points, open for writing; null (logged) when none can be made.
+FILE *CreateNavFile(std::string &path) {
+    path = CreateUniqueTempFile("qmrk_");
+    if (path.empty()) {
+        LogWarning("cannot create the navigation points file");
+        return nullptr;
+    }
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::remove(path.c_str());
+        LogWarning("cannot open the navigation points file '" + path + "'");
+    }
+    return file;
+}
+
 } // namespace
 
 int DocumentConverter::WriteOutlineTarget(FILE *file, const OutlineEntry &entry) {
@@ -135,17 +155,9 @@ OutlineResult DocumentConverter::WriteNavPointsFile() {
     if (outline.empty()) return OutlineResult::NoOutline;
     navLastPage_ = 0;
     navPlayOrder_ = 0;
-    std::string path = CreateUniqueTempFile("qmrk_");
-    if (path.empty()) {
-        LogWarning("cannot create the navigation points file");
-        return OutlineResult::Done;
-    }
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::remove(path.c_str());
-        LogWarning("cannot open the navigation points file '" + path + "'");
-        return OutlineResult::Done;
-    }
+    std::string path;
+    FILE *file = CreateNavFile(path);
+    if (!file) return OutlineResult::Done;
     int ids = 1;
     WriteNavPoints(file, outline, 0, ids);
     bool ok = std::ferror(file) == 0;
@@ -158,6 +170,60 @@ OutlineResult DocumentConverter::WriteNavPointsFile() {
     }
     job_.navPointsFile = path;
     return OutlineResult::Done;
+}
+
+void DocumentConverter::KeepHeadings(std::vector<PageHeading> &headings) {
+    size_t kept = 0;
+    for (PageHeading &h : headings) {
+        if (h.label.empty()) continue;  // nothing a reader could pick
+        if (kept == kNavHeadingsPerPage || headings_.size() >= kMaxNavHeadings) {
+            headingsLeftOut_ = true;
+            break;
+        }
+        headings_.push_back(std::move(h));
+        ++kept;
+    }
+    headings.clear();
+}
+
+bool DocumentConverter::WriteHeadingNavPointsFile() {
+    if (headings_.empty()) return false;
+    if (headingsLeftOut_) LogWarning("'" + DocName() + "' has more headings than the navigation takes; some are left out");
+    std::string path;
+    FILE *file = CreateNavFile(path);
+    if (!file) return false;
+    // Each heading opens a navPoint inside the nearest open one of a higher rank; ranks that are
+    // skipped (h1 then h3) nest one level, not two.
+    std::vector<int> open;
+    int n = 0;
+    auto indent = [&](size_t depth) { return std::string(2 + depth, '\t'); };
+    for (const PageHeading &h : headings_) {
+        while (!open.empty() && open.back() >= h.level) {
+            open.pop_back();
+            Put(file, indent(open.size()) + "</navPoint>\n");
+        }
+        ++n;
+        const std::string in = indent(open.size());
+        Put(file, in + "<navPoint id=\"navPoint-" + std::to_string(n) + "\" playOrder=\"" + std::to_string(n) +
+                      "\">\n");
+        // The label is the heading's text as the page has it: already escaped.
+        Put(file, in + "\t<navLabel>\n" + in + "\t\t<text>" + h.label + "</text>\n" + in + "\t</navLabel>\n");
+        Put(file, in + "\t<content src=\"" + HeadingLinkTarget(h.page, h.index, PagesPerFile(&job_), XhtmlFileNames(&job_)) + "\"/>\n");
+        open.push_back(h.level);
+    }
+    while (!open.empty()) {
+        open.pop_back();
+        Put(file, indent(open.size()) + "</navPoint>\n");
+    }
+    bool ok = std::ferror(file) == 0;
+    ok = (std::fclose(file) == 0) && ok;
+    if (!ok) {
+        std::remove(path.c_str());
+        LogWarning("cannot write the navigation points file '" + path + "'");
+        return false;
+    }
+    job_.navPointsFile = path;
+    return true;
 }
 
 } // namespace qm

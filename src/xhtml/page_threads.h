@@ -17,6 +17,7 @@
 
 #include "options/conversion_job.h"
 #include "pdf/pdf_document.h"
+#include "xhtml/block_writer.h"
 #include "xhtml/style_registry.h"
 
 namespace qm {
@@ -37,6 +38,7 @@ struct PreparedPage {
     std::vector<std::string> pictures;  // their files, under names of the thread's own
     std::vector<StyleRegistry::Rule> rules;  // the span rules the page uses, in order of first use
     std::vector<std::pair<std::string, std::string>> messages;  // text, caption
+    std::vector<PageHeading> headings;  // the headings of its body
 };
 inline constexpr char kPictureMark = '\x01';  // never part of XHTML text (a control character)
 

@@ -4,13 +4,16 @@
 #include "extract/layout.h"
 #include "extract/links.h"
 #include "options/conversion_job.h"
+#include "options/conversion_options.h"
 #include "extract/page_capture.h"
 #include "xhtml/block_writer.h"
 
 namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture) {
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
+                              const TextStyleFn &textStyle, std::vector<PageHeading> *headings,
+                              const std::vector<BookmarkTitle> *bookmarks) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -36,6 +39,13 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         FindContentsPage(layoutPage, links, PageNumbering{setup.pageCount, &doc.PageLabels()}, contents,
                          &doc.Prompt()))
         setup.contents = &contents;
+    // Headings are found in the automatic layout only: a strict run follows the user's regions.
+    if (job.reading.headings && job.parseMode == static_cast<int32_t>(ParseMode::Automatic)) {
+        setup.textStyle = textStyle;
+        setup.pageNumber = capture.PageNumber();
+        setup.headings = headings;
+        setup.bookmarks = bookmarks;
+    }
     BlockWriter writer(file, setup);
     writer.SetPage(layoutPage);
     return WritePageBody(model, writer, &doc.Prompt());

@@ -125,11 +125,7 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
     return GetSpanClasses(cmd, classes, job ? job->fontScale : 1.0, markMono);
 }
 
-int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, double fontScale, bool markMono) {
-    if (!cmd.text || !cmd.text->font) return -1;
-    fz_font *font = cmd.text->font;
-
-    // Bold and italic from the font name only.
+std::string StyleRegistry::UpperFontName(fz_font *font) const {
     std::string name;
     auto known = fullNames_.find(font);
     if (known != fullNames_.end()) name = known->second;
@@ -139,14 +135,31 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
     }
     if (name.size() > 49) name.resize(49);
     for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    bool bold = name.find("BOLD") != std::string::npos;
-    bool italic = name.find("ITALIC") != std::string::npos || name.find("OBLIQUE") != std::string::npos;
+    return name;
+}
 
-    // Size in points of the page's space, truncated, then scaled and truncated again.
+bool StyleRegistry::StyleOf(const DrawCommand &cmd, TextStyle &style, bool *italic) {
+    if (!cmd.text || !cmd.text->font) return false;
+    // Bold and italic from the font name only.
+    const std::string name = UpperFontName(cmd.text->font);
+    style.bold = name.find("BOLD") != std::string::npos;
+    if (italic) *italic = name.find("ITALIC") != std::string::npos || name.find("OBLIQUE") != std::string::npos;
+
+    // Size in points of the page's space.
     fz_matrix m = fz_concat(cmd.text->matrix, cmd.transform);
     double expansion = std::sqrt(std::fabs(static_cast<double>(m.a) * m.d - static_cast<double>(m.b) * m.c));
     if (!(expansion < 1e6)) expansion = 0;
-    int size = static_cast<int>(expansion);
+    style.size = expansion;
+    return true;
+}
+
+int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, double fontScale, bool markMono) {
+    TextStyle style;
+    bool italic = false;
+    if (!StyleOf(cmd, style, &italic)) return -1;
+    const bool bold = style.bold;
+    // Truncated to whole points, then scaled and truncated again.
+    int size = static_cast<int>(style.size);
     double scaled = static_cast<double>(size) * fontScale;
     if (!(scaled >= 0 && scaled < 1e6)) scaled = 0;
     int n = static_cast<int>(scaled);
@@ -175,7 +188,7 @@ int StyleRegistry::GetSpanClasses(const DrawCommand &cmd, std::string &classes, 
     }
     if (bold) classes += " bold";
     if (italic) classes += " italic";
-    if (markMono && IsFixedPitch(font, name)) {
+    if (markMono && IsFixedPitch(cmd.text->font, UpperFontName(cmd.text->font))) {
         if (!EmitRule("mono", "span.mono{font-family:monospace;}\n")) return -2;
         classes += " mono";
     }

@@ -22,6 +22,13 @@ struct ConversionJob;
 struct DrawCommand;
 class PdfDocument;
 
+// The size (in points of the page's space) and weight of a text command, as its span classes
+// see them.
+struct TextStyle {
+    double size = 0;
+    bool bold = false;
+};
+
 class StyleRegistry {
 public:
     // Empties the set of emitted classes, remembers the path, and appends the fixed rules to the
@@ -33,6 +40,9 @@ public:
     // be opened to append a rule (the class is not registered and is tried again next time).
     // With `markMono`, text in a fixed-pitch font also gets "mono" (font-family: monospace).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, double fontScale, bool markMono = false);
+    // The style a text command's span classes are made from, without registering any class.
+    // false when the command has no font. `italic` (when given) receives the italic flag.
+    bool StyleOf(const DrawCommand &text, TextStyle &style, bool *italic = nullptr);
     // The font scale read from the job (1.0 without one); "mono" when the job keeps code as code
     // (automatic mode with code blocks on).
     int GetSpanClasses(const DrawCommand &text, std::string &classes, const ConversionJob *job);
@@ -67,6 +77,9 @@ public:
     bool AddRules(const std::vector<Rule> &rules);
 
 private:
+    // The font's full name (as the page lists it, else the engine's), at most 49 characters, in
+    // capitals.
+    std::string UpperFontName(fz_font *font) const;
     // Appends the rule of a class not yet in the sheet and notes the class; false when the
     // sheet cannot be opened.
     bool EmitRule(const std::string &name, const std::string &rule);

@@ -733,4 +733,71 @@ double ColumnParagraph(PdfBuilder &b, int page, double x, double y, double width
     return y - leading;
 }
 
+// ---- Headings ----
+
+namespace {
+
+// A paragraph of body text from `top` down, `lines` lines of 12 pt leading; returns the baseline
+// below it.
+double BodyParagraph(PdfBuilder &b, int page, double top, int lines, const std::string &topic) {
+    static const char *const kLines[] = {
+        "The program reads every page of the document and writes the text it finds",
+        "into paragraphs that a reading system can flow to the width of its screen,",
+        "keeping the order of the sentences and the pictures that stand between them",
+        "so that nothing of what the page said is lost on the way into the book."};
+    double y = top;
+    for (int i = 0; i < lines; ++i) {
+        std::string text = kLines[i % 4];
+        if (i == 0) text = topic + " " + text.substr(text.find(' ') + 1);
+        b.Text(page, 72, y, text, 10);
+        y -= 12;
+    }
+    return y - 12;
+}
+
+} // namespace
+
+bool WriteHeadingsPdf(const std::string &path, bool bookmarks) {
+    PdfBuilder b;
+    for (int i = 0; i < 3; ++i) {
+        const int p = b.AddPage();
+        b.Text(p, 72, 760, "Program Manual 5.4", 10, "Helvetica-Bold");
+        b.Text(p, 300, 40, std::to_string(i + 1), 10);
+    }
+    double y = 700;
+    b.Text(0, 72, y, "Chapter One Overview", 24);
+    y = BodyParagraph(b, 0, y - 30, 4, "Then");
+    b.Text(0, 72, y, "Installing the Program", 16);
+    y = BodyParagraph(b, 0, y - 22, 4, "First");
+    b.Text(0, 72, y, "Choosing a Folder", 12);
+    y = BodyParagraph(b, 0, y - 16, 3, "Next");
+    b.Text(0, 72, y, "Before You Start", 10, "Helvetica-Bold");
+    y = BodyParagraph(b, 0, y - 14, 3, "Also");
+    // One bold word inside a paragraph's line.
+    b.TextLine(0, 72, y, {{"Read the", 0, "Helvetica", 10}, {"warning", 3, "Helvetica-Bold", 10},
+                          {"before you go on with the steps below.", 3, "Helvetica", 10}});
+    y = BodyParagraph(b, 0, y - 12, 2, "Then");
+    // Two short bold cells of one row.
+    b.Text(0, 72, y, "Name", 10, "Helvetica-Bold");
+    b.Text(0, 300, y, "Value", 10, "Helvetica-Bold");
+    BodyParagraph(b, 0, y - 14, 2, "Last");
+
+    y = 700;
+    b.Text(1, 72, y, "Chapter Two Usage", 24);
+    y = BodyParagraph(b, 1, y - 30, 8, "Now");
+    b.Text(1, 72, y, "Running a Conversion", 16);
+    BodyParagraph(b, 1, y - 22, 8, "Here");
+
+    y = 700;
+    b.Text(2, 72, y, "Appendix Notes", 12);
+    BodyParagraph(b, 2, y - 16, 8, "Finally");
+
+    if (bookmarks) {
+        b.AddOutline("First Bookmark", 0);
+        b.AddOutline("Second Bookmark", 2);
+    }
+    b.SetInfo("Headings", "Fixture Author");
+    return b.Save(path);
+}
+
 } // namespace qmtest

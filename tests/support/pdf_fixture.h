@@ -190,4 +190,14 @@ std::vector<std::string> NumberedSentences(const std::string &tag, int count);
 double ColumnParagraph(PdfBuilder &b, int page, double x, double y, double width,
                        const std::vector<std::string> &sentences, double size = 10);
 
+// ---- Headings ----
+// Three pages of 10 pt Helvetica body text under a bold running head ("Program Manual 5.4") and
+// a page number at the foot. Page 1: "Chapter One Overview" (24 pt), "Installing the Program"
+// (16 pt), "Choosing a Folder" (12 pt), "Before You Start" (bold at 10 pt), a paragraph with one
+// bold word, and a row of two short bold cells ("Name", "Value") side by side. Page 2: "Chapter
+// Two Usage" (24 pt) and "Running a Conversion" (16 pt). Page 3: "Appendix Notes" (12 pt).
+// With `bookmarks`, an outline of two entries ("First Bookmark" -> page 1, "Second Bookmark" ->
+// page 3).
+bool WriteHeadingsPdf(const std::string &path, bool bookmarks);
+
 } // namespace qmtest

@@ -69,7 +69,8 @@ protected:
         return path;
     }
 
-    Made Convert(const std::string &pdf, int threads, long long maxFiles = 100000, bool cover = false) {
+    Made Convert(const std::string &pdf, int threads, long long maxFiles = 100000, bool cover = false,
+                 bool tocFromHeadings = false) {
         Made made;
         const std::string work = dir.File("work-" + std::to_string(runs_++) + "/");
         qm::CreateFolder(work);
@@ -89,6 +90,7 @@ protected:
         job.outlinePosition = 1;
         job.importBookmarksToToc = true;
         job.createCover = cover;
+        job.reading.tocFromHeadings = tocFromHeadings;
         std::mutex m;
         {
             qm::DocumentConverter converter(doc, job);
@@ -161,6 +163,16 @@ TEST_F(PageThreadsTest, BookIsByteForByteTheOneOfASingleThread) {
     }
     // With a cover, page 1 is captured by the book's thread before the others start.
     ExpectSame(Convert(pdf, 1, 100000, true), Convert(pdf, 2, 100000, true), "cover");
+}
+
+TEST_F(PageThreadsTest, HeadingsAndTheirNavigationAreThoseOfASingleThread) {
+    const std::string pdf = LongPdf(40);
+    const Made one = Convert(pdf, 1, 100000, false, true);
+    ASSERT_EQ(one.result, qm::ConvertResult::Done);
+    // Chapter titles are headings the navigation points at.
+    EXPECT_NE(one.navPoints.find("<text>Chapter "), std::string::npos) << one.navPoints;
+    EXPECT_NE(one.navPoints.find("#heading-"), std::string::npos);
+    ExpectSame(one, Convert(pdf, 3, 100000, false, true), "3 threads");
 }
 
 TEST_F(PageThreadsTest, FileLimitInTheMiddleOfAPageEndsTheBookWhereOneThreadEndsIt) {
