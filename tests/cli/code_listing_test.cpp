@@ -32,7 +32,9 @@ protected:
         EXPECT_EQ(Cli("convert --quiet " + options + " " + Q(pdf) + " -o " + Q(folder)), 0) << out;
         const std::string book = dir.File(folder + "/" + pdf.substr(0, pdf.size() - 4) + ".epub");
         std::string report;
-        if (check) EXPECT_TRUE(qmtest::EpubCheck(book, &report)) << report;
+        if (check) {
+            EXPECT_TRUE(qmtest::EpubCheck(book, &report)) << report;
+        }
         return book;
     }
 
