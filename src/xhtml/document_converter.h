@@ -14,6 +14,7 @@
 #include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/page_model.h"
+#include "extract/running_heads.h"
 #include "options/conversion_job.h"
 #include "pdf/pdf_document.h"
 #include "xhtml/block_writer.h"
@@ -141,6 +142,9 @@ private:
     std::unique_ptr<StyleRegistry> previewStyles_;
     std::vector<std::string> produced_;
     long long producedBytes_ = 0;
+    // The running heads and page numbers left out of an Automatic run's pages (null: none looked
+    // for). Found before the page loop; page threads share it read-only.
+    std::shared_ptr<const RunningHeads> runningHeads_;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

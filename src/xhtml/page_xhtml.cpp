@@ -10,7 +10,8 @@
 namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
-                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture) {
+                              const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
+                              const std::vector<fz_rect> *runningHeads) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -30,8 +31,12 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     setup.links = &links;
     setup.pageCount = doc.PageCount();
     BlockWriter writer(file, setup);
-    writer.SetPage(MakeLayoutPage(model));
-    return WritePageBody(model, writer, &doc.Prompt());
+    LayoutPage page = MakeLayoutPage(model);
+    if (runningHeads) page.runningHeads = RunningHeadViewBoxes(*runningHeads, page.viewTransform);
+    writer.SetPage(page);
+    PageLayout *cur = model.Current();
+    if (!cur) return PageBodyResult::NoBlock;
+    return WritePageBody(page, cur->items, cur->groups, writer, &doc.Prompt());
 }
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,

@@ -1,0 +1,79 @@
+#pragma once
+// Running heads and feet: the lines a book repeats at the same place near the top or bottom of its
+// pages (a title, a chapter name, "Page 12 of 300", a lone page number). A cheap pass over the
+// document reads only the text near the top and bottom edge of every page into a few short keys
+// per page; the lines that recur are then judged all at once, so that whoever writes page p later
+// (any page thread) finds the same answer for it.
+//
+// A line is left out when, on at least kMinRepeats pages (all pages, or the odd or the even pages
+// on their own), it sits at the same height in the same band and either reads the same apart
+// from its numbers (digits and roman numerals), or is a lone number that follows the page
+// sequence. A line seen only once or twice is always kept.
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <mupdf/fitz.h>
+
+#include "extract/geometry.h"
+
+namespace qm {
+
+class PdfDocument;
+
+constexpr int kMinRepeats = 3;
+// Share of the page height, from either edge, in which running heads are looked for.
+constexpr float kRunningBandShare = 0.08f;
+
+// One piece of a line in a page's top (band 0) or bottom (band 1) band, page space (points, y
+// down). Pieces of one line are apart by a wide gap (a title on the left, a number on the right).
+struct BandLine {
+    int band = 0;
+    int line = 0;             // pieces of one line share this number (per page)
+    float baseline = 0;
+    fz_rect box{};            // the piece's glyphs, roughly (advance widths, font size high)
+    std::string key;          // text with numbers as '#', lower case, single blanks
+    int loneKind = 0;         // 0: not a lone number, 1: arabic, 2: roman
+    long long loneValue = 0;
+};
+
+// A band line from its text: computes the key and the lone number.
+BandLine MakeBandLine(int band, int line, fz_rect box, float baseline, std::string_view text);
+// Value of a roman numeral written in one case (i..mmmm or I..MMMM) in its usual form, else 0.
+long long RomanValue(std::string_view token);
+
+// The areas to leave out, per page (page space).
+class RunningHeads {
+public:
+    RunningHeads() = default;
+    explicit RunningHeads(int pageCount) : pages_(static_cast<size_t>(std::max(0, pageCount))) {}
+    // The areas of page `pageNumber` (from 1); empty for a page out of range.
+    const std::vector<fz_rect> &Page(int pageNumber) const;
+    void Add(int pageNumber, const fz_rect &area);
+    // Number of areas over all pages.
+    int Count() const;
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+
+private:
+    std::vector<std::vector<fz_rect>> pages_;
+};
+
+// Judges the band lines of every page (pages[i] is page i + 1).
+RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages);
+
+// The band lines of one page, read with the engine (text only; no picture is decoded). At most a
+// few lines per band are kept. Returns false when the page could not be read or its run stopped.
+bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out);
+
+// Reads and judges every page of an open document. Each page is read as a page run of the
+// document (so a cancel or the page time limit reaches it); `cancelled` is asked between pages.
+// Documents of fewer than kMinRepeats pages give nothing.
+RunningHeads FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled = nullptr);
+
+// Whether a text run's view box lies inside one of the page's areas, taken to view space.
+std::vector<IntBox> RunningHeadViewBoxes(const std::vector<fz_rect> &areas, const fz_matrix &viewTransform);
+bool InsideRunningHead(const std::vector<IntBox> &viewAreas, const IntBox &runBox);
+
+} // namespace qm
