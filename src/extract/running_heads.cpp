@@ -394,7 +394,7 @@ bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vecto
         dev->bottomLimit = dev->bounds.y1 - kRunningBandShare * h;
         dev->super.fill_text = BandFillText;
         dev->super.stroke_text = BandStrokeText;
-        fz_run_page(c, page, &dev->super, fz_identity, cookie);
+        fz_run_page_contents(c, page, &dev->super, fz_identity, cookie);
         fz_close_device(c, &dev->super);
     });
     if (dev) fz_drop_device(ctx, &dev->super);
