@@ -19,6 +19,8 @@ constexpr int kMaxLinesPerBand = 3;      // the lines nearest the edge
 constexpr int kMaxPiecesPerLine = 4;
 constexpr size_t kMaxGlyphsPerPage = 4000;  // band glyphs read from one page (hostile pages)
 constexpr float kSameHeight = 3.0f;      // points between baselines of one running line
+constexpr float kHeadingScale = 1.25f;   // lines this much larger than the body text are headings
+constexpr int kSizeSlots = 200;          // font sizes counted in half points, up to 100 points
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAsciiAlnum(char c) { return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -198,10 +200,21 @@ void MarkRepeated(std::vector<Occurrence> &group, std::vector<std::vector<char>>
 
 } // namespace
 
-RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages) {
+RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages, const std::vector<float> *bodySizes) {
     const int pageCount = static_cast<int>(pages.size());
     RunningHeads result(pageCount);
     if (pageCount < kMinRepeats) return result;
+    // The document's body size: the median of the pages' own.
+    float bodySize = 0;
+    if (bodySizes) {
+        std::vector<float> known;
+        for (const float v : *bodySizes)
+            if (v > 0) known.push_back(v);
+        if (!known.empty()) {
+            std::nth_element(known.begin(), known.begin() + static_cast<long>(known.size() / 2), known.end());
+            bodySize = known[known.size() / 2];
+        }
+    }
     // Lines that read the same apart from numbers, by band and key; lone numbers by band, kind
     // and their distance from the page number (constant while they follow the pages).
     std::map<std::pair<int, std::string>, std::vector<Occurrence>> byKey;
@@ -213,6 +226,7 @@ RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages) 
         for (size_t i = 0; i < lines.size(); ++i) {
             const BandLine &l = lines[i];
             const Occurrence o{p, i, l.baseline};
+            if (bodySize > 0 && l.size > kHeadingScale * bodySize) continue;
             if (l.loneKind != 0)
                 bySequence[{l.band, l.loneKind, static_cast<long long>(p) - l.loneValue}].push_back(o);
             else if (!l.key.empty())
@@ -257,6 +271,7 @@ struct BandGlyph {
 struct BandDevice {
     fz_device super;
     std::vector<BandGlyph> *glyphs;
+    int *sizeCounts;  // kSizeSlots counters of the page's glyphs by font size
     float topLimit, bottomLimit;
     fz_rect bounds;
 };
@@ -286,6 +301,7 @@ void BandText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ct
                 continue;
             const float size = std::fabs(m.d);
             if (!(size > 0.5f) || size > 0.3f * (d->bounds.y1 - d->bounds.y0)) continue;
+            if (const int slot = static_cast<int>(size * 2.0f); slot < kSizeSlots) ++d->sizeCounts[slot];
             const float y = m.f;
             if (m.e < d->bounds.x0 || m.e > d->bounds.x1 || y < d->bounds.y0 || y - 0.8f * size > d->bounds.y1)
                 continue;
@@ -349,14 +365,17 @@ void GlyphsToLines(std::vector<BandGlyph> &glyphs, std::vector<BandLine> &out) {
         std::sort(glyphs.begin() + static_cast<long>(l->from), glyphs.begin() + static_cast<long>(l->to),
                   [](const BandGlyph &a, const BandGlyph &b) { return a.x < b.x; });
         float baseline = glyphs[l->from].y;
+        float size = 0;
         std::string text;
         fz_rect box = fz_empty_rect;
         int pieces = 0;
         auto flush = [&] {
             if (!text.empty() && pieces < kMaxPiecesPerLine) {
                 out.push_back(MakeBandLine(l->band, lineNumber, box, baseline, text));
+                out.back().size = size;
                 ++pieces;
             }
+            size = 0;
             text.clear();
             box = fz_empty_rect;
         };
@@ -370,6 +389,7 @@ void GlyphsToLines(std::vector<BandGlyph> &glyphs, std::vector<BandLine> &out) {
                     text += ' ';
             }
             if (g.ucs == ' ' && (text.empty() || text.back() == ' ')) continue;
+            size = std::max(size, g.size);
             if (text.size() < 4 * kMaxKeyBytes) AppendUtf8(text, static_cast<uint32_t>(g.ucs));
             const fz_rect gr{g.x, g.y - g.size, g.x + std::max(g.advance, 0.0f), g.y + 0.3f * g.size};
             box = fz_is_empty_rect(box) ? gr : fz_union_rect(box, gr);
@@ -381,13 +401,16 @@ void GlyphsToLines(std::vector<BandGlyph> &glyphs, std::vector<BandLine> &out) {
 
 } // namespace
 
-bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out) {
+bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out, float &bodySize) {
     out.clear();
+    bodySize = 0;
     std::vector<BandGlyph> glyphs;
+    std::vector<int> sizeCounts(kSizeSlots, 0);
     BandDevice *dev = nullptr;
     const EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
         dev = fz_new_derived_device(c, BandDevice);
         dev->glyphs = &glyphs;
+        dev->sizeCounts = sizeCounts.data();
         dev->bounds = fz_bound_page(c, page);
         const float h = dev->bounds.y1 - dev->bounds.y0;
         dev->topLimit = dev->bounds.y0 + kRunningBandShare * h;
@@ -399,6 +422,8 @@ bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vecto
     });
     if (dev) fz_drop_device(ctx, &dev->super);
     if (!status.Ok() || (cookie && cookie->abort)) return false;
+    const auto most = std::max_element(sizeCounts.begin(), sizeCounts.end());
+    if (*most > 0) bodySize = static_cast<float>(most - sizeCounts.begin()) / 2.0f + 0.25f;
     try {
         GlyphsToLines(glyphs, out);
     } catch (...) {
@@ -412,16 +437,19 @@ RunningHeads FindRunningHeads(PdfDocument &doc, const std::function<bool()> &can
     const int pageCount = doc.PageCount();
     if (pageCount < kMinRepeats) return RunningHeads(pageCount);
     std::vector<std::vector<BandLine>> pages(static_cast<size_t>(pageCount));
+    std::vector<float> bodySizes(static_cast<size_t>(pageCount), 0.0f);
     for (int p = 1; p <= pageCount; ++p) {
         if (cancelled && cancelled()) return RunningHeads(pageCount);
         auto lock = doc.Lock();
         doc.BeginPageRun(false);
         EngineRef<fz_page> page = doc.LoadPage(p);
-        if (page) ReadBandLines(EngineContext(), page.get(), doc.PageRunCookie(), pages[static_cast<size_t>(p - 1)]);
+        if (page)
+            ReadBandLines(EngineContext(), page.get(), doc.PageRunCookie(), pages[static_cast<size_t>(p - 1)],
+                          bodySizes[static_cast<size_t>(p - 1)]);
         page.reset();
         doc.EndPageRun();
     }
-    return JudgeRunningHeads(pages);
+    return JudgeRunningHeads(pages, &bodySizes);
 }
 
 std::vector<IntBox> RunningHeadViewBoxes(const std::vector<fz_rect> &areas, const fz_matrix &viewTransform) {

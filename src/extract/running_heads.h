@@ -33,6 +33,7 @@ struct BandLine {
     int band = 0;
     int line = 0;             // pieces of one line share this number (per page)
     float baseline = 0;
+    float size = 0;           // largest font size of the piece (0: not known)
     fz_rect box{};            // the piece's glyphs, roughly (advance widths, font size high)
     std::string key;          // text with numbers as '#', lower case, single blanks
     int loneKind = 0;         // 0: not a lone number, 1: arabic, 2: roman
@@ -60,12 +61,16 @@ private:
     std::vector<std::vector<fz_rect>> pages_;
 };
 
-// Judges the band lines of every page (pages[i] is page i + 1).
-RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages);
+// Judges the band lines of every page (pages[i] is page i + 1). `bodySizes` (when given, one per
+// page, 0 where unknown) are the pages' most common font sizes: a line set clearly larger than the
+// document's body text is a heading, never a running head.
+RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages,
+                               const std::vector<float> *bodySizes = nullptr);
 
 // The band lines of one page, read with the engine (text only; no picture is decoded). At most a
-// few lines per band are kept. Returns false when the page could not be read or its run stopped.
-bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out);
+// few lines per band are kept; `bodySize` receives the page's most common font size (0: no text).
+// Returns false when the page could not be read or its run stopped.
+bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out, float &bodySize);
 
 // Reads and judges every page of an open document. Each page is read as a page run of the
 // document (so a cancel or the page time limit reaches it); `cancelled` is asked between pages.

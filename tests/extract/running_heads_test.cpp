@@ -134,6 +134,27 @@ TEST(RunningHeadJudging, FewPagesOrFewRepeatsKeepEverything) {
     EXPECT_EQ(JudgeRunningHeads(drifting).Count(), 0);
 }
 
+TEST(RunningHeadJudging, LinesLargerThanTheBodyAreHeadings) {
+    // "Chapter N" at the top of every page, set at 18 points over 10-point body text, is each
+    // page's heading; the 9-point foot is a running foot.
+    std::vector<std::vector<BandLine>> pages(6);
+    for (int p = 1; p <= 6; ++p) {
+        BandLine heading = At(0, 52, "Chapter " + std::to_string(p), 0);
+        heading.size = 18;
+        BandLine foot = At(1, 770, "Keeper's log", 1);
+        foot.size = 9;
+        pages[static_cast<size_t>(p - 1)] = {heading, foot};
+    }
+    const std::vector<float> bodySizes(6, 10.0f);
+    const qm::RunningHeads heads = JudgeRunningHeads(pages, &bodySizes);
+    for (int p = 1; p <= 6; ++p) {
+        ASSERT_EQ(heads.Page(p).size(), 1u);
+        EXPECT_FLOAT_EQ(heads.Page(p)[0].y1, 773);
+    }
+    // Without the body sizes, nothing tells the heading from a running head.
+    EXPECT_EQ(JudgeRunningHeads(pages).Count(), 12);
+}
+
 TEST(RunningHeadAreas, RunsInsideAnAreaOnly) {
     // Page space to view space at twice the size.
     const std::vector<qm::IntBox> view = qm::RunningHeadViewBoxes({Box(72, 30, 200, 42)}, fz_scale(2, 2));
