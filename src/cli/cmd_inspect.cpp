@@ -192,8 +192,8 @@ int RunInspect(const InspectArgs &args) {
             return 1;
         }
     }
-    // Running heads are judged over the whole document, as a conversion does.
-    const qm::RunningHeads heads = args.blocks ? qm::FindRunningHeads(doc) : qm::RunningHeads();
+    // Running heads are learned from the document's sample of pages, as a conversion does.
+    const qm::RunningHeadPatterns heads = args.blocks ? qm::FindRunningHeads(doc) : qm::RunningHeadPatterns();
     qm::PageModel model;
     qm::PageCapture capture(doc, model);
     capture.outputDpi = args.dpi;
@@ -205,7 +205,7 @@ int RunInspect(const InspectArgs &args) {
         return 1;
     }
     qm::ApplyPageEdits(model, edits);
-    if (args.blocks) return PrintBlocks(args, model, heads.Page(args.page));
+    if (args.blocks) return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model));
     const qm::PageLayout *page = model.Current();
     if (args.json) {
         std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "

@@ -6,6 +6,8 @@
 #include <map>
 #include <tuple>
 
+#include "extract/layout.h"
+#include "extract/page_model.h"
 #include "pdf/engine.h"
 #include "pdf/pdf_document.h"
 #include "platform/utf8.h"
@@ -166,16 +168,16 @@ int RunningHeads::Count() const {
 namespace {
 
 struct Occurrence {
-    int page;   // from 1
-    size_t at;  // index into the page's lines
+    int page;  // from 1
     float baseline;
 };
 
-// Marks the occurrences that sit at one height on at least kMinRepeats pages, judged over all
-// pages and over the odd and the even pages on their own.
-void MarkRepeated(std::vector<Occurrence> &group, std::vector<std::vector<char>> &marked) {
+// The patterns of one group of lines that read alike: the heights at which they sit on at least
+// kMinRepeats pages, judged over all pages and over the odd and the even pages on their own.
+void LearnGroup(std::vector<Occurrence> &group, const RunningHeadPatterns::Pattern &like,
+                std::vector<RunningHeadPatterns::Pattern> &out) {
     std::sort(group.begin(), group.end(), [](const Occurrence &a, const Occurrence &b) {
-        return std::tie(a.baseline, a.page, a.at) < std::tie(b.baseline, b.page, b.at);
+        return std::tie(a.baseline, a.page) < std::tie(b.baseline, b.page);
     });
     for (int parity = -1; parity <= 1; ++parity) {
         std::vector<const Occurrence *> chosen;
@@ -183,77 +185,134 @@ void MarkRepeated(std::vector<Occurrence> &group, std::vector<std::vector<char>>
             if (parity < 0 || o.page % 2 == parity) chosen.push_back(&o);
         size_t from = 0;
         while (from < chosen.size()) {
-            // A run of heights each within kSameHeight of the one before, anchored at its first.
+            // A run of heights each within kSameHeight of its first.
             size_t to = from + 1;
             while (to < chosen.size() && chosen[to]->baseline - chosen[from]->baseline <= kSameHeight) ++to;
             std::vector<int> ps;
             for (size_t k = from; k < to; ++k) ps.push_back(chosen[k]->page);
             std::sort(ps.begin(), ps.end());
             const auto pages = std::unique(ps.begin(), ps.end()) - ps.begin();
-            if (pages >= kMinRepeats)
-                for (size_t k = from; k < to; ++k)
-                    marked[static_cast<size_t>(chosen[k]->page - 1)][chosen[k]->at] = 1;
+            if (pages >= kMinRepeats) {
+                RunningHeadPatterns::Pattern p = like;
+                p.parity = parity;
+                p.low = chosen[from]->baseline;
+                p.high = chosen[to - 1]->baseline;
+                out.push_back(std::move(p));
+            }
             from = to;
         }
     }
 }
 
+float MedianOf(std::vector<float> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
 } // namespace
 
-RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages, const std::vector<float> *bodySizes) {
-    const int pageCount = static_cast<int>(pages.size());
-    RunningHeads result(pageCount);
-    if (pageCount < kMinRepeats) return result;
-    // The document's body size: the median of the pages' own.
-    float bodySize = 0;
-    if (bodySizes) {
-        std::vector<float> known;
-        for (const float v : *bodySizes)
-            if (v > 0) known.push_back(v);
-        if (!known.empty()) {
-            std::nth_element(known.begin(), known.begin() + static_cast<long>(known.size() / 2), known.end());
-            bodySize = known[known.size() / 2];
-        }
-    }
+RunningHeadPatterns LearnRunningHeads(const std::vector<SampledPage> &sample, int pageCount) {
+    if (pageCount < kMinRepeats) return RunningHeadPatterns(pageCount, 0, {});
+    // The document's body size: the median of the sampled pages' own.
+    std::vector<float> known;
+    for (const SampledPage &s : sample)
+        if (s.bodySize > 0) known.push_back(s.bodySize);
+    const float bodySize = MedianOf(std::move(known));
     // Lines that read the same apart from numbers, by band and key; lone numbers by band, kind
     // and their distance from the page number (constant while they follow the pages).
     std::map<std::pair<int, std::string>, std::vector<Occurrence>> byKey;
     std::map<std::tuple<int, int, long long>, std::vector<Occurrence>> bySequence;
-    std::vector<std::vector<char>> marked(pages.size());
-    for (int p = 1; p <= pageCount; ++p) {
-        const std::vector<BandLine> &lines = pages[static_cast<size_t>(p - 1)];
-        marked[static_cast<size_t>(p - 1)].assign(lines.size(), 0);
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const BandLine &l = lines[i];
-            const Occurrence o{p, i, l.baseline};
+    for (const SampledPage &s : sample) {
+        for (const BandLine &l : s.lines) {
             if (bodySize > 0 && l.size > kHeadingScale * bodySize) continue;
+            const Occurrence o{s.pageNumber, l.baseline};
             if (l.loneKind != 0)
-                bySequence[{l.band, l.loneKind, static_cast<long long>(p) - l.loneValue}].push_back(o);
+                bySequence[{l.band, l.loneKind, static_cast<long long>(s.pageNumber) - l.loneValue}].push_back(o);
             else if (!l.key.empty())
                 byKey[{l.band, l.key}].push_back(o);
         }
     }
-    for (auto &[k, group] : byKey) MarkRepeated(group, marked);
-    for (auto &[k, group] : bySequence) MarkRepeated(group, marked);
-
-    for (int p = 1; p <= pageCount; ++p) {
-        const std::vector<BandLine> &lines = pages[static_cast<size_t>(p - 1)];
-        const std::vector<char> &m = marked[static_cast<size_t>(p - 1)];
-        // A line all of whose pieces go is left out whole (a run may hold several pieces).
-        std::map<int, std::pair<bool, fz_rect>> whole;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            auto [it, added] = whole.try_emplace(lines[i].line, true, lines[i].box);
-            if (!added) it->second.second = fz_union_rect(it->second.second, lines[i].box);
-            if (!m[i]) it->second.first = false;
-        }
-        for (size_t i = 0; i < lines.size(); ++i) {
-            if (!m[i]) continue;
-            const auto &w = whole[lines[i].line];
-            if (!w.first) result.Add(p, lines[i].box);
-        }
-        for (const auto &[line, w] : whole)
-            if (w.first) result.Add(p, w.second);
+    std::vector<RunningHeadPatterns::Pattern> patterns;
+    for (auto &[k, group] : byKey) {
+        RunningHeadPatterns::Pattern like;
+        like.band = k.first;
+        like.key = k.second;
+        LearnGroup(group, like, patterns);
     }
+    for (auto &[k, group] : bySequence) {
+        RunningHeadPatterns::Pattern like;
+        like.band = std::get<0>(k);
+        like.loneKind = std::get<1>(k);
+        like.offset = std::get<2>(k);
+        LearnGroup(group, like, patterns);
+    }
+    return RunningHeadPatterns(pageCount, bodySize, std::move(patterns));
+}
+
+bool RunningHeadPatterns::Matches(int pageNumber, const BandLine &line) const {
+    if (bodySize_ > 0 && line.size > kHeadingScale * bodySize_) return false;
+    for (const Pattern &p : patterns_) {
+        if (p.band != line.band || (p.parity >= 0 && pageNumber % 2 != p.parity)) continue;
+        // At the learned height, give or take kSameHeight around the sampled lines.
+        if (line.baseline < p.high - kSameHeight || line.baseline > p.low + kSameHeight) continue;
+        if (p.loneKind != 0) {
+            if (line.loneKind == p.loneKind && static_cast<long long>(pageNumber) - line.loneValue == p.offset)
+                return true;
+        } else if (line.loneKind == 0 && !line.key.empty() && line.key == p.key) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vector<BandLine> &lines) const {
+    std::vector<fz_rect> out;
+    if (patterns_.empty() || pageCount_ < kMinRepeats) return out;
+    std::vector<char> marked(lines.size(), 0);
+    for (size_t i = 0; i < lines.size(); ++i) marked[i] = Matches(pageNumber, lines[i]) ? 1 : 0;
+    // A line all of whose pieces go is left out whole (a run may hold several pieces).
+    std::map<int, std::pair<bool, fz_rect>> whole;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        auto [it, added] = whole.try_emplace(lines[i].line, true, lines[i].box);
+        if (!added) it->second.second = fz_union_rect(it->second.second, lines[i].box);
+        if (!marked[i]) it->second.first = false;
+    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (marked[i] && !whole[lines[i].line].first) out.push_back(lines[i].box);
+    for (const auto &[line, w] : whole)
+        if (w.first) out.push_back(w.second);
+    return out;
+}
+
+std::vector<int> RunningHeadSample(int pageCount) {
+    std::vector<int> out;
+    if (pageCount <= 2 * kSamplePairs) {
+        for (int p = 1; p <= pageCount; ++p) out.push_back(p);
+        return out;
+    }
+    for (int i = 0; i < kSamplePairs; ++i) {
+        const int start = 1 + static_cast<int>(static_cast<long long>(i) * (pageCount - 1) / kSamplePairs);
+        out.push_back(start);
+        if (start + 1 <= pageCount) out.push_back(start + 1);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages, const std::vector<float> *bodySizes) {
+    const int pageCount = static_cast<int>(pages.size());
+    std::vector<SampledPage> sample(pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        sample[i].pageNumber = static_cast<int>(i) + 1;
+        sample[i].lines = pages[i];
+        if (bodySizes && i < bodySizes->size()) sample[i].bodySize = (*bodySizes)[i];
+    }
+    const RunningHeadPatterns patterns = LearnRunningHeads(sample, pageCount);
+    RunningHeads result(pageCount);
+    for (int p = 1; p <= pageCount; ++p)
+        for (const fz_rect &area : patterns.Areas(p, pages[static_cast<size_t>(p - 1)])) result.Add(p, area);
     return result;
 }
 
@@ -268,21 +327,51 @@ struct BandGlyph {
     int ucs;
 };
 
-struct BandDevice {
-    fz_device super;
-    std::vector<BandGlyph> *glyphs;
-    int *sizeCounts;  // kSizeSlots counters of the page's glyphs by font size
-    float topLimit, bottomLimit;
-    fz_rect bounds;
+// Sorts glyphs into the page's bands and counts the page's font sizes.
+struct BandCollector {
+    std::vector<BandGlyph> *glyphs = nullptr;
+    int *sizeCounts = nullptr;  // kSizeSlots counters of the page's glyphs by font size
+    float topLimit = 0, bottomLimit = 0;
+    fz_rect bounds{};
 };
 
-void KeepGlyph(BandDevice *d, const BandGlyph &g) noexcept {
-    if (d->glyphs->size() >= kMaxGlyphsPerPage) return;
+BandCollector CollectorFor(fz_rect bounds, std::vector<BandGlyph> *glyphs, int *sizeCounts) {
+    BandCollector c;
+    c.glyphs = glyphs;
+    c.sizeCounts = sizeCounts;
+    c.bounds = bounds;
+    const float h = bounds.y1 - bounds.y0;
+    c.topLimit = bounds.y0 + kRunningBandShare * h;
+    c.bottomLimit = bounds.y1 - kRunningBandShare * h;
+    return c;
+}
+
+// The band (0 top, 1 bottom) of a glyph placed by `m` (its size matrix and origin in page space),
+// -1 when it lies in neither or is not horizontal, upright text. Counts its size.
+int BandOf(const BandCollector &d, const fz_matrix &m) {
+    if (std::fabs(m.b) > 0.01f * std::fabs(m.a) || std::fabs(m.c) > 0.01f * std::fabs(m.d) || m.a <= 0) return -1;
+    const float size = std::fabs(m.d);
+    if (!(size > 0.5f) || size > 0.3f * (d.bounds.y1 - d.bounds.y0)) return -1;
+    if (const int slot = static_cast<int>(size * 2.0f); slot < kSizeSlots) ++d.sizeCounts[slot];
+    const float y = m.f;
+    if (m.e < d.bounds.x0 || m.e > d.bounds.x1 || y < d.bounds.y0 || y - 0.8f * size > d.bounds.y1) return -1;
+    if (y <= d.topLimit) return 0;
+    if (y - 0.8f * size >= d.bottomLimit) return 1;
+    return -1;
+}
+
+void KeepGlyph(const BandCollector &d, const BandGlyph &g) noexcept {
+    if (d.glyphs->size() >= kMaxGlyphsPerPage) return;
     try {
-        d->glyphs->push_back(g);
+        d.glyphs->push_back(g);
     } catch (...) {
     }
 }
+
+struct BandDevice {
+    fz_device super;
+    BandCollector collector;
+};
 
 // Only trivially destructible locals here: the engine may unwind through this frame.
 void BandText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm) {
@@ -296,24 +385,11 @@ void BandText(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ct
             trm.e = item.x;
             trm.f = item.y;
             const fz_matrix m = fz_concat(trm, ctm);
-            // Horizontal, upright text only.
-            if (std::fabs(m.b) > 0.01f * std::fabs(m.a) || std::fabs(m.c) > 0.01f * std::fabs(m.d) || m.a <= 0)
-                continue;
-            const float size = std::fabs(m.d);
-            if (!(size > 0.5f) || size > 0.3f * (d->bounds.y1 - d->bounds.y0)) continue;
-            if (const int slot = static_cast<int>(size * 2.0f); slot < kSizeSlots) ++d->sizeCounts[slot];
-            const float y = m.f;
-            if (m.e < d->bounds.x0 || m.e > d->bounds.x1 || y < d->bounds.y0 || y - 0.8f * size > d->bounds.y1)
-                continue;
-            int band = -1;
-            if (y <= d->topLimit)
-                band = 0;
-            else if (y - 0.8f * size >= d->bottomLimit)
-                band = 1;
+            const int band = BandOf(d->collector, m);
             if (band < 0) continue;
             float advance = 0.5f;
             if (item.gid >= 0) advance = fz_advance_glyph(ctx, span->font, item.gid, 0);
-            KeepGlyph(d, BandGlyph{m.e, y, size, advance * m.a, band, item.ucs});
+            KeepGlyph(d->collector, BandGlyph{m.e, m.f, std::fabs(m.d), advance * m.a, band, item.ucs});
         }
     }
 }
@@ -399,6 +475,12 @@ void GlyphsToLines(std::vector<BandGlyph> &glyphs, std::vector<BandLine> &out) {
     }
 }
 
+float MostCommonSize(const std::vector<int> &sizeCounts) {
+    const auto most = std::max_element(sizeCounts.begin(), sizeCounts.end());
+    if (most == sizeCounts.end() || *most <= 0) return 0;
+    return static_cast<float>(most - sizeCounts.begin()) / 2.0f + 0.25f;
+}
+
 } // namespace
 
 bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out, float &bodySize) {
@@ -409,12 +491,7 @@ bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vecto
     BandDevice *dev = nullptr;
     const EngineStatus status = EngineTry(ctx, [&](fz_context *c) {
         dev = fz_new_derived_device(c, BandDevice);
-        dev->glyphs = &glyphs;
-        dev->sizeCounts = sizeCounts.data();
-        dev->bounds = fz_bound_page(c, page);
-        const float h = dev->bounds.y1 - dev->bounds.y0;
-        dev->topLimit = dev->bounds.y0 + kRunningBandShare * h;
-        dev->bottomLimit = dev->bounds.y1 - kRunningBandShare * h;
+        dev->collector = CollectorFor(fz_bound_page(c, page), &glyphs, sizeCounts.data());
         dev->super.fill_text = BandFillText;
         dev->super.stroke_text = BandStrokeText;
         fz_run_page_contents(c, page, &dev->super, fz_identity, cookie);
@@ -422,8 +499,7 @@ bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vecto
     });
     if (dev) fz_drop_device(ctx, &dev->super);
     if (!status.Ok() || (cookie && cookie->abort)) return false;
-    const auto most = std::max_element(sizeCounts.begin(), sizeCounts.end());
-    if (*most > 0) bodySize = static_cast<float>(most - sizeCounts.begin()) / 2.0f + 0.25f;
+    bodySize = MostCommonSize(sizeCounts);
     try {
         GlyphsToLines(glyphs, out);
     } catch (...) {
@@ -433,23 +509,79 @@ bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vecto
     return true;
 }
 
-RunningHeads FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled) {
+std::vector<BandLine> CapturedBandLines(const PageModel &model) {
+    std::vector<BandLine> out;
+    const PageLayout *page = model.Current();
+    if (!page) return out;
+    const fz_matrix toPage = fz_invert_matrix(model.viewTransform);
+    const IntBox &vb = model.viewDeviceBox;
+    const fz_rect bounds = fz_transform_rect(fz_rect{static_cast<float>(vb.x0), static_cast<float>(vb.y0),
+                                                     static_cast<float>(vb.x1), static_cast<float>(vb.y1)},
+                                             toPage);
+    std::vector<BandGlyph> glyphs;
+    std::vector<int> sizeCounts(kSizeSlots, 0);
+    const BandCollector collector = CollectorFor(bounds, &glyphs, sizeCounts.data());
+    for (const auto &itemPtr : page->items) {
+        const PageItem &item = *itemPtr;
+        if (!IsTextItem(item) || !item.command->text) continue;
+        const DrawCommand &command = *item.command;
+        const CapturedText &text = *command.text;
+        if (text.writingMode != 0) continue;
+        const fz_matrix size = fz_concat(text.matrix, command.transform);
+        const size_t first = static_cast<size_t>(std::max(0, item.firstGlyph));
+        const size_t last = std::min(text.glyphs.size(), first + static_cast<size_t>(std::max(0, item.glyphCount)));
+        for (size_t k = first; k < last; ++k) {
+            const GlyphRecord &g = text.glyphs[k];
+            if (g.unicode < 32) continue;
+            const fz_point origin = fz_transform_point(fz_point{g.x, g.y}, command.transform);
+            fz_matrix m = size;
+            m.e = origin.x;
+            m.f = origin.y;
+            const int band = BandOf(collector, m);
+            if (band < 0) continue;
+            // The advance from the rendered glyph's box (no glyph of its own: half an em).
+            float advance = 0.5f * m.a;
+            if (g.glyphId >= 0 && g.viewBox.x1 > g.viewBox.x0) {
+                const fz_rect r = fz_transform_rect(fz_rect{static_cast<float>(g.viewBox.x0),
+                                                            static_cast<float>(g.viewBox.y0),
+                                                            static_cast<float>(g.viewBox.x1),
+                                                            static_cast<float>(g.viewBox.y1)},
+                                                    toPage);
+                advance = r.x1 - origin.x;
+            }
+            KeepGlyph(collector, BandGlyph{m.e, m.f, std::fabs(m.d), advance, band, g.unicode});
+        }
+    }
+    try {
+        GlyphsToLines(glyphs, out);
+    } catch (...) {
+        out.clear();
+    }
+    return out;
+}
+
+std::vector<fz_rect> RunningHeadAreas(const RunningHeadPatterns &patterns, const PageModel &model) {
+    if (patterns.Empty() || !model.Current()) return {};
+    return patterns.Areas(model.Current()->pageNumber, CapturedBandLines(model));
+}
+
+RunningHeadPatterns FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled) {
     const int pageCount = doc.PageCount();
-    if (pageCount < kMinRepeats) return RunningHeads(pageCount);
-    std::vector<std::vector<BandLine>> pages(static_cast<size_t>(pageCount));
-    std::vector<float> bodySizes(static_cast<size_t>(pageCount), 0.0f);
-    for (int p = 1; p <= pageCount; ++p) {
-        if (cancelled && cancelled()) return RunningHeads(pageCount);
+    if (pageCount < kMinRepeats) return RunningHeadPatterns(pageCount, 0, {});
+    std::vector<SampledPage> sample;
+    for (const int p : RunningHeadSample(pageCount)) {
+        if (cancelled && cancelled()) return RunningHeadPatterns(pageCount, 0, {});
+        SampledPage s;
+        s.pageNumber = p;
         auto lock = doc.Lock();
         doc.BeginPageRun(false);
         EngineRef<fz_page> page = doc.LoadPage(p);
-        if (page)
-            ReadBandLines(EngineContext(), page.get(), doc.PageRunCookie(), pages[static_cast<size_t>(p - 1)],
-                          bodySizes[static_cast<size_t>(p - 1)]);
+        if (page) ReadBandLines(EngineContext(), page.get(), doc.PageRunCookie(), s.lines, s.bodySize);
         page.reset();
         doc.EndPageRun();
+        sample.push_back(std::move(s));
     }
-    return JudgeRunningHeads(pages, &bodySizes);
+    return LearnRunningHeads(sample, pageCount);
 }
 
 std::vector<IntBox> RunningHeadViewBoxes(const std::vector<fz_rect> &areas, const fz_matrix &viewTransform) {

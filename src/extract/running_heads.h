@@ -1,13 +1,14 @@
 #pragma once
 // Running heads and feet: the lines a book repeats at the same place near the top or bottom of its
-// pages (a title, a chapter name, "Page 12 of 300", a lone page number). A cheap pass over the
-// document reads only the text near the top and bottom edge of every page into a few short keys
-// per page; the lines that recur are then judged all at once, so that whoever writes page p later
-// (any page thread) finds the same answer for it.
+// pages (a title, a chapter name, "Page 12 of 300", a lone page number). A cheap pass before the
+// page loop reads only the text near the top and bottom edge of a fixed sample of pages and
+// learns the lines that recur there (patterns). Each page is then judged from the text runs its
+// own conversion captured, against those fixed patterns, so whoever writes page p (any page
+// thread) finds the same answer for it and no page is read twice.
 //
-// A line is left out when, on at least kMinRepeats pages (all pages, or the odd or the even pages
-// on their own), it sits at the same height in the same band and either reads the same apart
-// from its numbers (digits and roman numerals), or is a lone number that follows the page
+// A line is left out when, on at least kMinRepeats sampled pages (all pages, or the odd or the
+// even pages on their own), it sits at the same height in the same band and either reads the same
+// apart from its numbers (digits and roman numerals), or is a lone number that follows the page
 // sequence. A line seen only once or twice is always kept.
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 namespace qm {
 
 class PdfDocument;
+class PageModel;
 
 constexpr int kMinRepeats = 3;
 // Share of the page height, from either edge, in which running heads are looked for.
@@ -61,9 +63,53 @@ private:
     std::vector<std::vector<fz_rect>> pages_;
 };
 
-// Judges the band lines of every page (pages[i] is page i + 1). `bodySizes` (when given, one per
-// page, 0 where unknown) are the pages' most common font sizes: a line set clearly larger than the
-// document's body text is a heading, never a running head.
+// A page read in the pass before the page loop: its band lines and its most common font size
+// (0: not known).
+struct SampledPage {
+    int pageNumber = 0;  // from 1
+    std::vector<BandLine> lines;
+    float bodySize = 0;
+};
+
+// The recurring band lines learned from a sample of pages, and the check of one page against them.
+class RunningHeadPatterns {
+public:
+    struct Pattern {
+        int band = 0;
+        int parity = -1;        // -1: every page; 0: even pages; 1: odd pages
+        float low = 0, high = 0; // baselines of the sampled lines
+        std::string key;        // text lines: the key
+        int loneKind = 0;       // lone numbers: their kind and page number minus value
+        long long offset = 0;
+    };
+    RunningHeadPatterns() = default;
+    RunningHeadPatterns(int pageCount, float bodySize, std::vector<Pattern> patterns)
+        : pageCount_(pageCount), bodySize_(bodySize), patterns_(std::move(patterns)) {}
+    bool Empty() const { return patterns_.empty(); }
+    int Size() const { return static_cast<int>(patterns_.size()); }
+    // The areas (page space) of the lines of page `pageNumber` that match a pattern; a line all of
+    // whose pieces match gives one area for the whole line.
+    std::vector<fz_rect> Areas(int pageNumber, const std::vector<BandLine> &lines) const;
+
+private:
+    bool Matches(int pageNumber, const BandLine &line) const;
+    int pageCount_ = 0;
+    float bodySize_ = 0;
+    std::vector<Pattern> patterns_;
+};
+
+// Pages to read before the page loop: every page of a short document, else kSamplePairs pairs
+// of neighbouring pages (one odd, one even) spread evenly over it. Ascending.
+constexpr int kSamplePairs = 12;
+std::vector<int> RunningHeadSample(int pageCount);
+
+// Learns the patterns from the sampled pages of a document of `pageCount` pages. A line set
+// clearly larger than the sample's body text is a heading, never a running head. Documents of
+// fewer than kMinRepeats pages give none.
+RunningHeadPatterns LearnRunningHeads(const std::vector<SampledPage> &sample, int pageCount);
+
+// Learns from every page and judges every page (pages[i] is page i + 1); `bodySizes` (when given,
+// one per page) are the pages' most common font sizes.
 RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages,
                                const std::vector<float> *bodySizes = nullptr);
 
@@ -72,10 +118,17 @@ RunningHeads JudgeRunningHeads(const std::vector<std::vector<BandLine>> &pages,
 // Returns false when the page could not be read or its run stopped.
 bool ReadBandLines(fz_context *ctx, fz_page *page, fz_cookie *cookie, std::vector<BandLine> &out, float &bodySize);
 
-// Reads and judges every page of an open document. Each page is read as a page run of the
-// document (so a cancel or the page time limit reaches it); `cancelled` is asked between pages.
-// Documents of fewer than kMinRepeats pages give nothing.
-RunningHeads FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled = nullptr);
+// The band lines of the model's current page, made from the text runs already captured (the
+// same lines ReadBandLines reads from the page).
+std::vector<BandLine> CapturedBandLines(const PageModel &model);
+
+// The areas to leave out of the model's current page.
+std::vector<fz_rect> RunningHeadAreas(const RunningHeadPatterns &patterns, const PageModel &model);
+
+// Reads the sampled pages of an open document and learns from them. Each page is read as a page
+// run of the document (so a cancel or the page time limit reaches it); `cancelled` is asked
+// between pages.
+RunningHeadPatterns FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled = nullptr);
 
 // Whether a text run's view box lies inside one of the page's areas, taken to view space.
 std::vector<IntBox> RunningHeadViewBoxes(const std::vector<fz_rect> &areas, const fz_matrix &viewTransform);

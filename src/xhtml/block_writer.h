@@ -138,11 +138,11 @@ private:
 // Writes the analysed body of the document's current (drawn) page into `file`: the page's links
 // are read (unless the job ignores links), the page is analysed, and its blocks are written.
 // Returns the result of WritePageBody. Call with the document lock held. Pictures are saved by
-// `savePicture` when given, else as the model's numbered pictures. Text inside `runningHeads`
-// (page-space areas of the page's running heads and page numbers) is left out.
+// `savePicture` when given, else as the model's numbered pictures. Text lines of the page that
+// match `runningHeads` (running heads and page numbers) are left out.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr,
-                              const std::vector<fz_rect> *runningHeads = nullptr);
+                              const RunningHeadPatterns *runningHeads = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

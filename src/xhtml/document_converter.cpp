@@ -142,8 +142,7 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
             return styles->GetSpanClasses(command, out, &job_);
         };
     }
-    const std::vector<fz_rect> *heads = runningHeads_ ? &runningHeads_->Page(capture_.PageNumber()) : nullptr;
-    return WritePageXhtml(capture_, body, job_, classes, savePicture, heads);
+    return WritePageXhtml(capture_, body, job_, classes, savePicture, runningHeads_.get());
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that
@@ -345,11 +344,11 @@ ConvertResult DocumentConverter::ConvertTextPages() {
     FILE *file = nullptr;
     std::string path;
     int failedInRow = 0;
-    // Running heads are judged over the whole document before any page is written, so every page
-    // (on whatever thread) is cut the same way.
+    // Running heads are learned from a sample of pages before any page is written, so every page
+    // (on whatever thread) is checked against the same patterns.
     runningHeads_.reset();
     if (job_.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job_.reading.keepRunningHeads)
-        runningHeads_ = std::make_shared<const RunningHeads>(
+        runningHeads_ = std::make_shared<const RunningHeadPatterns>(
             FindRunningHeads(doc_, [this] { return job_.CancelRequested(); }));
     std::unique_ptr<PageThreads> threads;
     if (const int count = PageThreadsFor(pageCount); count > 1)

@@ -142,9 +142,9 @@ private:
     std::unique_ptr<StyleRegistry> previewStyles_;
     std::vector<std::string> produced_;
     long long producedBytes_ = 0;
-    // The running heads and page numbers left out of an Automatic run's pages (null: none looked
-    // for). Found before the page loop; page threads share it read-only.
-    std::shared_ptr<const RunningHeads> runningHeads_;
+    // The running heads and page numbers an Automatic run's pages are checked against (null: none
+    // looked for). Learned before the page loop; page threads share it read-only.
+    std::shared_ptr<const RunningHeadPatterns> runningHeads_;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

@@ -11,7 +11,7 @@ namespace qm {
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
-                              const std::vector<fz_rect> *runningHeads) {
+                              const RunningHeadPatterns *runningHeads) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -32,7 +32,8 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     setup.pageCount = doc.PageCount();
     BlockWriter writer(file, setup);
     LayoutPage page = MakeLayoutPage(model);
-    if (runningHeads) page.runningHeads = RunningHeadViewBoxes(*runningHeads, page.viewTransform);
+    if (runningHeads && !runningHeads->Empty())
+        page.runningHeads = RunningHeadViewBoxes(RunningHeadAreas(*runningHeads, model), page.viewTransform);
     writer.SetPage(page);
     PageLayout *cur = model.Current();
     if (!cur) return PageBodyResult::NoBlock;
