@@ -287,14 +287,16 @@ std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vecto
 
 std::vector<int> RunningHeadSample(int pageCount) {
     std::vector<int> out;
-    if (pageCount <= 2 * kSamplePairs) {
+    constexpr int kAll = kSampleWindows * kSampleWindowPages;
+    if (pageCount <= kAll) {
         for (int p = 1; p <= pageCount; ++p) out.push_back(p);
         return out;
     }
-    for (int i = 0; i < kSamplePairs; ++i) {
-        const int start = 1 + static_cast<int>(static_cast<long long>(i) * (pageCount - 1) / kSamplePairs);
-        out.push_back(start);
-        if (start + 1 <= pageCount) out.push_back(start + 1);
+    // Windows of neighbouring pages, the first at the start and the last at the end.
+    for (int i = 0; i < kSampleWindows; ++i) {
+        const int start = 1 + static_cast<int>(static_cast<long long>(i) * (pageCount - kSampleWindowPages) /
+                                               (kSampleWindows - 1));
+        for (int p = start; p < start + kSampleWindowPages; ++p) out.push_back(p);
     }
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -519,6 +521,12 @@ std::vector<BandLine> CapturedBandLines(const PageModel &model) {
                                                      static_cast<float>(vb.x1), static_cast<float>(vb.y1)},
                                              toPage);
     std::vector<BandGlyph> glyphs;
+    struct GlyphAdvance {
+        fz_font *font;
+        int gid;
+        float scale;
+    };
+    std::vector<GlyphAdvance> advances;
     std::vector<int> sizeCounts(kSizeSlots, 0);
     const BandCollector collector = CollectorFor(bounds, &glyphs, sizeCounts.data());
     for (const auto &itemPtr : page->items) {
@@ -539,19 +547,22 @@ std::vector<BandLine> CapturedBandLines(const PageModel &model) {
             m.f = origin.y;
             const int band = BandOf(collector, m);
             if (band < 0) continue;
-            // The advance from the rendered glyph's box (no glyph of its own: half an em).
-            float advance = 0.5f * m.a;
-            if (g.glyphId >= 0 && g.viewBox.x1 > g.viewBox.x0) {
-                const fz_rect r = fz_transform_rect(fz_rect{static_cast<float>(g.viewBox.x0),
-                                                            static_cast<float>(g.viewBox.y0),
-                                                            static_cast<float>(g.viewBox.x1),
-                                                            static_cast<float>(g.viewBox.y1)},
-                                                    toPage);
-                advance = r.x1 - origin.x;
-            }
-            KeepGlyph(collector, BandGlyph{m.e, m.f, std::fabs(m.d), advance, band, g.unicode});
+            // The advance as the engine gives it (below); no glyph of its own: half an em.
+            if (glyphs.size() >= kMaxGlyphsPerPage) continue;
+            glyphs.push_back(BandGlyph{m.e, m.f, std::fabs(m.d), 0.5f * m.a, band, g.unicode});
+            advances.push_back(GlyphAdvance{g.glyphId >= 0 ? text.font : nullptr, g.glyphId, m.a});
         }
     }
+    // The glyphs' advance widths, the same the reading pass measures (where the engine fails, the
+    // half em stays).
+    fz_context *ctx = EngineContext();
+    BandGlyph *bandGlyphs = glyphs.data();
+    const GlyphAdvance *want = advances.data();
+    const size_t count = glyphs.size();
+    EngineTry(ctx, [&](fz_context *c) {
+        for (size_t k = 0; k < count; ++k)
+            if (want[k].font) bandGlyphs[k].advance = fz_advance_glyph(c, want[k].font, want[k].gid, 0) * want[k].scale;
+    });
     try {
         GlyphsToLines(glyphs, out);
     } catch (...) {

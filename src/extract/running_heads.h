@@ -98,9 +98,13 @@ private:
     std::vector<Pattern> patterns_;
 };
 
-// Pages to read before the page loop: every page of a short document, else kSamplePairs pairs
-// of neighbouring pages (one odd, one even) spread evenly over it. Ascending.
-constexpr int kSamplePairs = 12;
+// Pages to read before the page loop: every page of a short document, else kSampleWindows
+// windows of kSampleWindowPages neighbouring pages (as many odd as even ones) spread evenly over
+// it, the first at its start and the last at its end. Ascending. Lines that change per chapter
+// (a chapter title in the head) are learned for the chapters a window falls in; elsewhere they
+// stay in the text.
+constexpr int kSampleWindows = 6;
+constexpr int kSampleWindowPages = 6;
 std::vector<int> RunningHeadSample(int pageCount);
 
 // Learns the patterns from the sampled pages of a document of `pageCount` pages. A line set

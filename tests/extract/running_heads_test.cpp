@@ -2,6 +2,7 @@
 // running heads, feet and page numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,56 @@ TEST(RunningHeadJudging, LinesLargerThanTheBodyAreHeadings) {
     }
     // Without the body sizes, nothing tells the heading from a running head.
     EXPECT_EQ(JudgeRunningHeads(pages).Count(), 12);
+}
+
+TEST(RunningHeadSampling, ShortDocumentsWholeLongOnesInWindowsOfBothParities) {
+    EXPECT_TRUE(qm::RunningHeadSample(0).empty());
+    EXPECT_EQ(qm::RunningHeadSample(5), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(qm::RunningHeadSample(36).size(), 36u);
+    for (const int pages : {37, 200, 5000}) {
+        const std::vector<int> sample = qm::RunningHeadSample(pages);
+        ASSERT_FALSE(sample.empty());
+        EXPECT_LE(sample.size(), 36u) << pages;
+        EXPECT_EQ(sample.front(), 1) << pages;
+        EXPECT_EQ(sample.back(), pages) << pages;
+        EXPECT_TRUE(std::is_sorted(sample.begin(), sample.end()));
+        EXPECT_EQ(std::adjacent_find(sample.begin(), sample.end()), sample.end()) << "a page twice";
+        const auto odd = std::count_if(sample.begin(), sample.end(), [](int p) { return p % 2 == 1; });
+        EXPECT_GE(odd, qm::kMinRepeats) << pages;
+        EXPECT_GE(static_cast<long>(sample.size()) - odd, qm::kMinRepeats) << pages;
+    }
+}
+
+TEST(RunningHeadJudging, PatternsLearnedFromTheSampleCutThePagesNotRead) {
+    // 200 pages, each with a head, a page number following the pages and, on the pages 100 to
+    // 102 only (none of them sampled), a note at the foot: the note stays, and so do a number
+    // that does not follow the pages and the head's text at another height.
+    constexpr int kPages = 200;
+    auto linesOf = [](int p) {
+        std::vector<BandLine> lines{At(0, 36, "Program Manual 5.4", 0), At(1, 770, std::to_string(p + 2), 1, 300, 312)};
+        if (p >= 100 && p <= 102) lines.push_back(At(1, 755, "Draft copy", 2));
+        return lines;
+    };
+    std::vector<qm::SampledPage> sample;
+    for (const int p : qm::RunningHeadSample(kPages)) {
+        ASSERT_FALSE(p >= 100 && p <= 102);
+        sample.push_back(qm::SampledPage{p, linesOf(p), 10.0f});
+    }
+    const qm::RunningHeadPatterns patterns = qm::LearnRunningHeads(sample, kPages);
+    for (int p = 99; p <= 103; ++p) {
+        const auto areas = patterns.Areas(p, linesOf(p));
+        ASSERT_EQ(areas.size(), 2u) << "page " << p;
+        EXPECT_FLOAT_EQ(areas[0].y1, 39);
+        EXPECT_FLOAT_EQ(areas[1].y1, 773);
+    }
+    EXPECT_TRUE(patterns.Areas(100, {At(1, 770, "7", 0), At(0, 60, "Program Manual 5.4", 1)}).empty());
+    // A heading set clearly larger than the sample's body text is kept even where it reads like the head.
+    BandLine large = At(0, 36, "Program Manual 5.4", 0);
+    large.size = 16;
+    EXPECT_TRUE(patterns.Areas(100, {large}).empty());
+    // Two pages in a document: nothing is learned.
+    EXPECT_TRUE(qm::LearnRunningHeads({qm::SampledPage{1, linesOf(1), 10.0f}, qm::SampledPage{2, linesOf(2), 10.0f}}, 2)
+                    .Empty());
 }
 
 TEST(RunningHeadAreas, RunsInsideAnAreaOnly) {
