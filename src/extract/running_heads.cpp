@@ -253,15 +253,17 @@ RunningHeadPatterns LearnRunningHeads(const std::vector<SampledPage> &sample, in
 bool RunningHeadPatterns::Matches(int pageNumber, const BandLine &line) const {
     if (bodySize_ > 0 && line.size > kHeadingScale * bodySize_) return false;
     for (const Pattern &p : patterns_) {
-        if (p.band != line.band || (p.parity >= 0 && pageNumber % 2 != p.parity)) continue;
-        // At the learned height, give or take kSameHeight around the sampled lines.
-        if (line.baseline < p.high - kSameHeight || line.baseline > p.low + kSameHeight) continue;
+        // A lone number that is this page's number in a sequence the document follows is a page
+        // number wherever it sits in the bands (a chapter's opening page has it at the foot).
         if (p.loneKind != 0) {
             if (line.loneKind == p.loneKind && static_cast<long long>(pageNumber) - line.loneValue == p.offset)
                 return true;
-        } else if (line.loneKind == 0 && !line.key.empty() && line.key == p.key) {
-            return true;
+            continue;
         }
+        if (p.band != line.band || (p.parity >= 0 && pageNumber % 2 != p.parity)) continue;
+        // At the learned height, give or take kSameHeight around the sampled lines.
+        if (line.baseline < p.high - kSameHeight || line.baseline > p.low + kSameHeight) continue;
+        if (line.loneKind == 0 && !line.key.empty() && line.key == p.key) return true;
     }
     return false;
 }

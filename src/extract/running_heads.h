@@ -9,7 +9,8 @@
 // A line is left out when, on at least kMinRepeats sampled pages (all pages, or the odd or the
 // even pages on their own), it sits at the same height in the same band and either reads the same
 // apart from its numbers (digits and roman numerals), or is a lone number that follows the page
-// sequence. A line seen only once or twice is always kept.
+// sequence. A line seen only once or twice is always kept, except a lone number that is the
+// page's own number in a sequence learned so (a page number where the other pages have none).
 #include <functional>
 #include <memory>
 #include <string>

@@ -92,6 +92,23 @@ TEST_F(RunningHeadsCliTest, HeadsFeetAndNumbersLeaveTheBookAndTheBodyStays) {
     EXPECT_NE(out.find("Copyright 2026 Example Press {running head}"), std::string::npos) << out;
 }
 
+TEST_F(RunningHeadsCliTest, LongDocumentsAreCutFromWhatASampleOfPagesTeaches) {
+    // 83 pages: more than are read before the page loop. Every page, read or not, loses its head,
+    // its foot and its number, on one thread or two alike.
+    constexpr int kFront = 3, kChapters = 4, kChapterPages = 20, kPages = kFront + kChapters * kChapterPages;
+    ASSERT_TRUE(qmtest::WriteManualPdf(dir.File("long.pdf"), kFront, kChapters, kChapterPages));
+    const std::string book = Convert("long.pdf", "one", "-j 1");
+    const std::string text = BookText(book);
+    std::string missing;
+    EXPECT_TRUE(HasBodyText(text, kPages, &missing)) << missing;
+    for (int c = 0; c < kChapters; ++c) EXPECT_EQ(Count(text, qmtest::ManualChapterTitle(c)), 1) << text;
+    EXPECT_EQ(Count(text, "Program Manual"), 0) << text;
+    EXPECT_EQ(Count(text, "Section"), 0) << text;
+    EXPECT_EQ(Count(text, "Copyright"), 0) << text;
+    EXPECT_FALSE(std::regex_search(text, std::regex("[0-9]"))) << text;
+    EXPECT_EQ(PageFiles(Convert("long.pdf", "two", "-j 2")), PageFiles(book));
+}
+
 TEST_F(RunningHeadsCliTest, ShortDocumentsKeepEverything) {
     // One page, and two pages: a chapter opening and one page with a head.
     for (const int pages : {1, 2}) {
