@@ -7,6 +7,7 @@
 #include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/region_editor.h"
+#include "extract/running_heads.h"
 #include "options/page_edits.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
@@ -122,11 +123,14 @@ void PrintPageState(const InspectArgs &args, const qm::PageModel &model) {
     for (const std::string &text : excluded) std::printf("disabled: %s\n", text.c_str());
 }
 
-// The page's blocks in reading order, as the page body would hand them to the writer.
-int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
+// The page's blocks in reading order, as the page body would hand them to the writer before
+// running heads are left out; the runs a conversion leaves out as running heads and page numbers
+// are marked.
+int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector<fz_rect> &runningHeads) {
     qm::PageLayout *page = model.Current();
     if (args.columns >= 0) page->options.columnMode = args.columns;
     qm::LayoutPage layout = qm::MakeLayoutPage(model);
+    const std::vector<qm::IntBox> headAreas = qm::RunningHeadViewBoxes(runningHeads, layout.viewTransform);
     qm::BlockList list;
     int autoColumns = 0;
     int n = qm::AnalysePageBody(layout, page->items, page->groups, list, qm::LayoutEngine::Indexed, &autoColumns);
@@ -145,6 +149,8 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model) {
                 part = MemberText(*m->item);
                 const std::string state = StateText(m->item->mark, m->item->disabled);
                 if (!state.empty()) part += " {" + state + "}";
+                if (qm::IsTextItem(*m->item) && qm::InsideRunningHead(headAreas, m->item->viewBox))
+                    part += " {running head}";
             }
             if (!text.empty()) text += " | ";
             text += part;
@@ -194,6 +200,8 @@ int RunInspect(const InspectArgs &args) {
             return 1;
         }
     }
+    // Running heads are learned from the document's sample of pages, as a conversion does.
+    const qm::RunningHeadPatterns heads = args.blocks ? qm::FindRunningHeads(doc) : qm::RunningHeadPatterns();
     qm::PageModel model;
     qm::PageCapture capture(doc, model);
     capture.outputDpi = args.dpi;
@@ -205,7 +213,7 @@ int RunInspect(const InspectArgs &args) {
         return 1;
     }
     qm::ApplyPageEdits(model, edits);
-    if (args.blocks) return PrintBlocks(args, model);
+    if (args.blocks) return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model));
     const qm::PageLayout *page = model.Current();
     if (args.json) {
         std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "

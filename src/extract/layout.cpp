@@ -137,7 +137,8 @@ namespace {
 bool CandidateWithoutOverlap(const LayoutPage &page, const PageItem &item) {
     if (item.disabled == 1 || !item.command || !IsDisplayableKind(item.command->kind)) return false;
     if (!BoxesIntersect(item.viewBox, page.cropRect)) return false;
-    if (IsTextItem(item)) return !RunIsBlank(item);
+    if (IsTextItem(item))
+        return !RunIsBlank(item) && !(!page.runningHeads.empty() && InsideRunningHead(page.runningHeads, item.viewBox));
     if (page.options.ignoreVectorGraphics == 1 && IsGraphicPathItem(item)) return false;
     if (page.options.ignoreImages == 1 && IsPictureItem(item)) return false;
     return true;

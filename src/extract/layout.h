@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "extract/page_model.h"
+#include "extract/running_heads.h"
 
 namespace qm {
 
@@ -59,6 +60,9 @@ struct LayoutPage {
     PageParseOptions options;
     fz_matrix viewTransform = fz_identity;
     IntBox viewPageBox;
+    // View-space areas of the page's running heads and page numbers: text runs inside them are
+    // left out of the blocks (empty: nothing is left out).
+    std::vector<IntBox> runningHeads;
 };
 
 // The current page of a model as analysis sees it (items null when there is no current page).

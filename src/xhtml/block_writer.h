@@ -218,11 +218,13 @@ private:
 // Returns the result of WritePageBody. Call with the document lock held. Pictures are saved by
 // `savePicture` when given, else as the model's numbered pictures.
 // With `textStyle`, headings are written where the job asks for them (Automatic mode, headings
-// on) and added to `headings` when given.
+// on) and added to `headings` when given. Text lines of the page that match `runningHeads`
+// (running heads and page numbers) are left out.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr,
                               const TextStyleFn &textStyle = nullptr, std::vector<PageHeading> *headings = nullptr,
-                              const std::vector<BookmarkTitle> *bookmarks = nullptr);
+                              const std::vector<BookmarkTitle> *bookmarks = nullptr,
+                              const RunningHeadPatterns *runningHeads = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

@@ -224,7 +224,7 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
     }
     const auto marks = bookmarks_.find(capture_.PageNumber());
     return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings,
-                          marks == bookmarks_.end() ? nullptr : &marks->second);
+                          marks == bookmarks_.end() ? nullptr : &marks->second, runningHeads_.get());
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that
@@ -438,6 +438,12 @@ ConvertResult DocumentConverter::ConvertTextPages() {
     FILE *file = nullptr;
     std::string path;
     int failedInRow = 0;
+    // Running heads are learned from a sample of pages before any page is written, so every page
+    // (on whatever thread) is checked against the same patterns.
+    runningHeads_.reset();
+    if (job_.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job_.reading.keepRunningHeads)
+        runningHeads_ = std::make_shared<const RunningHeadPatterns>(
+            FindRunningHeads(doc_, [this] { return job_.CancelRequested(); }));
     std::unique_ptr<PageThreads> threads;
     if (const int count = PageThreadsFor(pageCount); count > 1)
         threads = std::make_unique<PageThreads>(*this, job_, count, pageCount);

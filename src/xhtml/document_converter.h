@@ -15,6 +15,7 @@
 #include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/page_model.h"
+#include "extract/running_heads.h"
 #include "options/conversion_job.h"
 #include "pdf/pdf_document.h"
 #include "xhtml/block_writer.h"
@@ -155,6 +156,9 @@ private:
     // Per page (from 1), the bookmarks that point at it, for headings.
     std::map<int, std::vector<BookmarkTitle>> bookmarks_;
     bool bookmarksRead_ = false;
+    // The running heads and page numbers an Automatic run's pages are checked against (null: none
+    // looked for). Learned before the page loop; page threads share it read-only.
+    std::shared_ptr<const RunningHeadPatterns> runningHeads_;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

@@ -106,6 +106,7 @@ void PageThreads::Run(int index) {
         {
             DocumentConverter pages(doc, job);
             pages.StartPreparing();
+            pages.runningHeads_ = owner_.runningHeads_;
             std::unique_lock<std::mutex> g(lock_);
             for (;;) {
                 changed_.wait(g, [&] { return stop_ || nextPage_ > pageCount_ || nextPage_ < wanted_ + window_; });

@@ -13,7 +13,7 @@ namespace qm {
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
                               const TextStyleFn &textStyle, std::vector<PageHeading> *headings,
-                              const std::vector<BookmarkTitle> *bookmarks) {
+                              const std::vector<BookmarkTitle> *bookmarks, const RunningHeadPatterns *runningHeads) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -32,8 +32,11 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         };
     setup.links = &links;
     setup.pageCount = doc.PageCount();
+    // Running heads and page numbers are left out before anything else looks at the page.
+    LayoutPage layoutPage = MakeLayoutPage(model);
+    if (runningHeads && !runningHeads->Empty())
+        layoutPage.runningHeads = RunningHeadViewBoxes(RunningHeadAreas(*runningHeads, model), layoutPage.viewTransform);
     // A printed contents page becomes linked entries (Automatic mode; the user may keep it as it is).
-    const LayoutPage layoutPage = MakeLayoutPage(model);
     ContentsPage contents;
     if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
         FindContentsPage(layoutPage, links, PageNumbering{setup.pageCount, &doc.PageLabels()}, contents,
@@ -48,7 +51,9 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     }
     BlockWriter writer(file, setup);
     writer.SetPage(layoutPage);
-    return WritePageBody(model, writer, &doc.Prompt());
+    PageLayout *cur = model.Current();
+    if (!cur) return PageBodyResult::NoBlock;
+    return WritePageBody(layoutPage, cur->items, cur->groups, writer, &doc.Prompt());
 }
 
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,

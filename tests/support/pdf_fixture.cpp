@@ -801,3 +801,85 @@ bool WriteHeadingsPdf(const std::string &path, bool bookmarks) {
 }
 
 } // namespace qmtest
+
+// ---- Running heads and page numbers ----
+namespace qmtest {
+
+namespace {
+
+// A word for `n` from letters that never spell a roman numeral.
+std::string PlainWord(int n) {
+    static const char kLetters[] = "abefghjknopqrstuwyz";
+    const int base = static_cast<int>(sizeof kLetters) - 1;
+    std::string w;
+    n = n < 0 ? -n : n;
+    do {
+        w += kLetters[n % base];
+        n /= base;
+    } while (n > 0);
+    while (w.size() < 3) w += 'o';
+    return w;
+}
+
+std::string Roman(int n) {
+    static const std::pair<int, const char *> kParts[] = {{10, "x"}, {9, "ix"}, {5, "v"}, {4, "iv"}, {1, "i"}};
+    std::string out;
+    for (const auto &[v, s] : kParts)
+        while (n >= v) {
+            out += s;
+            n -= v;
+        }
+    return out;
+}
+
+} // namespace
+
+std::string ManualBodyLine(int pageIndex, int line) {
+    return "Paragraph " + PlainWord(pageIndex * 7 + line + 11) + " tells of " + PlainWord(pageIndex * 13 + line * 3 + 5) +
+           " and more.";
+}
+
+std::string ManualChapterTitle(int chapter) {
+    static const char *kTitles[] = {"Getting started", "Installing the program", "Working with books",
+                                    "Settings and options", "Troubleshooting"};
+    return kTitles[chapter % 5];
+}
+
+bool WriteManualPdf(const std::string &path, int front, int chapters, int chapterPages) {
+    PdfBuilder b;
+    auto body = [&](int p, double top) {
+        for (int line = 0; line < kManualBodyLines; ++line)
+            b.Text(p, 72, top - line * 14, ManualBodyLine(p, line), 11, "Times-Roman");
+    };
+    auto foot = [&](int p) { b.Text(p, 200, 30, "Copyright 2026 Example Press", 8, "Helvetica"); };
+    for (int i = 0; i < front; ++i) {
+        const int p = b.AddPage();
+        body(p, 700);
+        b.Text(p, 300, 45, Roman(i + 1), 9, "Times-Roman");
+        foot(p);
+    }
+    for (int c = 0; c < chapters; ++c)
+        for (int k = 0; k < chapterPages; ++k) {
+            const int p = b.AddPage();
+            const int number = p + 1 - front;
+            if (k == 0) {
+                b.Text(p, 72, 690, ManualChapterTitle(c), 20, "Helvetica-Bold");
+                body(p, 650);
+                b.Text(p, 300, 45, std::to_string(number), 9, "Times-Roman");
+            } else {
+                if ((p + 1) % 2 == 0) {
+                    b.Text(p, 72, 760, std::to_string(number) + "  Program Manual 5.4", 9, "Helvetica");
+                } else {
+                    b.Text(p, 72, 760, "Section " + std::to_string(c + 1) + " - " + ManualChapterTitle(c), 9,
+                           "Helvetica");
+                    b.Text(p, 530, 760, std::to_string(number), 9, "Helvetica");
+                }
+                body(p, 736);
+            }
+            foot(p);
+        }
+    b.SetInfo("Program Manual", "Fixture Author");
+    return b.Save(path);
+}
+
+} // namespace qmtest

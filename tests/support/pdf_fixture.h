@@ -201,3 +201,20 @@ double ColumnParagraph(PdfBuilder &b, int page, double x, double y, double width
 bool WriteHeadingsPdf(const std::string &path, bool bookmarks);
 
 } // namespace qmtest
+
+// ---- Running heads and page numbers ----
+namespace qmtest {
+
+// A manual: `front` pages numbered i, ii, ... at the foot, then `chapters` chapters of
+// `chapterPages` pages. A chapter's first page has no head: its title ManualChapterTitle stands
+// in the body and its number (arabic, counted after the front pages) at the foot. Its other
+// pages carry a head: even pages "N  Program Manual 5.4" at the top left, odd pages
+// "Section K - <title>" at the top left and the number at the top right. Every page has the foot
+// "Copyright 2026 Example Press". The body lines ManualBodyLine hold no digits and no roman
+// numerals; the first sits close under the head.
+bool WriteManualPdf(const std::string &path, int front, int chapters, int chapterPages);
+std::string ManualBodyLine(int pageIndex, int line);
+std::string ManualChapterTitle(int chapter);
+constexpr int kManualBodyLines = 4;
+
+} // namespace qmtest
