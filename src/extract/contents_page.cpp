@@ -109,45 +109,11 @@ bool DirectlyAbove(const Line &a, const Line &b) {
 
 bool ContentsPage::Holds(const PageItem *item) const { return std::binary_search(items.begin(), items.end(), item); }
 
-int RomanValue(const std::string &text) {
-    if (text.empty() || text.size() > 15) return 0;
-    const bool lower = text[0] >= 'a';
-    int value = 0, previous = 0;
-    for (size_t i = text.size(); i-- > 0;) {
-        const char c = text[i];
-        if ((c >= 'a') != lower) return 0;
-        int v = 0;
-        switch (c | 0x20) {
-        case 'i': v = 1; break;
-        case 'v': v = 5; break;
-        case 'x': v = 10; break;
-        case 'l': v = 50; break;
-        case 'c': v = 100; break;
-        case 'd': v = 500; break;
-        case 'm': v = 1000; break;
-        default: return 0;
-        }
-        value += v < previous ? -v : v;
-        previous = std::max(previous, v);
-    }
-    // Only the usual shortest form counts: "iiii" or "ic" is a word, not a number.
-    static const char *const kOnes[] = {"", "i", "ii", "iii", "iv", "v", "vi", "vii", "viii", "ix"};
-    static const char *const kTens[] = {"", "x", "xx", "xxx", "xl", "l", "lx", "lxx", "lxxx", "xc"};
-    static const char *const kHundreds[] = {"", "c", "cc", "ccc", "cd", "d", "dc", "dcc", "dccc", "cm"};
-    if (value <= 0 || value >= 4000) return 0;
-    std::string canonical(static_cast<size_t>(value / 1000), 'm');
-    canonical += kHundreds[(value / 100) % 10];
-    canonical += kTens[(value / 10) % 10];
-    canonical += kOnes[value % 10];
-    std::string folded = text;
-    for (char &c : folded) c = static_cast<char>(c | 0x20);
-    return folded == canonical ? value : 0;
-}
 
 int PageNumbering::PageOf(const std::string &number) const {
     if (number.empty() || pageCount <= 0) return 0;
     const bool arabic = IsDigit(static_cast<unsigned char>(number[0]));
-    const long long value = arabic ? std::atoll(number.c_str()) : RomanValue(number);
+    const long long value = arabic ? std::atoll(number.c_str()) : static_cast<int>(RomanValue(number));
     if (value <= 0) return 0;
     if (!labels || labels->empty()) return value <= pageCount ? static_cast<int>(value) : 0;
     const char style = arabic ? 'D' : (number[0] >= 'a' ? 'r' : 'R');

@@ -16,6 +16,7 @@
 
 #include "extract/layout.h"
 #include "extract/links.h"
+#include "extract/roman_numeral.h"
 #include "extract/text_extract.h"
 #include "pdf/pdf_document.h"
 
@@ -58,10 +59,6 @@ struct PageNumbering {
 // Reads one line's characters (page-space boxes, left to right; blanks as ' '). `em` is the
 // font size in page units: a gap of two ems or more between title and number is a leader.
 ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, const PageNumbering &numbering);
-
-// The value of a roman numeral written all in lower or all in upper case ("xiv" -> 14), 0 when
-// `text` is none (or not written in the usual shortest form).
-int RomanValue(const std::string &text);
 
 // Finds the contents entries of the page's text runs (the layout candidates). `links` are the
 // page's links (may be empty). True when the page is a contents page; `out` then holds its

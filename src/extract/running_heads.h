@@ -45,8 +45,6 @@ struct BandLine {
 
 // A band line from its text: computes the key and the lone number.
 BandLine MakeBandLine(int band, int line, fz_rect box, float baseline, std::string_view text);
-// Value of a roman numeral written in one case (i..mmmm or I..MMMM) in its usual form, else 0.
-long long RomanValue(std::string_view token);
 
 // The areas to leave out, per page (page space).
 class RunningHeads {

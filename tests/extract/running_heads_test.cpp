@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/roman_numeral.h"
 #include "extract/running_heads.h"
 
 namespace {
