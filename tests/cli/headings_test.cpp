@@ -64,7 +64,8 @@ protected:
 TEST_F(CliHeadingsTest, HeadingsByRankAndTheNavigationFromThemWithoutBookmarks) {
     ASSERT_TRUE(qmtest::WriteHeadingsPdf(dir.File("manual.pdf"), false));
     std::string pages, ncx;
-    ASSERT_TRUE(Convert("manual.pdf", "", pages, ncx));
+    // Running heads kept in the text, to show they do not become headings either.
+    ASSERT_TRUE(Convert("manual.pdf", "--keep-running-heads", pages, ncx));
     // The running head, the page numbers, the bold word in a paragraph and the bold cells of a
     // row stay paragraphs; the size of each heading gives its rank, bold at the body's size the
     // lowest.
