@@ -67,6 +67,17 @@ fz_context *EngineContext() {
     return local.ctx;
 }
 
+std::unique_lock<std::recursive_mutex> LockStoreUpkeep() {
+    static std::recursive_mutex upkeep;
+    return std::unique_lock<std::recursive_mutex>(upkeep);
+}
+
+void DropEngineDocument(fz_document *doc) noexcept {
+    if (!doc) return;
+    auto upkeep = LockStoreUpkeep();
+    fz_drop_document(EngineContext(), doc);
+}
+
 std::string EngineCaughtMessage(fz_context *ctx) {
     const char *m = fz_caught_message(ctx);
     return m ? std::string(m) : std::string();

@@ -7,6 +7,7 @@
 #include <mupdf/pdf.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -21,6 +22,19 @@ std::string EngineCaughtMessage(fz_context *ctx);
 // Adds a line to the engine's error trace (the program's log), as the engine's own errors are.
 void EngineErrorTrace(const std::string &text);
 
+// ---- the shared store's upkeep ----
+// The engine's trimming pass (fz_shrink_store) walks the store with the lock let go while it
+// frees each item, holding a reference on the next item so that no other trimming pass frees it
+// meanwhile. The passes that evict without looking at references (fz_empty_store, and the purge
+// of a document's items that dropping the document runs) do not honour that reference: run at
+// the same time on another thread they free the item the trimming pass goes on with, and the
+// heap is corrupted. Every trimming or emptying of the store and every drop of a document holds
+// this lock (recursive: a drop may happen inside an upkeep call of the same thread).
+std::unique_lock<std::recursive_mutex> LockStoreUpkeep();
+
+// Drops a reference to a document under the store's upkeep lock.
+void DropEngineDocument(fz_document *doc) noexcept;
+
 // ---- ownership of engine objects ----
 // EngineRef<T> owns one reference to an engine object and drops it with this thread's context
 // (contexts of one process share their allocator and store, so any thread may drop).
@@ -29,7 +43,9 @@ template <class T> struct EngineDropper;
     template <> struct EngineDropper<T> {                                \
         void operator()(T *p) const noexcept { drop(EngineContext(), p); } \
     };
-QM_ENGINE_DROPPER(fz_document, fz_drop_document)
+template <> struct EngineDropper<fz_document> {
+    void operator()(fz_document *p) const noexcept { DropEngineDocument(p); }
+};
 QM_ENGINE_DROPPER(fz_page, fz_drop_page)
 QM_ENGINE_DROPPER(fz_display_list, fz_drop_display_list)
 QM_ENGINE_DROPPER(fz_pixmap, fz_drop_pixmap)

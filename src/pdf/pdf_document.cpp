@@ -328,12 +328,16 @@ OpenResult PdfDocument::Open(const std::string &path, const std::string &passwor
     fz_document *doc = nullptr;
     fz_var(stm);
     fz_var(doc);
-    fz_try(ctx) {
-        stm = fz_open_file(ctx, path.c_str());
-        doc = fz_open_document_with_stream(ctx, "application/pdf", stm);
-    }
-    fz_catch(ctx) {
-        doc = nullptr;
+    {
+        // An opening that fails drops its half-made document inside the engine.
+        auto upkeep = LockStoreUpkeep();
+        fz_try(ctx) {
+            stm = fz_open_file(ctx, path.c_str());
+            doc = fz_open_document_with_stream(ctx, "application/pdf", stm);
+        }
+        fz_catch(ctx) {
+            doc = nullptr;
+        }
     }
     stream = Adopt(stm);
     if (!doc) {
@@ -399,8 +403,12 @@ void PdfDocument::Close() {
     pageCount_ = 0;
     claimedPageCount_ = 0;
     if (document_) {
+        // The document's own items leave the store as it is dropped; what else the store holds
+        // alone goes too. Emptying the store outright would also pull items from under the
+        // documents other threads are working on.
+        auto upkeep = LockStoreUpkeep();
         document_.reset();
-        fz_empty_store(ctx);
+        fz_shrink_store(ctx, 0);
     }
 }
 
@@ -410,7 +418,10 @@ void PdfDocument::TrimCaches() {
     fz_purge_glyph_cache(ctx);
     // Shrinking to nothing evicts every cached item that nothing else holds, which leaves the
     // held fonts in place (emptying the store would evict them too).
-    fz_shrink_store(ctx, 0);
+    {
+        auto upkeep = LockStoreUpkeep();
+        fz_shrink_store(ctx, 0);
+    }
     if (!document_ || ++trimsSinceXrefClear_ < kTrimsPerXrefClear) return;
     trimsSinceXrefClear_ = 0;
     EngineTry(ctx, [&](fz_context *c) {
