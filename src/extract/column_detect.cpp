@@ -156,18 +156,18 @@ std::pair<int, int> ColumnLayout::Place(const IntBox &box) const {
 ColumnLayout DetectColumns(const std::vector<ColumnBox> &input) {
     ColumnLayout layout;
     std::vector<ColumnBox> boxes;
-    std::vector<int> heights;
+    std::vector<long long> heights;
     boxes.reserve(input.size());
     for (const ColumnBox &b : input) {
         if (b.box.x1 <= b.box.x0 || b.box.y1 <= b.box.y0) continue;
         // A thin vertical rule drawn in a gutter separates columns rather than joining them.
         if (!b.text && static_cast<long long>(b.box.x1) - b.box.x0 < 3) continue;
         boxes.push_back(b);
-        if (b.text) heights.push_back(b.box.y1 - b.box.y0);
+        if (b.text) heights.push_back(static_cast<long long>(b.box.y1) - b.box.y0);
     }
     if (heights.size() < 4) return layout;
     std::nth_element(heights.begin(), heights.begin() + static_cast<long>(heights.size() / 2), heights.end());
-    const long long lineHeight = std::max(1, heights[heights.size() / 2]);
+    const long long lineHeight = std::max(1LL, heights[heights.size() / 2]);
     const long long minGap = std::max<long long>(2, static_cast<long long>(kMinGutter * static_cast<double>(lineHeight)));
     const long long overlap = static_cast<long long>(kSliceOverlap * static_cast<double>(lineHeight));
     std::sort(boxes.begin(), boxes.end(), [](const ColumnBox &a, const ColumnBox &b) {
