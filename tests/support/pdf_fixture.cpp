@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "pdf/engine.h"
@@ -629,43 +630,40 @@ bool WriteSimplePdf(const std::string &path, int pages) {
     return b.Save(path);
 }
 
+// ---- Catalog edits of a written PDF ----
+
+// Opens the PDF at `path`, lets `edit` change its catalog (inside the engine's error handling),
+// and saves it over the file through a temporary file beside it. false when a step fails.
+bool RewriteCatalog(const std::string &path,
+                    const std::function<void(fz_context *, pdf_document *, pdf_obj *root)> &edit) {
+    fz_context *ctx = qm::EngineContext();
+    const std::string temp = path + ".rewrite";
+    pdf_document *doc = nullptr;
+    const qm::EngineStatus status = qm::EngineTry(ctx, [&](fz_context *c) {
+        doc = pdf_open_document(c, path.c_str());
+        edit(c, doc, pdf_dict_get(c, pdf_trailer(c, doc), PDF_NAME(Root)));
+        pdf_write_options opts = pdf_default_write_options;
+        pdf_save_document(c, doc, temp.c_str(), &opts);
+    });
+    pdf_drop_document(ctx, doc);
+    return status && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
 // ---- The document's language (catalog /Lang) ----
 
 bool SetCatalogLanguage(const std::string &path, const std::string &lang, bool asName) {
-    fz_context *ctx = fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT);
-    if (!ctx) return false;
-    const std::string tmp = path + ".lang.tmp";
-    pdf_document *doc = nullptr;
-    bool ok = true;
-    fz_var(doc);
-    fz_var(ok);
-    fz_try(ctx) {
-        doc = pdf_open_document(ctx, path.c_str());
-        pdf_obj *root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+    return RewriteCatalog(path, [&](fz_context *ctx, pdf_document *, pdf_obj *root) {
         if (asName)
             pdf_dict_put_name(ctx, root, PDF_NAME(Lang), lang.c_str());
         else
             pdf_dict_put_text_string(ctx, root, PDF_NAME(Lang), lang.c_str());
-        pdf_write_options opts = pdf_default_write_options;
-        pdf_save_document(ctx, doc, tmp.c_str(), &opts);
-    }
-    fz_always(ctx) pdf_drop_document(ctx, doc);
-    fz_catch(ctx) ok = false;
-    fz_drop_context(ctx);
-    return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+    });
 }
 
 // ---- Page labels (printed page numbers) ----
 
 bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels) {
-    fz_context *ctx = qm::EngineContext();
-    const std::string temp = path + ".labels";
-    pdf_document *doc = nullptr;
-    bool ok = true;
-    fz_var(doc);
-    fz_var(ok);
-    fz_try(ctx) {
-        doc = pdf_open_document(ctx, path.c_str());
+    return RewriteCatalog(path, [&](fz_context *ctx, pdf_document *doc, pdf_obj *root) {
         pdf_obj *tree = pdf_new_dict(ctx, doc, 1);
         pdf_obj *nums = pdf_dict_put_array(ctx, tree, PDF_NAME(Nums), 2 * static_cast<int>(labels.size()));
         for (const PageLabel &l : labels) {
@@ -675,13 +673,8 @@ bool AddPageLabels(const std::string &path, const std::vector<PageLabel> &labels
             if (!l.prefix.empty()) pdf_dict_put_text_string(ctx, range, PDF_NAME(P), l.prefix.c_str());
             if (l.start != 1) pdf_dict_puts_drop(ctx, range, "St", pdf_new_int(ctx, l.start));
         }
-        pdf_dict_puts_drop(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)), "PageLabels", tree);
-        pdf_write_options opts = pdf_default_write_options;
-        pdf_save_document(ctx, doc, temp.c_str(), &opts);
-    }
-    fz_always(ctx) pdf_drop_document(ctx, doc);
-    fz_catch(ctx) ok = false;
-    return ok && std::rename(temp.c_str(), path.c_str()) == 0;
+        pdf_dict_puts_drop(ctx, root, "PageLabels", tree);
+    });
 }
 
 } // namespace qmtest
