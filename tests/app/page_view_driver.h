@@ -48,10 +48,20 @@ inline void WhenConverterOpens(qm::MainWindow &window, std::function<void(qm::In
         if (!dialog || !dialog->isVisible()) return;
         poll->stop();
         poll->deleteLater();
-        // OK is refused while the thumbnails load (they start a moment after the window shows).
-        EXPECT_TRUE(QTest::qWaitFor([dialog] { return dialog->ThumbnailsLoaded() && dialog->PageList()->count() > 0; },
-                                    60000));
+        // OK is refused while the thumbnails load (they start a moment after the window shows). The
+        // loader's flag goes up before the window has handled its last queued call, which enables
+        // the button: a click before that would be lost.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [dialog] {
+                return dialog->ThumbnailsLoaded() && dialog->OkButton()->isEnabled() && dialog->PageList()->count() > 0;
+            },
+            60000));
         work(*dialog);
+        // A failed assertion inside `work` returns early; the run must still end, not wait forever.
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the interactive converter was left open";
+            dialog->reject();
+        }
     });
     poll->start();
 }

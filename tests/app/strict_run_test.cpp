@@ -68,10 +68,7 @@ protected:
     int opened_ = 0;
 };
 
-// Passes when the test program is run by itself (about 5 s), but stalls inside ctest on this
-// machine since the last changes (the browser engine of the window's preview starting up is the
-// suspect); kept here, switched off, until that is understood.
-TEST_F(StrictRunTest, DISABLED_TheConvertersChoicesMakeTheBookAndTheirEditsFileTheSameBook) {
+TEST_F(StrictRunTest, TheConvertersChoicesMakeTheBookAndTheirEditsFileTheSameBook) {
     MainWindow &w = ToOptions();
     const std::string editsPath = dir_.File("edits.json");
     WhenConverterOpens(w, [&](InteractiveConvertDialog &dialog) {
