@@ -515,7 +515,13 @@ void InteractiveConvertDialog::AddThumbnail(const QImage &image, int page) {
 
 // ---- closing ----
 
-bool InteractiveConvertDialog::CloseAllowed() { return ThumbnailsLoaded(); }
+bool InteractiveConvertDialog::CloseAllowed() {
+    // OK is enabled again by the loader's last queued call, a moment before the loader marks itself
+    // done; a click in that moment waits for it to end (it only has that flag left to set) rather
+    // than being lost.
+    if (!ThumbnailsLoaded() && ok_->isEnabled() && loader_.joinable()) loader_.join();
+    return ThumbnailsLoaded();
+}
 
 void InteractiveConvertDialog::accept() {
     if (CloseAllowed()) QDialog::accept();
