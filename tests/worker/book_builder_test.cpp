@@ -411,8 +411,9 @@ protected:
         files[name] = bytes;
     }
     // Builds the listed files into book.epub; its entries.
-    std::map<std::string, std::string> Build(const std::vector<std::string> &listed) {
+    std::map<std::string, std::string> Build(const std::vector<std::string> &listed, bool epub3 = false) {
         qm::BookBuildRequest request;
+        request.epub3 = epub3;
         for (const std::string &f : listed) request.files.push_back({dir.File(f), f});
         request.destination = dir.File("book.epub");
         qm::RunState run;
@@ -600,6 +601,32 @@ TEST_F(StyledBookTest, LinksKeepOnlyPlacesTheirDocumentHas) {
     EXPECT_TRUE(Contains(recorder.messages, "link \"b.html#gone\" goes to the start of b.html"));
     EXPECT_FALSE(Contains(recorder.messages, "#here"));
     EXPECT_FALSE(Contains(recorder.messages, "#top"));
+}
+
+// An EPUB 3 book of the user's documents: tag soup, an XHTML 1.1 document with what HTML5 dropped,
+// and text become pages in the XHTML form of HTML5, with a navigation document.
+TEST_F(StyledBookTest, Epub3BookOfDocumentsPassesEpubcheck) {
+    Write("soup.html", kTagSoup);
+    Write("pic.png", qmtest::TinyPng());
+    Write("b.xhtml", Xhtml("<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>",
+                           "<p><a name=\"x\">x</a> <acronym title=\"t\">T</acronym> <tt>code</tt> <big>big</big></p>"
+                           "<table summary=\"s\" border=\"1\" width=\"50%\"><tr><td align=\"left\" width=\"3\">c</td></tr></table>"
+                           "<p><img src=\"pic.png\" alt=\"\" width=\"50%\" height=\"4\"/></p>"));
+    Write("notes.txt", "Fish & chips\n");
+    auto entries = Build({"soup.html", "b.xhtml", "notes.txt"}, true);  // epubcheck: no errors, no warnings
+    ASSERT_TRUE(entries.count("OPS/nav.xhtml"));
+    EXPECT_NE(entries["OPS/content.opf"].find("version=\"3.0\""), std::string::npos);
+    const std::string &soup = entries["OPS/soup.xhtml"], &b = entries["OPS/b.xhtml"];
+    EXPECT_TRUE(entries.count("OPS/notes.xhtml"));
+    for (const std::string *page : std::vector<const std::string *>{&soup, &b, &entries["OPS/notes.xhtml"]}) {
+        EXPECT_NE(page->find("<!DOCTYPE html>\n"), std::string::npos) << *page;
+        EXPECT_EQ(page->find("http-equiv"), std::string::npos) << *page;
+    }
+    EXPECT_NE(soup.find("href=\"b.xhtml#x\""), std::string::npos) << soup;  // the old-style anchor became an id
+    EXPECT_NE(b.find("<a id=\"x\">x</a>"), std::string::npos) << b;
+    EXPECT_NE(b.find("<abbr title=\"t\">T</abbr>"), std::string::npos) << b;
+    EXPECT_NE(b.find("<img src=\"pic.png\" alt=\"\" height=\"4\"/>"), std::string::npos) << b;
+    EXPECT_EQ(b.find("summary"), std::string::npos) << b;
 }
 
 TEST_F(BookBuilderTest, NoDoneFlagDoesNothing) {
