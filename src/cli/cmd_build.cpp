@@ -21,6 +21,7 @@ struct BuildArgs {
     std::string output;
     std::string title, creator, subject;
     bool quiet = false, verbose = false;
+    bool epub3 = false;
 };
 
 std::string StemToFirstDot(const std::string &name) {
@@ -68,6 +69,7 @@ int RunBuild(const BuildArgs &a) {
     request.metadata.title = a.title.empty() ? (dot == std::string::npos ? bookName : bookName.substr(0, dot)) : a.title;
     request.metadata.creator = a.creator;
     request.metadata.subject = a.subject;
+    request.epub3 = a.epub3;
 
     qm::ConversionOptions options;
     options.taskKind = static_cast<int32_t>(qm::TaskKind::DocumentsToEpub);
@@ -104,6 +106,7 @@ void RegisterBuildCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--title", a->title, "Book title (default: the book's file name)");
     cmd->add_option("--creator", a->creator, "Book creator");
     cmd->add_option("--subject", a->subject, "Book subject");
+    cmd->add_flag("--epub3", a->epub3, "Write an EPUB 3 book (default: EPUB 2)");
     cmd->add_flag("-q,--quiet", a->quiet, "Print nothing but errors");
     cmd->add_flag("-v,--verbose", a->verbose, "Show the diagnostic trace");
     cmd->callback([a, &run] { run = [a] { return RunBuild(*a); }; });

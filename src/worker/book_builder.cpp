@@ -18,6 +18,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/utf8.h"
+#include "options/reading_options.h"
 #include "platform/xml_text.h"
 #include "xhtml/book_names.h"
 
@@ -885,6 +886,98 @@ bool IsRasterPicture(const std::string &type) {
 bool IsPictureType(const std::string &type) { return type.rfind("image/", 0) == 0; }
 bool IsFontType(const std::string &type) { return type.rfind("font/", 0) == 0; }
 
+// ---- Pages of an EPUB 3 book ---------------------------------------------------------------------
+
+// Elements HTML5 no longer has, and what takes their place.
+const std::unordered_map<std::string, const char *> kHtml5Renamed = {
+    {"acronym", "abbr"}, {"big", "span"}, {"tt", "code"}, {"strike", "s"},
+    {"center", "div"},   {"font", "span"}, {"dir", "ul"},  {"basefont", "span"}};
+// Presentational attributes HTML5 no longer has.
+const std::set<std::string> kHtml5Obsolete = {"align",  "valign", "bgcolor", "border",   "cellspacing", "cellpadding",
+                                             "summary", "frame", "rules",   "char",     "charoff",     "axis",
+                                             "nowrap", "hspace", "vspace",  "clear",    "noshade",     "background",
+                                             "longdesc", "link", "vlink",   "alink",    "compact",     "scheme"};
+
+bool AllDigits(const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+void Html5Elements(xmlNode *n, std::set<std::string> &ids, const std::string &title) {
+    while (n) {
+        xmlNode *next = n->next;
+        if (n->type != XML_ELEMENT_NODE) {
+            n = next;
+            continue;
+        }
+        std::string name = Name(n);
+        // The charset comes from the XML declaration; HTML5 allows no other content type here.
+        if (name == "meta" && xmlHasProp(n, BAD_CAST "http-equiv")) {
+            xmlUnlinkNode(n);
+            xmlFreeNode(n);
+            n = next;
+            continue;
+        }
+        if (auto r = kHtml5Renamed.find(name); r != kHtml5Renamed.end()) {
+            xmlNodeSetName(n, BAD_CAST r->second);
+            name = r->second;
+        }
+        xmlAttr *a = n->properties;
+        while (a) {
+            xmlAttr *following = a->next;
+            const std::string an = a->name ? reinterpret_cast<const char *>(a->name) : "";
+            const std::string value = a->ns ? std::string() : Attribute(n, an.c_str());
+            bool drop = false;
+            if (!a->ns) {
+                if (kHtml5Obsolete.count(an) || (an == "size" && name == "hr") || (an == "abbr" && name == "td") ||
+                    (an == "type" && name == "ul") || (an == "language" && name == "script"))
+                    drop = true;
+                // Widths and heights are whole pixels, on pictures only.
+                if ((an == "width" || an == "height") && (name != "img" || !AllDigits(value))) drop = true;
+                if (an == "name" && name == "a") {
+                    if (!xmlHasProp(n, BAD_CAST "id") && EpubBuilder::IsXmlId(value) && ids.insert(value).second)
+                        xmlSetProp(n, BAD_CAST "id", BAD_CAST value.c_str());
+                    drop = true;
+                }
+            }
+            if (drop) xmlRemoveProp(a);
+            a = following;
+        }
+        if (name == "title" && TextContent(n).find_first_not_of(" \t\r\n") == std::string::npos)
+            xmlNodeSetContent(n, BAD_CAST XmlChars(title.empty() ? std::string("Page") : title).c_str());
+        Html5Elements(n->children, ids, title);
+        n = next;
+    }
+}
+
+void CollectIds(xmlNode *n, std::set<std::string> &ids) {
+    for (; n; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE) continue;
+        if (xmlHasProp(n, BAD_CAST "id")) ids.insert(Attribute(n, "id"));
+        CollectIds(n->children, ids);
+    }
+}
+
+// A well-formed XHTML page in the XHTML form of HTML5, as EPUB 3 readers and checkers expect it:
+// the short document type, a language on the root, a title that says something, and no element
+// or attribute that HTML5 dropped (old-style anchors become ids).
+void AsHtml5(xmlDoc *doc, const std::string &title) {
+    if (xmlDtd *dtd = xmlGetIntSubset(doc)) {
+        xmlUnlinkNode(reinterpret_cast<xmlNode *>(dtd));
+        xmlFreeDtd(dtd);
+    }
+    xmlCreateIntSubset(doc, BAD_CAST "html", nullptr, nullptr);
+    xmlNode *root = xmlDocGetRootElement(doc);
+    if (!root) return;
+    xmlChar *lang = xmlNodeGetLang(root);
+    const std::string tag = lang ? reinterpret_cast<const char *>(lang) : kDefaultBookLanguage;
+    xmlFree(lang);
+    if (!xmlHasNsProp(root, BAD_CAST "lang", XML_XML_NAMESPACE)) xmlNodeSetLang(root, BAD_CAST tag.c_str());
+    if (!xmlHasNsProp(root, BAD_CAST "lang", nullptr)) xmlSetProp(root, BAD_CAST "lang", BAD_CAST tag.c_str());
+    std::set<std::string> ids;
+    CollectIds(root, ids);
+    Html5Elements(root, ids, title);
+}
+
 // Stylesheets importing stylesheets: deeper than this is left out.
 constexpr int kMaxImportDepth = 16;
 
@@ -997,6 +1090,54 @@ public:
 
     const std::vector<ManifestItem> &Resources() const { return resources_; }
 
+    // A document page of the book before it is staged.
+    struct Page {
+        std::string sourcePath;  // the listed file (named in messages)
+        std::string bookPath;    // its name in the book
+        std::string content;     // the page as it goes into the book
+        std::string title;       // its navigation title
+    };
+
+    // The pages' last pass. Links into the book's own documents that name a place (an id) the
+    // target document does not have: the link keeps its document and loses the fragment; a link to a missing place in
+    // its own document is no link any more (its text stays). Each page is parsed once; the ids of
+    // every page are collected first, so a link may point forwards. Pages change only where a
+    // link was mended.
+    // For an EPUB 3 book (`html5`) every page is first brought into the XHTML form of HTML5.
+    // Returns, per page, whether it was changed.
+    std::vector<bool> FinishPages(std::vector<Page> &pages, bool html5) {
+        struct Parsed {
+            xmlDoc *doc = nullptr;
+            ~Parsed() { xmlFreeDoc(doc); }
+        };
+        std::vector<Parsed> parsed(pages.size());
+        std::vector<bool> mended(pages.size(), false);
+        std::unordered_map<std::string, std::set<std::string>> ids;  // book path -> ids
+        for (size_t i = 0; i < pages.size(); ++i) {
+            const std::string &c = pages[i].content;
+            if (c.size() > static_cast<size_t>(INT32_MAX)) continue;
+            parsed[i].doc = xmlReadMemory(c.data(), static_cast<int>(c.size()), nullptr, nullptr,
+                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+            if (!parsed[i].doc) continue;
+            if (html5) AsHtml5(parsed[i].doc, pages[i].title);
+            std::set<std::string> &own = ids[pages[i].bookPath];
+            CollectIds(xmlDocGetRootElement(parsed[i].doc), own);
+        }
+        for (size_t i = 0; i < pages.size(); ++i) {
+            if (!parsed[i].doc) continue;
+            bool changed = html5;
+            MendLinks(xmlDocGetRootElement(parsed[i].doc), pages[i], ids, changed);
+            if (!changed) continue;
+            mended[i] = true;
+            xmlChar *mem = nullptr;
+            int size = 0;
+            xmlDocDumpMemoryEnc(parsed[i].doc, &mem, &size, "UTF-8");
+            if (mem && size > 0) pages[i].content.assign(reinterpret_cast<const char *>(mem), static_cast<size_t>(size));
+            xmlFree(mem);
+        }
+        return mended;
+    }
+
 private:
     std::string Drop(const Origin &from, const std::string &address, const std::string &reason) {
         Tell(from.sourcePath + ": reference \"" + address + "\" left out of the book: " + reason + ".");
@@ -1008,9 +1149,14 @@ private:
         if (first == std::string::npos) return std::string();
         const std::string uri = address.substr(first, address.find_last_not_of(" \t\r\n\f") - first + 1);
         const bool fragmentAllowed = kind == ReferenceKind::Link || kind == ReferenceKind::CssResource;
-        if (uri[0] == '#') return fragmentAllowed ? address : Drop(from, address, "it names no file");
+        // A link to a place in the same document; whether the place exists is checked once
+        // every document of the book is known.
+        if (uri[0] == '#') {
+            if (kind == ReferenceKind::Link) return UrlEncoded(uri);
+            return fragmentAllowed ? address : Drop(from, address, "it names no file");
+        }
         if (HasUriScheme(uri)) {
-            if (kind == ReferenceKind::Link) return address;  // a web address
+            if (kind == ReferenceKind::Link) return UrlEncoded(uri);  // a web address, as a valid URL
             if (kind == ReferenceKind::CssResource && HasWordAt(uri, 0, "data:")) return address;
             return Drop(from, address, "a book holds no web addresses, only its own files");
         }
@@ -1060,8 +1206,8 @@ private:
             resources_.push_back(ManifestItem{source, StemToLastDot(FileNamePart(target)), target});
         }
         const std::string relative = RelativePath(FolderPart(from.bookPath), target);
-        if (!query && relative == NormalizeRelative(rel)) return address;  // as written
-        return EpubBuilder::UriPath(relative) + (fragmentAllowed ? fragment : std::string());
+        if (!query && relative == NormalizeRelative(rel)) return UrlEncoded(uri);  // as written
+        return UrlEncoded(EpubBuilder::UriPath(relative) + (fragmentAllowed ? fragment : std::string()));
     }
 
     static bool Fits(ReferenceKind kind, const std::string &type, bool listed) {
@@ -1139,6 +1285,38 @@ private:
                 }
             }
             n = next;
+        }
+    }
+
+    void MendLinks(xmlNode *n, const Page &page, const std::unordered_map<std::string, std::set<std::string>> &ids,
+                   bool &changed) {
+        for (; n; n = n->next) {
+            if (n->type != XML_ELEMENT_NODE) continue;
+            const std::string name = Name(n);
+            if ((name == "a" || name == "area") && xmlHasProp(n, BAD_CAST "href")) {
+                const std::string href = Attribute(n, "href");
+                const size_t hash = href.find('#');
+                if (hash != std::string::npos && hash + 1 < href.size() && !HasUriScheme(href)) {
+                    const std::string path = href.substr(0, hash);
+                    const std::string target =
+                        path.empty() ? page.bookPath : NormalizeRelative(FolderPart(page.bookPath) + PercentDecode(path));
+                    const std::string fragment = PercentDecode(href.substr(hash + 1));
+                    auto known = ids.find(target);
+                    if (known != ids.end() && !known->second.count(fragment)) {
+                        changed = true;
+                        if (path.empty()) {
+                            Tell(page.sourcePath + ": link \"" + href + "\" left out of the book: the document has no place \"" +
+                                 fragment + "\"; its text stays.");
+                            xmlUnsetProp(n, BAD_CAST "href");
+                        } else {
+                            Tell(page.sourcePath + ": link \"" + href + "\" goes to the start of " + target +
+                                 ": that document has no place \"" + fragment + "\".");
+                            xmlSetProp(n, BAD_CAST "href", BAD_CAST path.c_str());
+                        }
+                    }
+                }
+            }
+            MendLinks(n->children, page, ids, changed);
         }
     }
 
@@ -1265,13 +1443,19 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
             }
             for (Planned &p : plan) {
                 if (p.kind != 1 && p.kind != 2) continue;
-                p.name = book.ClaimNear(StemToLastDot(FileNamePart(p.real)) + ".html");
+                p.name = book.ClaimNear(StemToLastDot(FileNamePart(p.real)) + (request.epub3 ? ".xhtml" : ".html"));
                 book.Place(p.real, p.name);
             }
 
             // Then the documents and stylesheets with their references, in the book's order.
             std::vector<ManifestItem> pictures;
             bool anyDocument = false;
+            // Document pages wait until every page is known (their links are checked against
+            // each other); `pageItems` holds the index of each one's item, `pageUnchanged`
+            // whether it is the listed file byte for byte.
+            std::vector<BookAssembly::Page> pages;
+            std::vector<size_t> pageItems;
+            std::vector<bool> pageUnchanged;
             for (size_t i = 0; i < request.files.size(); ++i) {
                 const BookFile &f = request.files[i];
                 Planned &p = plan[i];
@@ -1288,7 +1472,9 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
                         book.Refuse(f.path, "it could not be made into a well-formed UTF-8 XHTML page", refusals);
                         continue;
                     }
-                    if (p.kind != 3 || page != p.content) source = book.Stage(p.name, page);
+                    pages.push_back(BookAssembly::Page{f.path, p.name, page, f.title});
+                    pageItems.push_back(pkg.items.size());
+                    pageUnchanged.push_back(p.kind == 3 && page == p.content);
                 } else if (p.kind == 4) {
                     source = book.Stylesheet(f.path, p.name, 0);
                 }
@@ -1302,13 +1488,40 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
                 if (IsPictureType(EpubBuilder::MediaType(p.name))) pictures.push_back(item);
                 pkg.items.push_back(std::move(item));
             }
+            // The pages are staged once their links are mended; one that cannot be written
+            // leaves the book.
+            const std::vector<bool> mended = book.FinishPages(pages, request.epub3);
+            std::vector<bool> unwritten(pkg.items.size(), false);
+            for (size_t k = 0; k < pages.size(); ++k) {
+                if (pageUnchanged[k] && !mended[k]) continue;  // the listed file goes in as it is
+                const std::string staged = book.Stage(pages[k].bookPath, pages[k].content);
+                if (staged.empty()) {
+                    book.Refuse(pages[k].sourcePath, "its copy for the book cannot be written", refusals);
+                    Fail(TempFolderProblem(staging));
+                    unwritten[pageItems[k]] = true;
+                    continue;
+                }
+                pkg.items[pageItems[k]].sourcePath = staged;
+            }
+            if (std::find(unwritten.begin(), unwritten.end(), true) != unwritten.end()) {
+                std::vector<ManifestItem> kept;
+                anyDocument = false;
+                for (size_t k = 0; k < pkg.items.size(); ++k) {
+                    if (unwritten[k]) continue;
+                    anyDocument = anyDocument || EpubBuilder::IsDocument(pkg.items[k].bookPath);
+                    kept.push_back(std::move(pkg.items[k]));
+                }
+                pkg.items = std::move(kept);
+            }
             for (const ManifestItem &r : book.Resources()) pkg.items.push_back(r);
 
             // Without any document the reading order would be empty: a page shows the pictures.
             if (!anyDocument && !pictures.empty()) {
                 const std::string title = request.metadata.title.empty() ? std::string("Pictures") : request.metadata.title;
-                const std::string name = book.ClaimNear("pictures.html");
-                const std::string page = book.Stage(name, PicturesPage(title, pictures));
+                const std::string name = book.ClaimNear(request.epub3 ? "pictures.xhtml" : "pictures.html");
+                std::vector<BookAssembly::Page> only{{std::string(), name, PicturesPage(title, pictures), title}};
+                book.FinishPages(only, request.epub3);
+                const std::string page = book.Stage(name, only.front().content);
                 if (!page.empty()) {
                     pkg.items.insert(pkg.items.begin(), ManifestItem{page, title, name});
                     anyDocument = true;
@@ -1333,10 +1546,12 @@ BookBuildResult BookBuilderWorker(const ConversionOptions &options, const BookBu
         pkg.useNavPointsFile = options.importBookmarksToToc != 0;
         pkg.navPointsFile = request.fromPdfRun ? run.lastNavPointsFile : std::string();
         // A converted PDF's files were written for their language and package version; the
-        // user's own documents keep the default EPUB 2 book.
+        // user's own documents make an EPUB 2 book unless an EPUB 3 one was asked for.
         if (request.fromPdfRun) {
             pkg.language = run.lastBookLanguage;
             pkg.epub3 = run.lastBookEpub3;
+        } else {
+            pkg.epub3 = request.epub3;
         }
 
         const std::string staged = WithTrailingSlash(staging) + FileNamePart(destination);

@@ -32,6 +32,10 @@ struct BookBuildRequest {
     // The files are the content files of a single-PDF run: they live in the run's work root, which
     // serves as staging folder and is removed afterwards, and they are deleted once packaged.
     bool fromPdfRun = false;
+    // The user's documents as an EPUB 3 book: their pages in the XHTML form of HTML5, converted
+    // ones named ".xhtml", and a navigation document. (A PDF run's files keep the package
+    // version they were written for.)
+    bool epub3 = false;
 };
 
 // How a book build (BookBuilderWorker) ended.

@@ -1,6 +1,7 @@
 #include "xhtml/book_names.h"
 
 #include <cctype>
+#include <string_view>
 
 #include "extract/links.h"
 #include "options/conversion_job.h"
@@ -67,20 +68,6 @@ bool AddressHasScheme(const std::string &uri) {
     return !port;
 }
 
-void AppendPercentEncoded(std::string &out, const std::string &text) {
-    static const char hex[] = "0123456789ABCDEF";
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c <= 32 || c >= 127) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += ch;
-        }
-    }
-}
-
 } // namespace
 
 int PagesPerFile(const ConversionJob *job) {
@@ -126,6 +113,34 @@ bool HasUriScheme(const std::string &uri) {
     return true;
 }
 
+std::string UrlEncoded(const std::string &address) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(address.size());
+    bool fragment = false;
+    for (size_t i = 0; i < address.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(address[i]);
+        bool keep = false;
+        if (c == '%') {
+            keep = i + 2 < address.size() && std::isxdigit(static_cast<unsigned char>(address[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(address[i + 2]));
+        } else if (c == '#') {
+            keep = !fragment;  // a fragment cannot hold another "#"
+            fragment = true;
+        } else {
+            keep = c > 32 && c < 127 && std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) == std::string_view::npos;
+        }
+        if (keep) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 std::string AddressHref(const std::string &engineUri) {
     std::string uri = engineUri;
     if (uri.rfind("file://", 0) == 0 && uri.size() > 7 && uri[7] != '/') uri.erase(0, 7);
@@ -142,7 +157,7 @@ std::string AddressHref(const std::string &engineUri) {
             href = "http://";
         }
     }
-    AppendPercentEncoded(href, uri);
+    href += UrlEncoded(uri);
     if (!IsUsableAddress(href)) return std::string();
     return href;
 }

@@ -46,6 +46,12 @@ std::string HeadingLinkTarget(int page, int index, int pagesPerFile, bool xhtml 
 // "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
 bool HasUriScheme(const std::string &uri);
 
+// An address as a valid URL, for an href or src: blanks, controls, bytes beyond ASCII (UTF-8
+// bytes of a letter) and the characters a URL may not hold (<>\^`{|} and the double quote) are
+// percent-encoded, as are a "%" that starts no escape and a second "#". An escape already
+// there ("%20") stays as it is, so encoding twice changes nothing.
+std::string UrlEncoded(const std::string &address);
+
 // An address from the PDF (a URI link or outline entry, as the engine reports it) as it goes
 // into an href, before XML escaping; empty when it leads nowhere.
 // - The engine reads an address stored without a scheme ("www.example.org") as relative to the

@@ -411,8 +411,9 @@ protected:
         files[name] = bytes;
     }
     // Builds the listed files into book.epub; its entries.
-    std::map<std::string, std::string> Build(const std::vector<std::string> &listed) {
+    std::map<std::string, std::string> Build(const std::vector<std::string> &listed, bool epub3 = false) {
         qm::BookBuildRequest request;
+        request.epub3 = epub3;
         for (const std::string &f : listed) request.files.push_back({dir.File(f), f});
         request.destination = dir.File("book.epub");
         qm::RunState run;
@@ -549,6 +550,83 @@ TEST_F(StyledBookTest, DocumentsInOtherEncodingsGoInAsUtf8) {
     EXPECT_NE(entries["OPS/soup.html"].find("<a href=\"https://example.org/\" title=\"\">&amp;\xC3\xB8</a>"), std::string::npos)
         << entries["OPS/soup.html"];
     EXPECT_NE(entries["OPS/notes.html"].find("<p>na\xC3\xAFve</p>"), std::string::npos) << entries["OPS/notes.html"];
+}
+
+// The documents task's own sample: a web address with a blank, a link to a place another
+// document does not have, a page in a legacy encoding, text, a stylesheet and a picture.
+TEST_F(StyledBookTest, DocumentsSampleGivesAValidBookWithMendedLinks) {
+    Write("one.html",
+          "<html><head><title>One</title><link rel=\"stylesheet\" href=\"look.css\"></head><body>\n"
+          "<h1>Chapter &amp; one</h1><p>See <a href=\"www.example.net\">the site</a>, "
+          "<a href=\"user@example.org\">mail</a>,\n<a href=\"https://example.com/a b?x=1&amp;y=2\">a query</a>, "
+          "<a href=\"two.html#s\">the next page</a>.</p>\n<p><img src=\"dot.png\" alt=\"dot\"></p></body></html>\n");
+    Write("two.html", "<html><head><meta charset=\"windows-1252\"></head><body><p>caf\xe9 \x93quoted\x94</p></body></html>\n");
+    Write("three.txt", "Plain text\nwith <angle> & ampersand\n");
+    Write("look.css", "p { color: #333; }\n");
+    Write("dot.png", qmtest::TinyPng());
+    auto entries = Build({"one.html", "two.html", "three.txt", "dot.png"});  // epubcheck: no errors, no warnings
+    const std::string &one = entries["OPS/one.html"];
+    EXPECT_NE(one.find("<a href=\"https://example.com/a%20b?x=1&amp;y=2\">a query</a>"), std::string::npos) << one;
+    EXPECT_NE(one.find("<a href=\"two.html\">the next page</a>"), std::string::npos) << one;
+    EXPECT_EQ(std::count_if(recorder.messages.begin(), recorder.messages.end(),
+                            [](const std::string &m) { return m.find("\"two.html#s\"") != std::string::npos; }),
+              1)
+        << "one line about the place that two.html does not have";
+}
+
+// Places that exist are kept, also when the link points forwards; places that do not are
+// dropped (a link within its own document entirely, its text kept); addresses are valid URLs
+// and escapes already there are not escaped again.
+TEST_F(StyledBookTest, LinksKeepOnlyPlacesTheirDocumentHas) {
+    Write("a.xhtml", Xhtml("", "<p id=\"top\"><a href=\"b.html#here\">there</a> <a href=\"b.html#gone\">lost</a> "
+                               "<a href=\"#top\">up</a> <a href=\"#nowhere\">stay</a> <a href=\"#caf%C3%A9\">cafe</a> "
+                               "<a href=\"http://example.org/x%20y\">kept</a> "
+                               "<a href=\"http://example.org/caf\xC3\xA9?q=&quot;{a|b}&quot;\">encoded</a></p>"
+                               "<p id=\"caf\xC3\xA9\"><img src=\"caf\xC3\xA9.png\" alt=\"\"/></p>"));
+    Write("b.html", "<p><a name=\"here\">Here</a> <a href=\"a.xhtml#top\">back</a> <a href=\"a.xhtml#none\">no</a></p>");
+    Write("caf\xC3\xA9.png", qmtest::TinyPng());
+    auto entries = Build({"a.xhtml", "b.html"});
+    const std::string &a = entries["OPS/a.xhtml"], &b = entries["OPS/b.html"];
+    EXPECT_NE(a.find("<a href=\"b.html#here\">there</a>"), std::string::npos) << a;
+    EXPECT_NE(a.find("<a href=\"b.html\">lost</a>"), std::string::npos) << a;
+    EXPECT_NE(a.find("<a href=\"#top\">up</a>"), std::string::npos) << a;
+    EXPECT_NE(a.find("<a>stay</a>"), std::string::npos) << a;
+    EXPECT_NE(a.find("<a href=\"#caf%C3%A9\">cafe</a>"), std::string::npos) << a;
+    EXPECT_NE(a.find("href=\"http://example.org/x%20y\""), std::string::npos) << a;
+    EXPECT_NE(a.find("href=\"http://example.org/caf%C3%A9?q=%22%7Ba%7Cb%7D%22\""), std::string::npos) << a;
+    EXPECT_NE(a.find("src=\"caf%C3%A9.png\""), std::string::npos) << a;
+    EXPECT_NE(b.find("<a href=\"a.xhtml#top\">back</a>"), std::string::npos) << b;
+    EXPECT_NE(b.find("<a href=\"a.xhtml\">no</a>"), std::string::npos) << b;
+    EXPECT_TRUE(Contains(recorder.messages, "link \"#nowhere\" left out of the book"));
+    EXPECT_TRUE(Contains(recorder.messages, "link \"b.html#gone\" goes to the start of b.html"));
+    EXPECT_FALSE(Contains(recorder.messages, "#here"));
+    EXPECT_FALSE(Contains(recorder.messages, "#top"));
+}
+
+// An EPUB 3 book of the user's documents: tag soup, an XHTML 1.1 document with what HTML5 dropped,
+// and text become pages in the XHTML form of HTML5, with a navigation document.
+TEST_F(StyledBookTest, Epub3BookOfDocumentsPassesEpubcheck) {
+    Write("soup.html", kTagSoup);
+    Write("pic.png", qmtest::TinyPng());
+    Write("b.xhtml", Xhtml("<meta http-equiv=\"Content-Type\" content=\"application/xhtml+xml; charset=utf-8\"/>",
+                           "<p><a name=\"x\">x</a> <acronym title=\"t\">T</acronym> <tt>code</tt> <big>big</big></p>"
+                           "<table summary=\"s\" border=\"1\" width=\"50%\"><tr><td align=\"left\" width=\"3\">c</td></tr></table>"
+                           "<p><img src=\"pic.png\" alt=\"\" width=\"50%\" height=\"4\"/></p>"));
+    Write("notes.txt", "Fish & chips\n");
+    auto entries = Build({"soup.html", "b.xhtml", "notes.txt"}, true);  // epubcheck: no errors, no warnings
+    ASSERT_TRUE(entries.count("OPS/nav.xhtml"));
+    EXPECT_NE(entries["OPS/content.opf"].find("version=\"3.0\""), std::string::npos);
+    const std::string &soup = entries["OPS/soup.xhtml"], &b = entries["OPS/b.xhtml"];
+    EXPECT_TRUE(entries.count("OPS/notes.xhtml"));
+    for (const std::string *page : std::vector<const std::string *>{&soup, &b, &entries["OPS/notes.xhtml"]}) {
+        EXPECT_NE(page->find("<!DOCTYPE html>\n"), std::string::npos) << *page;
+        EXPECT_EQ(page->find("http-equiv"), std::string::npos) << *page;
+    }
+    EXPECT_NE(soup.find("href=\"b.xhtml#x\""), std::string::npos) << soup;  // the old-style anchor became an id
+    EXPECT_NE(b.find("<a id=\"x\">x</a>"), std::string::npos) << b;
+    EXPECT_NE(b.find("<abbr title=\"t\">T</abbr>"), std::string::npos) << b;
+    EXPECT_NE(b.find("<img src=\"pic.png\" alt=\"\" height=\"4\"/>"), std::string::npos) << b;
+    EXPECT_EQ(b.find("summary"), std::string::npos) << b;
 }
 
 TEST_F(BookBuilderTest, NoDoneFlagDoesNothing) {

@@ -129,14 +129,29 @@ TEST(BookNames, AddressesGetASchemeOnlyWhenTheyHaveNone) {
     EXPECT_FALSE(qm::HasUriScheme(":b"));
     EXPECT_FALSE(qm::HasUriScheme("a b:c"));
     EXPECT_FALSE(qm::HasUriScheme("page.html#x:y"));
-    // Blanks and non-ASCII bytes cannot stand in an href as they are; markup characters are
-    // escaped for the attribute.
-    EXPECT_EQ("http://example.com/a%20b%C3%A9&lt;&quot;", Href(ToUri("example.com/a b\xC3\xA9<\"")));
+    // Blanks, non-ASCII bytes and characters a URL may not hold cannot stand in an href as they
+    // are; an "&" is escaped for the attribute.
+    EXPECT_EQ("http://example.com/a%20b%C3%A9%3C%22?a&amp;b", Href(ToUri("example.com/a b\xC3\xA9<\"?a&b")));
     // The engine's "file://" before an address stored without a scheme is undone; a file URI
     // with a path is kept.
     EXPECT_EQ("http://www.example.org", Href(ToUri("file://www.example.org")));
     EXPECT_EQ("mailto:someone@example.org", Href(ToUri("file://someone@example.org")));
     EXPECT_EQ("file:///tmp/x.pdf", Href(ToUri("file:///tmp/x.pdf")));
+}
+
+// Addresses become valid URLs; what is valid already stays byte for byte, so encoding twice
+// changes nothing.
+TEST(BookNames, UrlEncodedEscapesOnlyWhatAUrlCannotHold) {
+    EXPECT_EQ("https://example.com/a%20b?x=1&y=2#top", qm::UrlEncoded("https://example.com/a b?x=1&y=2#top"));
+    EXPECT_EQ("a%22%3C%3E%5C%5E%60%7B%7C%7D", qm::UrlEncoded("a\"<>\\^`{|}"));
+    EXPECT_EQ("%09%0A%7F%C3%A9", qm::UrlEncoded("\t\n\x7F\xC3\xA9"));
+    EXPECT_EQ("x%20y%2fz", qm::UrlEncoded("x%20y%2fz"));             // escapes already there stay
+    EXPECT_EQ("100%25%20off%25zz%25", qm::UrlEncoded("100% off%zz%"));  // a "%" that starts none
+    EXPECT_EQ("a#b%23c", qm::UrlEncoded("a#b#c"));                     // one fragment only
+    const std::string kept = "mailto:a@b.org?subject=x;y/z:w[1]!$'()*+,=~_.-";
+    EXPECT_EQ(kept, qm::UrlEncoded(kept));
+    for (const std::string text : {"a b", "caf\xC3\xA9 %41 % #x#y", "\"{}\""})
+        EXPECT_EQ(qm::UrlEncoded(text), qm::UrlEncoded(qm::UrlEncoded(text))) << text;
 }
 
 TEST(BookNames, OnlyAddressesThatLeadSomewhereGetAnHref) {
