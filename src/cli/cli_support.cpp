@@ -1,6 +1,9 @@
 #include "cli/cli_support.h"
 
 #include <cstring>
+#include <map>
+
+#include "options/conversion_options.h"
 
 namespace qmcli {
 namespace {
@@ -24,5 +27,17 @@ InterruptGuard::~InterruptGuard() {
 }
 
 bool InterruptGuard::Interrupted() const { return g_interrupted != 0; }
+
+CLI::Option *AddColumnsOption(CLI::App &cmd, std::string &word, const std::string &help, bool numbers) {
+    CLI::Option *option = cmd.add_option("--columns", word, help);
+    if (numbers) {
+        std::map<std::string, std::string> byNumber;
+        for (int32_t mode : {0, 1, 2}) byNumber[std::to_string(mode)] = qm::ColumnModeName(mode);
+        option->transform(CLI::Transformer(byNumber));
+    }
+    return option->check(CLI::IsMember({"single", "multi", "auto"}))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->capture_default_str();
+}
 
 } // namespace qmcli

@@ -285,7 +285,7 @@ int RunConvert(const ConvertArgs &a) {
         options.outlinePosition = a.outline == "first" ? 0 : a.outline == "second" ? 1 : 2;
     }
     options.importBookmarksToToc = a.bookmarksToc ? 1 : 0;
-    options.columnMode = a.columns == "multi" ? 2 : a.columns == "auto" ? 0 : 1;
+    options.columnMode = qm::ColumnModeFromName(a.columns).value_or(static_cast<int32_t>(qm::ColumnMode::AutoDetect));
     if (a.noParagraphCheck) options.paragraphCheck = 0;
     if (a.noAlignCheck) options.alignCheck = 0;
     if (a.ignoreImages) options.ignoreImages = 1;
@@ -390,10 +390,7 @@ void RegisterConvertCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--outline", a->outline, "Write an outline page as first, second or last page (default: none)")
         ->check(CLI::IsMember({"first", "second", "last"}));
     cmd->add_flag("--bookmarks-toc", a->bookmarksToc, "Use the PDF bookmarks as the table of contents (default off)");
-    cmd->add_option("--columns", a->columns, "Column mode (auto: columns where a page is set in them)")
-        ->check(CLI::IsMember({"single", "multi", "auto"}))
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-        ->capture_default_str();
+    AddColumnsOption(*cmd, a->columns, "Column mode (auto: columns where a page is set in them)");
     cmd->add_flag("--keep-running-heads", a->keepRunningHeads,
                   "Keep running heads, running feet and page numbers in the text (default: left out)");
     cmd->add_flag("--no-headings", a->noHeadings, "Do not turn large or bold blocks into headings");

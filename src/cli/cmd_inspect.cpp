@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/region_editor.h"
 #include "extract/running_heads.h"
+#include "options/conversion_options.h"
 #include "options/page_edits.h"
 #include "pdf/pdf_document.h"
 #include "platform/prompt.h"
@@ -23,7 +25,7 @@ struct InspectArgs {
     int dpi = 72;
     bool json = false;
     bool blocks = false;
-    int columns = -1;  // page option columnMode for --blocks; -1 keeps the page's own
+    std::string columns = "auto";  // the page's column mode before the edits, as convert sets it
     std::string edits;  // edits file applied to the page before it is printed
 };
 
@@ -128,7 +130,6 @@ void PrintPageState(const InspectArgs &args, const qm::PageModel &model) {
 // are marked.
 int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector<fz_rect> &runningHeads) {
     qm::PageLayout *page = model.Current();
-    if (args.columns >= 0) page->options.columnMode = args.columns;
     qm::LayoutPage layout = qm::MakeLayoutPage(model);
     const std::vector<qm::IntBox> headAreas = qm::RunningHeadViewBoxes(runningHeads, layout.viewTransform);
     qm::BlockList list;
@@ -212,6 +213,10 @@ int RunInspect(const InspectArgs &args) {
         std::fprintf(stderr, "%s: page %d could not be drawn.\n", args.file.c_str(), args.page);
         return 1;
     }
+    // The column mode is the page's default, as a conversion's --columns is; the edits may
+    // change it for the page.
+    model.Current()->options.columnMode =
+        qm::ColumnModeFromName(args.columns).value_or(static_cast<int32_t>(qm::ColumnMode::AutoDetect));
     qm::ApplyPageEdits(model, edits);
     if (args.blocks) return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model));
     const qm::PageLayout *page = model.Current();
@@ -272,8 +277,7 @@ void RegisterInspectCommand(CLI::App &app, Runner &run) {
     cmd->add_option("--dpi", args->dpi, "Output resolution in dpi")->default_val(72)->check(CLI::Range(20, 1200));
     cmd->add_flag("--json", args->json, "Print JSON");
     cmd->add_flag("--blocks", args->blocks, "Print the page's blocks in reading order instead of its items");
-    cmd->add_option("--columns", args->columns, "With --blocks: 0 auto check column, 1 single column, 2 multi columns")
-        ->check(CLI::Range(0, 2));
+    AddColumnsOption(*cmd, args->columns, "With --blocks: the column mode, as convert's --columns", true);
     cmd->add_option("--password", args->password, "Password of an encrypted PDF");
     cmd->add_option("--edits", args->edits,
                     "Apply the page's entries of this edits file first (convert --mode strict --edits)");

@@ -1,8 +1,29 @@
 #include "options/conversion_options.h"
 
+#include <utility>
+
 #include "platform/paths.h"
 
 namespace qm {
+
+namespace {
+
+constexpr std::pair<const char *, ColumnMode> kColumnModeNames[] = {
+    {"auto", ColumnMode::AutoDetect}, {"single", ColumnMode::Single}, {"multi", ColumnMode::Multi}};
+
+} // namespace
+
+const char *ColumnModeName(int32_t mode) {
+    for (const auto &[name, value] : kColumnModeNames)
+        if (static_cast<int32_t>(value) == mode) return name;
+    return nullptr;
+}
+
+std::optional<int32_t> ColumnModeFromName(std::string_view name) {
+    for (const auto &[text, value] : kColumnModeNames)
+        if (name == text) return static_cast<int32_t>(value);
+    return std::nullopt;
+}
 
 ConversionOptions::ConversionOptions() : outputFolder(HomeFolder()) {}
 

@@ -5,7 +5,9 @@
 // is 0 or 1), so what is loaded is saved back unchanged.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "options/reading_options.h"
 
@@ -14,6 +16,12 @@ namespace qm {
 enum class TaskKind : int32_t { PdfToEpub = 0, DocumentsToEpub = 1 };
 enum class ParseMode : int32_t { Automatic = 0, Strict = 1, Imaging = 2 };
 enum class ColumnMode : int32_t { AutoDetect = 0, Single = 1, Multi = 2 };
+
+// The words the command line and the edits file use for a column mode: "auto", "single" and
+// "multi". The name is nullptr for a value that is no column mode; the mode is empty for a word
+// that names none.
+const char *ColumnModeName(int32_t mode);
+std::optional<int32_t> ColumnModeFromName(std::string_view name);
 
 // Per-page switches of the layout analysis, in this order. A switch is on when non-zero.
 struct PageParseOptions {

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "options/conversion_options.h"
 #include "platform/paths.h"
 
 namespace qm {
@@ -69,12 +70,13 @@ bool ParseOptions(const Json &o, PageEdits::Entry &e, const std::string &where, 
     };
     for (const auto &[key, value] : o.items()) {
         if (key == "columns") {
-            if (value == "single") e.columnMode = 1;
-            else if (value == "multi") e.columnMode = 2;
-            else {
-                error = where + ".options.columns must be \"single\" or \"multi\"";
+            const std::optional<int32_t> mode =
+                value.is_string() ? ColumnModeFromName(value.get<std::string>()) : std::nullopt;
+            if (!mode) {
+                error = where + ".options.columns must be \"single\", \"multi\" or \"auto\"";
                 return false;
             }
+            e.columnMode = mode;
             continue;
         }
         bool known = false;
@@ -287,8 +289,7 @@ std::string PageEditsToJson(const PageEdits &edits) {
         Json entry = Json::object();
         entry["pages"] = PageListText(e.pages);
         Json options = Json::object();
-        if (e.columnMode && (*e.columnMode == 1 || *e.columnMode == 2))
-            options["columns"] = *e.columnMode == 1 ? "single" : "multi";
+        if (const char *columns = e.columnMode ? ColumnModeName(*e.columnMode) : nullptr) options["columns"] = columns;
         const std::pair<const char *, const std::optional<int32_t> *> switches[] = {
             {"noOutput", &e.noOutput},         {"imageWholePage", &e.imageWholePage},
             {"ignoreImages", &e.ignoreImages}, {"ignoreVector", &e.ignoreVectorGraphics},

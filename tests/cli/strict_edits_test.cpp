@@ -45,17 +45,16 @@ protected:
         pdf.Text(1, 120, 250, "Diagram label", 12);
         ASSERT_TRUE(pdf.Save(dir.File("book.pdf")));
     }
-    // A ruled table of 3 rows and 4 columns (cells 100 x 30 points from (72, 500)), each cell
-    // holding "r<row>c<column>".
+    // A ruled table of 3 rows and 4 columns (cells 100 x 30 points from (72, 500) to (472, 590)),
+    // each cell holding "r<row>c<column>".
     void WriteTablePdf() {
         qmtest::PdfBuilder pdf;
         const int p = pdf.AddPage();
         pdf.Text(p, 72, 700, "Before the table", 12);
-        for (int c = 0; c <= 4; ++c) pdf.Line(p, 72 + c * 100, 500, 72 + c * 100, 590, 1);
-        for (int r = 0; r <= 3; ++r) pdf.Line(p, 72, 500 + r * 30, 472, 500 + r * 30, 1);
+        std::vector<std::vector<std::string>> cells(3);
         for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c)
-                pdf.Text(p, 80 + c * 100, 580 - r * 30 - 10, "r" + std::to_string(r + 1) + "c" + std::to_string(c + 1), 10);
+            for (int c = 0; c < 4; ++c) cells[r].push_back("r" + std::to_string(r + 1) + "c" + std::to_string(c + 1));
+        pdf.RuledTable(p, 72, 590, {100, 100, 100, 100}, 30, cells);
         ASSERT_TRUE(pdf.Save(dir.File("table.pdf")));
     }
     static constexpr const char *kTableEdits =
@@ -139,7 +138,8 @@ TEST_F(CliStrictTest, InspectShowsTheEffectOfTheEditsAndBoxesInPoints) {
     for (const char *cell : {"r1c1", "r1c4", "r2c2", "r3c1", "r3c4"}) EXPECT_NE(group.find(cell), std::string::npos) << group;
     EXPECT_EQ(group.find("Before the table"), std::string::npos);
 
-    // Boxes in points: "r1c1" sits at x 80 from the left and 792 - 570 = 222 - its height from the top.
+    // Boxes in points: "r1c1" sits 4 points into its cell, at x 76 from the left, on a baseline
+    // 792 - 572 = 220 from the top.
     ASSERT_EQ(Cli("inspect " + Q("table.pdf") + " --json"), 0) << out;
     const size_t cell = out.find("\"text\": \"r1c1\"");
     ASSERT_NE(cell, std::string::npos) << out;
@@ -147,9 +147,9 @@ TEST_F(CliStrictTest, InspectShowsTheEffectOfTheEditsAndBoxesInPoints) {
     ASSERT_NE(box, std::string::npos);
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     ASSERT_EQ(std::sscanf(out.c_str() + box, "\"box\": [%lf, %lf, %lf, %lf]", &x0, &y0, &x1, &y1), 4);
-    EXPECT_NEAR(x0, 80, 2);
-    EXPECT_NEAR(y1, 222, 4);
-    EXPECT_GT(y0, 205);
+    EXPECT_NEAR(x0, 76, 2);
+    EXPECT_NEAR(y1, 220, 4);
+    EXPECT_GT(y0, 203);
 }
 
 // A ruled grid marked as a table comes out as one: three rows of four cells, the empty one included.

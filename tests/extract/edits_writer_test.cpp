@@ -68,11 +68,7 @@ protected:
         qmtest::PdfBuilder pdf;
         const int p = pdf.AddPage();
         pdf.Text(p, 72, 740, "Heading of the page", 14);
-        for (int c = 0; c <= 2; ++c) pdf.Line(p, 72 + c * 120, 500, 72 + c * 120, 560, 1);
-        for (int r = 0; r <= 2; ++r) pdf.Line(p, 72, 500 + r * 30, 312, 500 + r * 30, 1);
-        for (int r = 0; r < 2; ++r)
-            for (int c = 0; c < 2; ++c)
-                pdf.Text(p, 80 + c * 120, 540 - r * 30, "cell" + std::to_string(r) + std::to_string(c), 10);
+        pdf.RuledTable(p, 72, 560, {120, 120}, 30, {{"cell00", "cell01"}, {"cell10", "cell11"}});
         pdf.FillRect(p, 100, 250, 200, 120, qmtest::Rgb{0.2, 0.6, 0.9});
         pdf.Text(p, 120, 300, "Figure label", 12);
         pdf.Text(p, 72, 150, "A remark to leave out", 12);

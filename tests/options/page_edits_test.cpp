@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "options/conversion_options.h"
 #include "options/page_edits.h"
 #include "support/temp_dir.h"
 #include "platform/paths.h"
@@ -126,6 +127,44 @@ TEST(PageEdits, WrittenTextReadsBackToTheSameEdits) {
         EXPECT_EQ(b.y1, a.y1);
     }
     EXPECT_EQ(qm::PageEditsToJson(back), text);
+}
+
+// The three column words: files written before "auto" existed read as they did, "auto" is
+// written and read back rather than dropped, and anything else is still refused.
+TEST(PageEdits, ColumnModesAutoSingleAndMulti) {
+    qm::PageEdits edits;
+    std::string error;
+    ASSERT_TRUE(qm::ParsePageEdits(R"({"pages": [{"pages": "1", "options": {"columns": "single"}},
+      {"pages": "2", "options": {"columns": "multi"}}, {"pages": "3", "options": {"columns": "auto"}},
+      {"pages": "4", "options": {"noOutput": false}}]})",
+                                   edits, error))
+        << error;
+    ASSERT_EQ(edits.entries.size(), 4u);
+    EXPECT_EQ(edits.entries[0].columnMode, static_cast<int32_t>(qm::ColumnMode::Single));
+    EXPECT_EQ(edits.entries[1].columnMode, static_cast<int32_t>(qm::ColumnMode::Multi));
+    EXPECT_EQ(edits.entries[2].columnMode, static_cast<int32_t>(qm::ColumnMode::AutoDetect));
+    EXPECT_FALSE(edits.entries[3].columnMode.has_value());  // unset stays unset, not "auto"
+
+    const std::string text = qm::PageEditsToJson(edits);
+    EXPECT_NE(text.find("\"columns\": \"auto\""), std::string::npos) << text;
+    qm::PageEdits back;
+    ASSERT_TRUE(qm::ParsePageEdits(text, back, error)) << error << "\n" << text;
+    ASSERT_EQ(back.entries.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(back.entries[i].columnMode, edits.entries[i].columnMode) << i;
+
+    // A value that is no column mode is not written as some other mode.
+    qm::PageEdits odd;
+    odd.entries.resize(1);
+    odd.entries[0].pages = {{1, 1}};
+    odd.entries[0].columnMode = 7;
+    EXPECT_EQ(qm::PageEditsToJson(odd).find("columns"), std::string::npos);
+
+    for (const char *value : {R"("Auto")", R"("")", "0", "true", "null", R"(["auto"])"}) {
+        const std::string bad = std::string(R"({"pages": [{"pages": "1", "options": {"columns": )") + value + "}}]}";
+        EXPECT_FALSE(qm::ParsePageEdits(bad, edits, error)) << bad;
+        EXPECT_NE(error.find("pages[0].options.columns must be \"single\", \"multi\" or \"auto\""), std::string::npos)
+            << error;
+    }
 }
 
 } // namespace
