@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 
+#include "extract/running_heads.h"
 #include "platform/prompt.h"
 
 namespace qm {
@@ -228,6 +229,15 @@ int PageNumbering::PageOf(const std::string &number) const {
         if (page < end && page <= pageCount) return static_cast<int>(page);
     }
     return 0;
+}
+
+PageNumbering DocumentNumbering(PdfDocument &doc, const RunningHeadPatterns *printed) {
+    PageNumbering numbering{doc.PageCount(), &doc.PageLabels()};
+    if (printed) {
+        printed->NumberShift(1, numbering.arabicShift);
+        printed->NumberShift(2, numbering.romanShift);
+    }
+    return numbering;
 }
 
 ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, const PageNumbering &numbering) {

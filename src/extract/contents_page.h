@@ -24,6 +24,7 @@
 namespace qm {
 
 class UserPrompt;
+class RunningHeadPatterns;
 
 constexpr int kMinContentsEntries = 3;
 
@@ -58,6 +59,10 @@ struct PageNumbering {
     // The page (1-based) that a printed number ("12", "xiv") names; 0 when it names none.
     int PageOf(const std::string &number) const;
 };
+
+// How `doc` numbers its pages: its page labels, else the start of the page numbers printed in
+// the heads and feet that `printed` learned (null: pages numbered from 1).
+PageNumbering DocumentNumbering(PdfDocument &doc, const RunningHeadPatterns *printed);
 
 // Reads one line's characters (page-space boxes, left to right; blanks as ' '). `em` is the
 // font size in page units: a gap of two ems or more between title and number is a leader.

@@ -40,13 +40,8 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     // Without page labels, the page numbers printed in the pages' heads or feet tell where the
     // printed numbering starts.
     ContentsPage contents;
-    PageNumbering numbering{setup.pageCount, &doc.PageLabels()};
-    if (runningHeads) {
-        runningHeads->NumberShift(1, numbering.arabicShift);
-        runningHeads->NumberShift(2, numbering.romanShift);
-    }
     if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
-        FindContentsPage(layoutPage, links, numbering, contents, &doc.Prompt()))
+        FindContentsPage(layoutPage, links, DocumentNumbering(doc, runningHeads), contents, &doc.Prompt()))
         setup.contents = &contents;
     // Headings are found in the automatic layout only: a strict run follows the user's regions.
     if (job.reading.headings && job.parseMode == static_cast<int32_t>(ParseMode::Automatic)) {

@@ -238,6 +238,19 @@ TEST_F(ContentsPageTest, TwoColumnListingGivesOneLinePerEntryInReadingOrder) {
     EXPECT_EQ(LoneNumbers(page), 0) << page;
     std::string report;
     EXPECT_TRUE(qmtest::EpubCheck(Book("two.pdf", "on"), &report)) << report;
+
+    // inspect marks the runs taken as entries (title, leader and number of each) and lists the
+    // entries with the pages they lead to; the heading is no entry.
+    ASSERT_EQ(Cli("inspect " + Q("two.pdf") + " --page 2 --blocks"), 0) << out;
+    const std::regex marked("\\{contents\\}");
+    EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), marked), std::sregex_iterator()), 18) << out;
+    EXPECT_EQ(out.find("Contents {contents}"), std::string::npos) << out;
+    for (const char *line : {"contents: Introduction -> page 5\n", "contents: Discussion -> page 13\n",
+                             "contents: Index -> page 16\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+    // A page of prose has none.
+    ASSERT_EQ(Cli("inspect " + Q("two.pdf") + " --page 6 --blocks"), 0) << out;
+    EXPECT_EQ(out.find("contents"), std::string::npos) << out;
 }
 
 } // namespace
