@@ -5,6 +5,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "extract/contents_page.h"
 #include "extract/layout.h"
 #include "extract/page_capture.h"
 #include "extract/region_editor.h"
@@ -127,8 +128,10 @@ void PrintPageState(const InspectArgs &args, const qm::PageModel &model) {
 
 // The page's blocks in reading order, as the page body would hand them to the writer before
 // running heads are left out; the runs a conversion leaves out as running heads and page numbers
-// are marked.
-int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector<fz_rect> &runningHeads) {
+// are marked, and so are the runs it writes as printed contents entries (listed after the blocks
+// with the pages they lead to).
+int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector<fz_rect> &runningHeads,
+                const qm::ContentsPage &contents) {
     qm::PageLayout *page = model.Current();
     qm::LayoutPage layout = qm::MakeLayoutPage(model);
     const std::vector<qm::IntBox> headAreas = qm::RunningHeadViewBoxes(runningHeads, layout.viewTransform);
@@ -152,6 +155,7 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector
                 if (!state.empty()) part += " {" + state + "}";
                 if (qm::IsTextItem(*m->item) && qm::InsideRunningHead(headAreas, m->item->viewBox))
                     part += " {running head}";
+                if (contents.Holds(m->item)) part += " {contents}";
             }
             if (!text.empty()) text += " | ";
             text += part;
@@ -163,6 +167,19 @@ int PrintBlocks(const InspectArgs &args, qm::PageModel &model, const std::vector
             std::printf("%3d %-20s %4d  %s\n", i, BoxText(b.box, false).c_str(), members, text.c_str());
     }
     if (args.json) std::printf("\n]");
+    if (!contents.Empty()) {
+        if (args.json) std::printf(", \"contents\": [");
+        for (size_t i = 0; i < contents.entries.size(); ++i) {
+            const qm::ContentsEntry &e = contents.entries[i];
+            if (args.json)
+                std::printf("%s{\"title\": %s, \"page\": %d, \"level\": %d}", i ? ", " : "",
+                            JsonString(e.title).c_str(), e.page, e.level);
+            else
+                std::printf("contents: %s -> page %d%s\n", e.title.c_str(), e.page,
+                            e.level ? (" (level " + std::to_string(e.level) + ")").c_str() : "");
+        }
+        if (args.json) std::printf("]");
+    }
     // What automatic column detection decided, when the page asks for it.
     if (autoColumns > 0) {
         if (args.json)
@@ -218,7 +235,15 @@ int RunInspect(const InspectArgs &args) {
     model.Current()->options.columnMode =
         qm::ColumnModeFromName(args.columns).value_or(static_cast<int32_t>(qm::ColumnMode::AutoDetect));
     qm::ApplyPageEdits(model, edits);
-    if (args.blocks) return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model));
+    if (args.blocks) {
+        // The printed contents entries an Automatic conversion would link (it reads the entries
+        // from the page's text, the PDF's links being left out by default), running heads left out.
+        qm::ContentsPage contents;
+        qm::LayoutPage layout = qm::MakeLayoutPage(model);
+        layout.runningHeads = qm::RunningHeadViewBoxes(qm::RunningHeadAreas(heads, model), layout.viewTransform);
+        qm::FindContentsPage(layout, {}, qm::DocumentNumbering(doc, &heads), contents, &prompt);
+        return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model), contents);
+    }
     const qm::PageLayout *page = model.Current();
     if (args.json) {
         std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <limits>
 #include <string_view>
 
+#include "extract/running_heads.h"
 #include "platform/prompt.h"
 
 namespace qm {
@@ -44,6 +47,7 @@ struct Line {
     bool linked = false;                 // a link to a page covers it
     int linkPage = 0;
     int role = 0;                        // 0 none, 1 entry, 2 first lines of a wrapped entry
+    int column = 0;                      // 0 left (or only), 1 right
 };
 
 // Characters of a line: the runs' characters in order, a blank between two runs that do not
@@ -105,6 +109,103 @@ bool DirectlyAbove(const Line &a, const Line &b) {
     return gap >= -ha / 2 && gap * 5 <= hb * 4;
 }
 
+
+// Visual lines of `runs`, top to bottom: runs whose boxes share at least half their height.
+std::vector<Line> MakeLines(std::vector<const PageItem *> runs, int column) {
+    std::sort(runs.begin(), runs.end(), [](const PageItem *a, const PageItem *b) {
+        const long long ca = static_cast<long long>(a->viewBox.y0) + a->viewBox.y1;
+        const long long cb = static_cast<long long>(b->viewBox.y0) + b->viewBox.y1;
+        if (ca != cb) return ca < cb;
+        return a->viewBox.x0 < b->viewBox.x0;
+    });
+    std::vector<Line> lines;
+    for (const PageItem *item : runs) {
+        const IntBox &b = item->viewBox;
+        if (!lines.empty()) {
+            Line &l = lines.back();
+            const long long overlap =
+                static_cast<long long>(std::min(l.box.y1, b.y1)) - std::max(l.box.y0, b.y0);
+            if (overlap * 2 >= std::min<long long>(l.box.Height(), b.Height()) && overlap > 0) {
+                l.items.push_back(item);
+                l.box = Union(l.box, b);
+                continue;
+            }
+        }
+        lines.push_back(Line{b, {item}, {}, false, 0, 0, column});
+    }
+    for (Line &line : lines)
+        std::sort(line.items.begin(), line.items.end(),
+                  [](const PageItem *a, const PageItem *b) { return a->viewBox.x0 < b->viewBox.x0; });
+    return lines;
+}
+
+// Reads each line as a contents line and marks the entries (role 1); returns their number.
+int ParseLines(std::vector<Line> &lines, const std::vector<PageLink> &links, int pageLinks,
+               const PageNumbering &numbering, UserPrompt &ask) {
+    const int pageCount = numbering.pageCount;
+    int entries = 0;
+    for (Line &line : lines) {
+        float em = 0;
+        const std::vector<TextChar> chars = LineChars(line, em, ask);
+        line.parsed = ParseContentsLine(chars, em, numbering);
+        if (pageLinks > 0) {
+            // A link to a page counts when it covers most of the line (not a reference in prose).
+            int visible = 0, covered = 0;
+            for (const TextChar &ch : chars) {
+                if (IsBlank(ch.unicode)) continue;
+                ++visible;
+                const PageLink *link = FindLinkForChar(links, ch.box);
+                if (link && link->kind == PageLink::InDocument && link->page >= 1 && link->page <= pageCount) {
+                    if (covered++ == 0) line.linkPage = link->page;
+                }
+            }
+            line.linked = covered > 0 && covered * 2 >= visible;
+        }
+        if ((line.parsed.entry || line.linked) && !line.parsed.title.empty()) {
+            line.role = 1;
+            ++entries;
+        }
+    }
+    return entries;
+}
+
+constexpr int kNoGutter = std::numeric_limits<int>::min();
+// Entries each column of a two-column listing needs.
+constexpr int kMinColumnEntries = 2;
+
+// The middle of the widest vertical strip that no run of the listing crosses, within the middle
+// half of the runs' width; kNoGutter when there is none. Runs above the first one that ends in a
+// number (a heading over both columns) do not count.
+int FindGutter(const std::vector<const PageItem *> &runs) {
+    long long top = std::numeric_limits<long long>::max();
+    for (const PageItem *item : runs)
+        if (RunEndsInNumber(*item)) top = std::min<long long>(top, item->viewBox.y0);
+    std::vector<std::pair<int, int>> spans;
+    int minX = std::numeric_limits<int>::max(), maxX = std::numeric_limits<int>::min();
+    for (const PageItem *item : runs) {
+        if (item->viewBox.y1 <= top || item->viewBox.x1 <= item->viewBox.x0) continue;
+        spans.emplace_back(item->viewBox.x0, item->viewBox.x1);
+        minX = std::min(minX, item->viewBox.x0);
+        maxX = std::max(maxX, item->viewBox.x1);
+    }
+    if (spans.size() < 2 * kMinColumnEntries) return kNoGutter;
+    std::sort(spans.begin(), spans.end());
+    const long long width = static_cast<long long>(maxX) - minX;
+    const long long low = minX + width / 4, high = maxX - width / 4;
+    long long best = 0;
+    int gutter = kNoGutter;
+    long long reach = spans.front().second;
+    for (size_t i = 1; i < spans.size(); ++i) {
+        const long long hole = spans[i].first - reach;
+        const long long middle = (reach + spans[i].first) / 2;
+        if (hole > best && middle >= low && middle <= high) {
+            best = hole;
+            gutter = static_cast<int>(middle);
+        }
+        reach = std::max<long long>(reach, spans[i].second);
+    }
+    return gutter;
+}
 } // namespace
 
 bool ContentsPage::Holds(const PageItem *item) const { return std::binary_search(items.begin(), items.end(), item); }
@@ -115,7 +216,10 @@ int PageNumbering::PageOf(const std::string &number) const {
     const bool arabic = IsDigit(static_cast<unsigned char>(number[0]));
     const long long value = arabic ? std::atoll(number.c_str()) : static_cast<int>(RomanValue(number));
     if (value <= 0) return 0;
-    if (!labels || labels->empty()) return value <= pageCount ? static_cast<int>(value) : 0;
+    if (!labels || labels->empty()) {
+        const long long page = value + (arabic ? arabicShift : romanShift);
+        return page >= 1 && page <= pageCount ? static_cast<int>(page) : 0;
+    }
     const char style = arabic ? 'D' : (number[0] >= 'a' ? 'r' : 'R');
     for (size_t i = 0; i < labels->size(); ++i) {
         const PageLabelRange &r = (*labels)[i];
@@ -125,6 +229,15 @@ int PageNumbering::PageOf(const std::string &number) const {
         if (page < end && page <= pageCount) return static_cast<int>(page);
     }
     return 0;
+}
+
+PageNumbering DocumentNumbering(PdfDocument &doc, const RunningHeadPatterns *printed) {
+    PageNumbering numbering{doc.PageCount(), &doc.PageLabels()};
+    if (printed) {
+        printed->NumberShift(1, numbering.arabicShift);
+        printed->NumberShift(2, numbering.romanShift);
+    }
+    return numbering;
 }
 
 ContentsLine ParseContentsLine(const std::vector<TextChar> &chars, float em, const PageNumbering &numbering) {
@@ -184,53 +297,29 @@ bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links
     }
     if (numbered < kMinContentsEntries && pageLinks < kMinContentsEntries) return false;
 
-    // Visual lines, top to bottom: runs whose boxes share at least half their height.
-    std::sort(runs.begin(), runs.end(), [](const PageItem *a, const PageItem *b) {
-        const long long ca = static_cast<long long>(a->viewBox.y0) + a->viewBox.y1;
-        const long long cb = static_cast<long long>(b->viewBox.y0) + b->viewBox.y1;
-        if (ca != cb) return ca < cb;
-        return a->viewBox.x0 < b->viewBox.x0;
-    });
+    // A listing set in two columns is read column by column: the left column's entries, then
+    // the right one's. Without entries on both sides of a gutter the page is one column (a gap
+    // between short titles and their numbers is no gutter).
     std::vector<Line> lines;
-    for (const PageItem *item : runs) {
-        const IntBox &b = item->viewBox;
-        if (!lines.empty()) {
-            Line &l = lines.back();
-            const long long overlap =
-                static_cast<long long>(std::min(l.box.y1, b.y1)) - std::max(l.box.y0, b.y0);
-            if (overlap * 2 >= std::min<long long>(l.box.Height(), b.Height()) && overlap > 0) {
-                l.items.push_back(item);
-                l.box = Union(l.box, b);
-                continue;
-            }
-        }
-        lines.push_back(Line{b, {item}, {}, false, 0, 0});
-    }
-
     int entries = 0;
-    for (Line &line : lines) {
-        std::sort(line.items.begin(), line.items.end(),
-                  [](const PageItem *a, const PageItem *b) { return a->viewBox.x0 < b->viewBox.x0; });
-        float em = 0;
-        const std::vector<TextChar> chars = LineChars(line, em, ask);
-        line.parsed = ParseContentsLine(chars, em, numbering);
-        if (pageLinks > 0) {
-            // A link to a page counts when it covers most of the line (not a reference in prose).
-            int visible = 0, covered = 0;
-            for (const TextChar &ch : chars) {
-                if (IsBlank(ch.unicode)) continue;
-                ++visible;
-                const PageLink *link = FindLinkForChar(links, ch.box);
-                if (link && link->kind == PageLink::InDocument && link->page >= 1 && link->page <= pageCount) {
-                    if (covered++ == 0) line.linkPage = link->page;
-                }
-            }
-            line.linked = covered > 0 && covered * 2 >= visible;
+    if (const int gutter = FindGutter(runs); gutter != kNoGutter) {
+        std::vector<const PageItem *> left, right;
+        for (const PageItem *item : runs)
+            (static_cast<long long>(item->viewBox.x0) + item->viewBox.x1 < 2LL * gutter ? left : right).push_back(item);
+        std::vector<Line> leftLines = MakeLines(std::move(left), 0);
+        std::vector<Line> rightLines = MakeLines(std::move(right), 1);
+        const int leftEntries = ParseLines(leftLines, links, pageLinks, numbering, ask);
+        const int rightEntries = ParseLines(rightLines, links, pageLinks, numbering, ask);
+        if (leftEntries >= kMinColumnEntries && rightEntries >= kMinColumnEntries) {
+            lines = std::move(leftLines);
+            lines.insert(lines.end(), std::make_move_iterator(rightLines.begin()),
+                         std::make_move_iterator(rightLines.end()));
+            entries = leftEntries + rightEntries;
         }
-        if ((line.parsed.entry || line.linked) && !line.parsed.title.empty()) {
-            line.role = 1;
-            ++entries;
-        }
+    }
+    if (lines.empty()) {
+        lines = MakeLines(std::move(runs), 0);
+        entries = ParseLines(lines, links, pageLinks, numbering, ask);
     }
     if (entries < kMinContentsEntries) return false;
 
@@ -245,7 +334,7 @@ bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links
         for (int k = 0; k < 2 && top > 0; ++k) {
             const Line &above = lines[top - 1];
             const Line &entry = lines[j];
-            if (above.role != 0 || !DirectlyAbove(above, lines[top])) break;
+            if (above.role != 0 || above.column != entry.column || !DirectlyAbove(above, lines[top])) break;
             const long long reach = static_cast<long long>(above.box.x1) - entry.box.x0;
             if (reach * 5 < static_cast<long long>(entry.box.Width()) * 3) break;
             if (above.box.x0 > entry.box.x0 + entry.box.Height()) break;
@@ -268,10 +357,20 @@ bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links
     }
     if (backSteps * 4 > entries - 1) return false;
 
-    // Levels: the distinct indents of the entries' first lines, half a line height apart.
+    // Levels: the distinct indents of the entries' first lines, half a line height apart, each
+    // measured from the left edge of its column's entries.
+    int columnLeft[2] = {std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
+    for (size_t j = 0; j < lines.size(); ++j)
+        if (lines[j].role == 1) {
+            const Line &first = lines[static_cast<size_t>(firstLine[j])];
+            columnLeft[first.column] = std::min(columnLeft[first.column], first.box.x0);
+        }
+    const auto indentOf = [&columnLeft](const Line &line) {
+        return static_cast<int>(static_cast<long long>(line.box.x0) - columnLeft[line.column]);
+    };
     std::vector<int> indents;
     for (size_t j = 0; j < lines.size(); ++j)
-        if (lines[j].role == 1) indents.push_back(lines[static_cast<size_t>(firstLine[j])].box.x0);
+        if (lines[j].role == 1) indents.push_back(indentOf(lines[static_cast<size_t>(firstLine[j])]));
     std::sort(indents.begin(), indents.end());
     std::vector<int> levels;
     int tolerance = 2;
@@ -294,7 +393,7 @@ bool FindContentsPage(const LayoutPage &page, const std::vector<PageLink> &links
             entry.title += part;
         }
         entry.page = lines[j].linked ? lines[j].linkPage : lines[j].parsed.page;
-        const int x = lines[top].box.x0;
+        const int x = indentOf(lines[top]);
         int level = 0;
         for (size_t l = 0; l < levels.size(); ++l)
             if (x >= levels[l] - tolerance) level = static_cast<int>(l);

@@ -9,8 +9,9 @@
 // making up at least half of the page's lines. Ordinary text with a number at a line's end is
 // left alone. A printed number names a page through the document's page labels (an arabic number
 // through its arabic ranges, a roman one through its roman ranges of the same case); a document
-// without labels is taken to number its pages from 1, in roman or arabic. A link to a page that
-// covers the line names the page instead.
+// without labels is taken to number its pages from 1, in roman or arabic, unless the page numbers
+// printed on its pages show another start (unnumbered front matter: printed 1 on the fifth page).
+// A link to a page that covers the line names the page instead.
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 namespace qm {
 
 class UserPrompt;
+class RunningHeadPatterns;
 
 constexpr int kMinContentsEntries = 3;
 
@@ -52,9 +54,15 @@ struct ContentsLine {
 struct PageNumbering {
     int pageCount = 0;
     const std::vector<PageLabelRange> *labels = nullptr;  // null or empty: pages numbered from 1
+    // Without labels: the page that printed arabic (roman) number N names is N + shift.
+    long long arabicShift = 0, romanShift = 0;
     // The page (1-based) that a printed number ("12", "xiv") names; 0 when it names none.
     int PageOf(const std::string &number) const;
 };
+
+// How `doc` numbers its pages: its page labels, else the start of the page numbers printed in
+// the heads and feet that `printed` learned (null: pages numbered from 1).
+PageNumbering DocumentNumbering(PdfDocument &doc, const RunningHeadPatterns *printed);
 
 // Reads one line's characters (page-space boxes, left to right; blanks as ' '). `em` is the
 // font size in page units: a gap of two ems or more between title and number is a leader.

@@ -224,6 +224,19 @@ bool RunningHeadPatterns::Matches(int pageNumber, const BandLine &line) const {
     return false;
 }
 
+bool RunningHeadPatterns::NumberShift(int loneKind, long long &shift) const {
+    bool found = false;
+    long long learned = 0;
+    for (const Pattern &p : patterns_) {
+        if (p.loneKind != loneKind || loneKind == 0) continue;
+        if (found && p.offset != learned) return false;
+        learned = p.offset;
+        found = true;
+    }
+    if (found) shift = learned;
+    return found;
+}
+
 std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vector<BandLine> &lines) const {
     std::vector<fz_rect> out;
     if (patterns_.empty() || pageCount_ < kMinRepeats) return out;

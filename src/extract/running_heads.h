@@ -89,6 +89,10 @@ public:
     // The areas (page space) of the lines of page `pageNumber` that match a pattern; a line all of
     // whose pieces match gives one area for the whole line.
     std::vector<fz_rect> Areas(int pageNumber, const std::vector<BandLine> &lines) const;
+    // The page number minus the printed number for the lone page numbers of kind `loneKind` (1
+    // arabic, 2 roman) the sampled pages follow. False when none was learned, or when the learned
+    // sequences disagree (two different distances): the printed numbers then say nothing sure.
+    bool NumberShift(int loneKind, long long &shift) const;
 
 private:
     bool Matches(int pageNumber, const BandLine &line) const;

@@ -439,9 +439,11 @@ ConvertResult DocumentConverter::ConvertTextPages() {
     std::string path;
     int failedInRow = 0;
     // Running heads are learned from a sample of pages before any page is written, so every page
-    // (on whatever thread) is checked against the same patterns.
+    // (on whatever thread) is checked against the same patterns. Their page numbers also tell
+    // printed contents pages where the printed numbering starts.
     runningHeads_.reset();
-    if (job_.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job_.reading.keepRunningHeads)
+    if (job_.parseMode == static_cast<int32_t>(ParseMode::Automatic) &&
+        (!job_.reading.keepRunningHeads || !job_.reading.keepContentsPages))
         runningHeads_ = std::make_shared<const RunningHeadPatterns>(
             FindRunningHeads(doc_, [this] { return job_.CancelRequested(); }));
     std::unique_ptr<PageThreads> threads;

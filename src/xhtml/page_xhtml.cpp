@@ -34,13 +34,14 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     setup.pageCount = doc.PageCount();
     // Running heads and page numbers are left out before anything else looks at the page.
     LayoutPage layoutPage = MakeLayoutPage(model);
-    if (runningHeads && !runningHeads->Empty())
+    if (runningHeads && !runningHeads->Empty() && !job.reading.keepRunningHeads)
         layoutPage.runningHeads = RunningHeadViewBoxes(RunningHeadAreas(*runningHeads, model), layoutPage.viewTransform);
     // A printed contents page becomes linked entries (Automatic mode; the user may keep it as it is).
+    // Without page labels, the page numbers printed in the pages' heads or feet tell where the
+    // printed numbering starts.
     ContentsPage contents;
     if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
-        FindContentsPage(layoutPage, links, PageNumbering{setup.pageCount, &doc.PageLabels()}, contents,
-                         &doc.Prompt()))
+        FindContentsPage(layoutPage, links, DocumentNumbering(doc, runningHeads), contents, &doc.Prompt()))
         setup.contents = &contents;
     // Headings are found in the automatic layout only: a strict run follows the user's regions.
     if (job.reading.headings && job.parseMode == static_cast<int32_t>(ParseMode::Automatic)) {

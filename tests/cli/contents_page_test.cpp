@@ -185,4 +185,73 @@ TEST_F(ContentsPageTest, PrintedNumbersFollowThePageLabelsAndLinksWin) {
     EXPECT_TRUE(qmtest::EpubCheck(Book("labels.pdf", "on"), &report)) << report;
 }
 
+// The hrefs of the linked entries of a converted page, in order, with their titles.
+std::vector<std::pair<std::string, std::string>> LinkedEntries(const std::string &xhtml) {
+    static const std::regex entry("<p[^>]*><a href=\"([^\"]+)\"><span[^>]*>([^<]*)</span></a></p>");
+    std::vector<std::pair<std::string, std::string>> out;
+    for (auto it = std::sregex_iterator(xhtml.begin(), xhtml.end(), entry); it != std::sregex_iterator(); ++it)
+        out.emplace_back((*it)[1].str(), (*it)[2].str());
+    return out;
+}
+
+const std::vector<qmtest::PrintedContentsEntry> kHandbook = {
+    {"Introduction", "1"}, {"Background", "2"}, {"Methods", "4"}, {"Results", "6"}, {"Discussion", "9"}, {"Index", "12"}};
+
+TEST_F(ContentsPageTest, UnnumberedFrontMatterShiftsTheLinksByThePrintedPageNumbers) {
+    // Four unnumbered front pages, then body pages numbered from 1 in their feet: printed page N
+    // is page N + 4 of the file.
+    ASSERT_TRUE(qmtest::WritePrintedContentsPdf(dir.File("front.pdf"), 4, 12, kHandbook, false));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"page-1.html#page-5", "Introduction"}, {"page-1.html#page-6", "Background"},
+        {"page-1.html#page-8", "Methods"},      {"page-1.html#page-10", "Results"},
+        {"page-1.html#page-13", "Discussion"},  {"page-16.html#page-16", "Index"}};
+    const std::string page = Convert("front.pdf", "on", "");
+    EXPECT_EQ(LinkedEntries(page), expected) << page;
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(Book("front.pdf", "on"), &report)) << report;
+    // Keeping the running heads in the text does not lose what their numbers say.
+    EXPECT_EQ(LinkedEntries(Convert("front.pdf", "heads", "--keep-running-heads")), expected);
+    EXPECT_TRUE(LinkedEntries(Convert("front.pdf", "off", "--keep-contents-pages")).empty());
+
+    // Feet whose numbers jump part way (two different starts) prove nothing: printed N is page N.
+    ASSERT_TRUE(qmtest::WritePrintedContentsPdf(dir.File("jump.pdf"), 4, 12, kHandbook, false, 7));
+    const std::vector<std::pair<std::string, std::string>> unshifted = {
+        {"page-1.html#page-1", "Introduction"}, {"page-1.html#page-2", "Background"},
+        {"page-1.html#page-4", "Methods"},      {"page-1.html#page-6", "Results"},
+        {"page-1.html#page-9", "Discussion"},   {"page-1.html#page-12", "Index"}};
+    const std::string jump = Convert("jump.pdf", "on", "");
+    EXPECT_EQ(LinkedEntries(jump), unshifted) << jump;
+    EXPECT_TRUE(qmtest::EpubCheck(Book("jump.pdf", "on"), &report)) << report;
+}
+
+TEST_F(ContentsPageTest, TwoColumnListingGivesOneLinePerEntryInReadingOrder) {
+    ASSERT_TRUE(qmtest::WritePrintedContentsPdf(dir.File("two.pdf"), 4, 12, kHandbook, true));
+    const std::string page = Convert("two.pdf", "on", "");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"page-1.html#page-5", "Introduction"}, {"page-1.html#page-6", "Background"},
+        {"page-1.html#page-8", "Methods"},      {"page-1.html#page-10", "Results"},
+        {"page-1.html#page-13", "Discussion"},  {"page-16.html#page-16", "Index"}};
+    EXPECT_EQ(LinkedEntries(page), expected) << page;
+    // Both columns start at their own left edge: no entry is taken for a sub-entry.
+    EXPECT_EQ(page.find("margin-left"), std::string::npos) << page;
+    EXPECT_EQ(page.find("..."), std::string::npos);
+    EXPECT_EQ(LoneNumbers(page), 0) << page;
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(Book("two.pdf", "on"), &report)) << report;
+
+    // inspect marks the runs taken as entries (title, leader and number of each) and lists the
+    // entries with the pages they lead to; the heading is no entry.
+    ASSERT_EQ(Cli("inspect " + Q("two.pdf") + " --page 2 --blocks"), 0) << out;
+    const std::regex marked("\\{contents\\}");
+    EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), marked), std::sregex_iterator()), 18) << out;
+    EXPECT_EQ(out.find("Contents {contents}"), std::string::npos) << out;
+    for (const char *line : {"contents: Introduction -> page 5\n", "contents: Discussion -> page 13\n",
+                             "contents: Index -> page 16\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+    // A page of prose has none.
+    ASSERT_EQ(Cli("inspect " + Q("two.pdf") + " --page 6 --blocks"), 0) << out;
+    EXPECT_EQ(out.find("contents"), std::string::npos) << out;
+}
+
 } // namespace
+

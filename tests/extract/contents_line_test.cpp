@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "extract/contents_page.h"
+#include "extract/running_heads.h"
 
 namespace {
 
@@ -93,6 +94,53 @@ TEST(ContentsLine, PrintedNumbersNamePagesThroughTheLabels) {
     EXPECT_EQ((qm::PageNumbering{30, &later}.PageOf("ii")), 0);
     EXPECT_EQ((qm::PageNumbering{30, nullptr}.PageOf("xii")), 12);
     EXPECT_EQ((qm::PageNumbering{30, nullptr}.PageOf("99999999999999")), 0);
+}
+
+// Without labels, a learned shift moves the printed numbers; one that leads off the document
+// names no page, and labels win over it.
+TEST(ContentsLine, ShiftedNumberingWithoutLabels) {
+    qm::PageNumbering numbering{20, nullptr};
+    numbering.arabicShift = 4;
+    numbering.romanShift = 0;
+    EXPECT_EQ(numbering.PageOf("1"), 5);
+    EXPECT_EQ(numbering.PageOf("16"), 20);
+    EXPECT_EQ(numbering.PageOf("17"), 0);
+    EXPECT_EQ(numbering.PageOf("iii"), 3);
+    numbering.arabicShift = -200;  // an article printed from page 201
+    EXPECT_EQ(numbering.PageOf("201"), 1);
+    EXPECT_EQ(numbering.PageOf("200"), 0);
+    numbering.arabicShift = 9000000000000LL;
+    EXPECT_EQ(numbering.PageOf("5"), 0);
+    const std::vector<qm::PageLabelRange> labels = {{1, 'D', "", 1}};
+    qm::PageNumbering labelled{20, &labels};
+    labelled.arabicShift = 4;
+    EXPECT_EQ(labelled.PageOf("1"), 1);
+}
+
+// The shift comes from page numbers printed in the feet: one sequence gives it, two sequences that
+// disagree (or none) give nothing, and the caller's value is left as it was.
+TEST(ContentsLine, PageNumberShiftIsLearnedOnlyWhenTheFeetAgree) {
+    const auto learn = [](int jumpFrom) {
+        std::vector<qm::SampledPage> sample;
+        for (int page = 1; page <= 16; ++page) {
+            qm::SampledPage s;
+            s.pageNumber = page;
+            if (page > 4) {
+                const int printed = page - 4 + (jumpFrom && page >= jumpFrom ? 5 : 0);
+                s.lines.push_back(qm::MakeBandLine(1, 0, fz_rect{300, 750, 310, 760}, 758, std::to_string(printed)));
+            }
+            sample.push_back(std::move(s));
+        }
+        return qm::LearnRunningHeads(sample, 16);
+    };
+    long long shift = 77;
+    EXPECT_TRUE(learn(0).NumberShift(1, shift));
+    EXPECT_EQ(shift, 4);
+    shift = 77;
+    EXPECT_FALSE(learn(0).NumberShift(2, shift));  // no roman numbers printed
+    EXPECT_FALSE(learn(10).NumberShift(1, shift));
+    EXPECT_FALSE(qm::RunningHeadPatterns().NumberShift(1, shift));
+    EXPECT_EQ(shift, 77);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -872,6 +873,41 @@ bool WriteManualPdf(const std::string &path, int front, int chapters, int chapte
             foot(p);
         }
     b.SetInfo("Program Manual", "Fixture Author");
+    return b.Save(path);
+}
+
+} // namespace qmtest
+
+// ---- Printed contents pages without page labels ----
+namespace qmtest {
+
+bool WritePrintedContentsPdf(const std::string &path, int front, int body,
+                             const std::vector<PrintedContentsEntry> &entries, bool twoColumns, int jumpFrom) {
+    PdfBuilder b;
+    b.Text(b.AddPage(), 72, 700, "A Handbook", 24);
+    const int toc = b.AddPage();
+    b.Text(toc, 72, 720, "Contents", 18, "Helvetica-Bold");
+    const double size = 11;
+    const size_t perColumn = twoColumns ? (entries.size() + 1) / 2 : entries.size();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const bool right = i >= perColumn;
+        const double x = right ? 330 : 72;
+        const double columnEnd = twoColumns ? (right ? 540 : 282) : 540;
+        const double y = 680 - 20.0 * static_cast<double>(right ? i - perColumn : i);
+        const std::string &title = entries[i].title, &number = entries[i].number;
+        const double titleEnd = x + PdfBuilder::TextWidth(title, size);
+        const double numberX = columnEnd - PdfBuilder::TextWidth(number, size);
+        const int dots = static_cast<int>((numberX - titleEnd - 12) / PdfBuilder::TextWidth(".", size));
+        b.Text(toc, x, y, title, size, "Times-Roman");
+        b.Text(toc, titleEnd + 6, y, std::string(static_cast<size_t>(std::max(dots, 3)), '.'), size, "Times-Roman");
+        b.Text(toc, numberX, y, number, size, "Times-Roman");
+    }
+    for (int p = 3; p <= front; ++p) b.Text(b.AddPage(), 72, 700, "Front matter text");
+    for (int k = 1; k <= body; ++k) {
+        const int p = b.AddPage();
+        b.Text(p, 72, 700, "Body page " + std::to_string(k));
+        b.Text(p, 300, 40, std::to_string(jumpFrom > 0 && k >= jumpFrom ? k + 5 : k), 10);
+    }
     return b.Save(path);
 }
 

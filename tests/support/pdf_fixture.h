@@ -218,3 +218,20 @@ std::string ManualChapterTitle(int chapter);
 constexpr int kManualBodyLines = 4;
 
 } // namespace qmtest
+
+// ---- Printed contents pages without page labels ----
+namespace qmtest {
+
+struct PrintedContentsEntry {
+    std::string title;
+    std::string number;  // as printed
+};
+// `front` unnumbered pages (page 1 a title, page 2 the contents page listing `entries` under the
+// heading "Contents", the others a line of text), then `body` pages reading "Body page K" with the
+// printed number K at the foot; from body page `jumpFrom` on (0: never) the foot says K + 5, so the
+// printed numbers disagree on where they start. The entries are set as title, dot leader and
+// number flush right, in one column or, with `twoColumns`, in two (the first half on the left).
+bool WritePrintedContentsPdf(const std::string &path, int front, int body,
+                             const std::vector<PrintedContentsEntry> &entries, bool twoColumns, int jumpFrom = 0);
+
+} // namespace qmtest
