@@ -213,7 +213,11 @@ int RunInspect(const InspectArgs &args) {
         return 1;
     }
     qm::ApplyPageEdits(model, edits);
-    if (args.blocks) return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model));
+    if (args.blocks) {
+        // Heads that change per chapter are checked against the neighbouring pages, as in a conversion.
+        qm::RunningHeadNeighbours neighbours;
+        return PrintBlocks(args, model, neighbours.Areas(heads, model, doc));
+    }
     const qm::PageLayout *page = model.Current();
     if (args.json) {
         std::printf("{\"file\": %s, \"page\": %d, \"outputDpi\": %d, \"viewDpi\": %d, \"outputBox\": %s, "

@@ -13,7 +13,8 @@ namespace qm {
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
                               const TextStyleFn &textStyle, std::vector<PageHeading> *headings,
-                              const std::vector<BookmarkTitle> *bookmarks, const RunningHeadPatterns *runningHeads) {
+                              const std::vector<BookmarkTitle> *bookmarks, const RunningHeadPatterns *runningHeads,
+                              RunningHeadNeighbours *neighbours) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -35,7 +36,9 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     // Running heads and page numbers are left out before anything else looks at the page.
     LayoutPage layoutPage = MakeLayoutPage(model);
     if (runningHeads && !runningHeads->Empty())
-        layoutPage.runningHeads = RunningHeadViewBoxes(RunningHeadAreas(*runningHeads, model), layoutPage.viewTransform);
+        layoutPage.runningHeads = RunningHeadViewBoxes(
+            neighbours ? neighbours->Areas(*runningHeads, model, doc) : RunningHeadAreas(*runningHeads, model),
+            layoutPage.viewTransform);
     // A printed contents page becomes linked entries (Automatic mode; the user may keep it as it is).
     ContentsPage contents;
     if (job.parseMode == static_cast<int32_t>(ParseMode::Automatic) && !job.reading.keepContentsPages &&
@@ -48,6 +51,7 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         setup.pageNumber = capture.PageNumber();
         setup.headings = headings;
         setup.bookmarks = bookmarks;
+        if (runningHeads) setup.documentBodySize = runningHeads->BodySize();
     }
     BlockWriter writer(file, setup);
     writer.SetPage(layoutPage);
