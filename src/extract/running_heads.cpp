@@ -281,14 +281,17 @@ std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vecto
     if (patterns_.empty() || pageCount_ < kMinRepeats) return out;
     std::vector<char> marked(lines.size(), 0);
     for (size_t i = 0; i < lines.size(); ++i) marked[i] = Matches(pageNumber, lines[i]) ? 1 : 0;
-    // Lines in a slot that no pattern knows go when the same text stands in the same slot on a
-    // neighbouring page. The neighbours at hand are asked first, the others are read only while
-    // a line is still open; the answer is the same whichever of them were at hand.
+    // Lines in a slot that no pattern knows go when the same text stands in the same slot on at
+    // least kMinRepeats - 1 of the pages up to kNeighbourReach before and after (a line seen on
+    // only one or two pages stays). The neighbours at hand are asked first, the others are read
+    // only while a line is still open; the answer is the same whichever of them were at hand.
     std::vector<size_t> open;
+    std::vector<int> found(lines.size(), 0);
     if (neighbours && !slots_.empty())
         for (size_t i = 0; i < lines.size(); ++i)
             if (!marked[i] && InSlot(lines[i]) >= 0) open.push_back(i);
-    constexpr int kNeighbours[] = {-1, 1, -2, 2};
+    constexpr int kNeighbours[] = {-1, 1, -2, 2, -3, 3, -4, 4};
+    static_assert(std::size(kNeighbours) == 2 * kNeighbourReach);
     bool asked[std::size(kNeighbours)] = {};
     std::vector<BandLine> other;
     for (int pass = 0; pass < 2 && !open.empty(); ++pass) {
@@ -302,12 +305,12 @@ std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vecto
             std::erase_if(open, [&](size_t i) {
                 const BandLine &l = lines[i];
                 const int slot = InSlot(l);
-                for (const BandLine &o : other)
-                    if (o.key == l.key && InSlot(o) == slot) {
-                        marked[i] = 1;
-                        return true;
-                    }
-                return false;
+                if (std::any_of(other.begin(), other.end(),
+                                [&](const BandLine &o) { return o.key == l.key && InSlot(o) == slot; }))
+                    ++found[i];
+                if (found[i] < kMinRepeats - 1) return false;
+                marked[i] = 1;
+                return true;
             });
         }
     }
@@ -632,7 +635,7 @@ std::vector<fz_rect> RunningHeadNeighbours::Areas(const RunningHeadPatterns &pat
     };
     std::vector<fz_rect> areas = patterns.Areas(pageNumber, lines, neighbour);
     if (!patterns.Slots().empty() && kept_[0].page != pageNumber) {
-        kept_[1] = std::move(kept_[0]);
+        std::move_backward(std::begin(kept_), std::end(kept_) - 1, std::end(kept_));
         kept_[0] = Kept{pageNumber, std::move(lines)};
     }
     return areas;

@@ -15,8 +15,9 @@
 // A head that carries the chapter's title changes from chapter to chapter, so the sample teaches
 // it only for the chapters it falls in. Where the sample holds two or more such texts at one
 // place and size (a slot), a line in that slot on any page is a head too when the same text
-// stands in the same slot on one of the page's neighbours (two pages either side): a line that
-// occurs once, such as the first body line of a page set in the head's font, always stays.
+// stands in the same slot on kMinRepeats - 1 of the page's neighbours (kNeighbourReach pages
+// either side, so heads on odd or even pages only are found too): a line that occurs once or
+// twice, such as the first body line of a page set in the head's font, always stays.
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ class PdfDocument;
 class PageModel;
 
 constexpr int kMinRepeats = 3;
+constexpr int kNeighbourReach = 4;
 // Share of the page height, from either edge, in which running heads are looked for.
 constexpr float kRunningBandShare = 0.08f;
 
@@ -172,7 +174,7 @@ private:
         int page = 0;
         std::vector<BandLine> lines;
     };
-    Kept kept_[2];  // the last two pages written
+    Kept kept_[kNeighbourReach];  // the last pages written, the latest first
     int pagesRead_ = 0;
 };
 
