@@ -236,13 +236,16 @@ int RunInspect(const InspectArgs &args) {
         qm::ColumnModeFromName(args.columns).value_or(static_cast<int32_t>(qm::ColumnMode::AutoDetect));
     qm::ApplyPageEdits(model, edits);
     if (args.blocks) {
+        // Heads that change per chapter are checked against the neighbouring pages, as in a conversion.
+        qm::RunningHeadNeighbours neighbours;
+        const std::vector<fz_rect> headAreas = neighbours.Areas(heads, model, doc);
         // The printed contents entries an Automatic conversion would link (it reads the entries
         // from the page's text, the PDF's links being left out by default), running heads left out.
         qm::ContentsPage contents;
         qm::LayoutPage layout = qm::MakeLayoutPage(model);
-        layout.runningHeads = qm::RunningHeadViewBoxes(qm::RunningHeadAreas(heads, model), layout.viewTransform);
+        layout.runningHeads = qm::RunningHeadViewBoxes(headAreas, layout.viewTransform);
         qm::FindContentsPage(layout, {}, qm::DocumentNumbering(doc, &heads), contents, &prompt);
-        return PrintBlocks(args, model, qm::RunningHeadAreas(heads, model), contents);
+        return PrintBlocks(args, model, headAreas, contents);
     }
     const qm::PageLayout *page = model.Current();
     if (args.json) {

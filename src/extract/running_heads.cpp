@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <tuple>
 
@@ -24,6 +25,7 @@ constexpr size_t kMaxGlyphsPerPage = 4000;  // band glyphs read from one page (h
 constexpr float kSameHeight = 3.0f;      // points between baselines of one running line
 constexpr float kHeadingScale = 1.25f;   // lines this much larger than the body text are headings
 constexpr int kSizeSlots = 200;          // font sizes counted in half points, up to 100 points
+constexpr float kSameSize = 0.5f;        // points between font sizes of one running line
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAsciiAlnum(char c) { return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -126,6 +128,7 @@ namespace {
 struct Occurrence {
     int page;  // from 1
     float baseline;
+    float size;
 };
 
 // The patterns of one group of lines that read alike: the heights at which they sit on at least
@@ -153,6 +156,7 @@ void LearnGroup(std::vector<Occurrence> &group, const RunningHeadPatterns::Patte
                 p.parity = parity;
                 p.low = chosen[from]->baseline;
                 p.high = chosen[to - 1]->baseline;
+                for (size_t k = from; k < to; ++k) p.size = std::max(p.size, chosen[k]->size);
                 out.push_back(std::move(p));
             }
             from = to;
@@ -182,7 +186,7 @@ RunningHeadPatterns LearnRunningHeads(const std::vector<SampledPage> &sample, in
     for (const SampledPage &s : sample) {
         for (const BandLine &l : s.lines) {
             if (bodySize > 0 && l.size > kHeadingScale * bodySize) continue;
-            const Occurrence o{s.pageNumber, l.baseline};
+            const Occurrence o{s.pageNumber, l.baseline, l.size};
             if (l.loneKind != 0)
                 bySequence[{l.band, l.loneKind, static_cast<long long>(s.pageNumber) - l.loneValue}].push_back(o);
             else if (!l.key.empty())
@@ -204,6 +208,53 @@ RunningHeadPatterns LearnRunningHeads(const std::vector<SampledPage> &sample, in
         LearnGroup(group, like, patterns);
     }
     return RunningHeadPatterns(pageCount, bodySize, std::move(patterns));
+}
+
+namespace {
+
+bool SameSize(float a, float b) { return a > 0 && b > 0 && std::fabs(a - b) <= kSameSize; }
+
+} // namespace
+
+RunningHeadPatterns::RunningHeadPatterns(int pageCount, float bodySize, std::vector<Pattern> patterns)
+    : pageCount_(pageCount), bodySize_(bodySize), patterns_(std::move(patterns)) {
+    // Text patterns gathered by band, height and size; a place holding two texts or more is a
+    // slot (the number of patterns is bounded by the sample, so pairs may be compared).
+    struct Place {
+        Slot slot;
+        std::vector<const std::string *> keys;
+    };
+    std::vector<Place> places;
+    for (const Pattern &p : patterns_) {
+        if (p.loneKind != 0 || p.key.empty() || !(p.size > 0)) continue;
+        auto at = std::find_if(places.begin(), places.end(), [&](const Place &pl) {
+            return pl.slot.band == p.band && SameSize(pl.slot.size, p.size) && p.low <= pl.slot.high + kSameHeight &&
+                   p.high >= pl.slot.low - kSameHeight;
+        });
+        if (at == places.end()) {
+            places.push_back(Place{Slot{p.band, p.low, p.high, p.size}, {}});
+            at = places.end() - 1;
+        } else {
+            at->slot.low = std::min(at->slot.low, p.low);
+            at->slot.high = std::max(at->slot.high, p.high);
+        }
+        if (std::none_of(at->keys.begin(), at->keys.end(), [&](const std::string *k) { return *k == p.key; }))
+            at->keys.push_back(&p.key);
+    }
+    for (const Place &pl : places)
+        if (pl.keys.size() >= 2) slots_.push_back(pl.slot);
+}
+
+int RunningHeadPatterns::InSlot(const BandLine &line) const {
+    if (line.loneKind != 0 || line.key.empty()) return -1;
+    if (bodySize_ > 0 && line.size > kHeadingScale * bodySize_) return -1;
+    for (size_t k = 0; k < slots_.size(); ++k) {
+        const Slot &s = slots_[k];
+        if (s.band == line.band && SameSize(s.size, line.size) && line.baseline >= s.low - kSameHeight &&
+            line.baseline <= s.high + kSameHeight)
+            return static_cast<int>(k);
+    }
+    return -1;
 }
 
 bool RunningHeadPatterns::Matches(int pageNumber, const BandLine &line) const {
@@ -237,11 +288,45 @@ bool RunningHeadPatterns::NumberShift(int loneKind, long long &shift) const {
     return found;
 }
 
-std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vector<BandLine> &lines) const {
+std::vector<fz_rect> RunningHeadPatterns::Areas(int pageNumber, const std::vector<BandLine> &lines,
+                                                const NeighbourLinesFn &neighbours) const {
     std::vector<fz_rect> out;
     if (patterns_.empty() || pageCount_ < kMinRepeats) return out;
     std::vector<char> marked(lines.size(), 0);
     for (size_t i = 0; i < lines.size(); ++i) marked[i] = Matches(pageNumber, lines[i]) ? 1 : 0;
+    // Lines in a slot that no pattern knows go when the same text stands in the same slot on at
+    // least kMinRepeats - 1 of the pages up to kNeighbourReach before and after (a line seen on
+    // only one or two pages stays). The neighbours at hand are asked first, the others are read
+    // only while a line is still open; the answer is the same whichever of them were at hand.
+    std::vector<size_t> open;
+    std::vector<int> found(lines.size(), 0);
+    if (neighbours && !slots_.empty())
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (!marked[i] && InSlot(lines[i]) >= 0) open.push_back(i);
+    constexpr int kNeighbours[] = {-1, 1, -2, 2, -3, 3, -4, 4};
+    static_assert(std::size(kNeighbours) == 2 * kNeighbourReach);
+    bool asked[std::size(kNeighbours)] = {};
+    std::vector<BandLine> other;
+    for (int pass = 0; pass < 2 && !open.empty(); ++pass) {
+        for (size_t n = 0; n < std::size(kNeighbours) && !open.empty(); ++n) {
+            const int q = pageNumber + kNeighbours[n];
+            if (asked[n] || q < 1 || q > pageCount_) continue;
+            other.clear();
+            const bool got = neighbours(q, pass == 1, other);
+            if (!got && pass == 0) continue;
+            asked[n] = true;
+            std::erase_if(open, [&](size_t i) {
+                const BandLine &l = lines[i];
+                const int slot = InSlot(l);
+                if (std::any_of(other.begin(), other.end(),
+                                [&](const BandLine &o) { return o.key == l.key && InSlot(o) == slot; }))
+                    ++found[i];
+                if (found[i] < kMinRepeats - 1) return false;
+                marked[i] = 1;
+                return true;
+            });
+        }
+    }
     // A line all of whose pieces go is left out whole (a run may hold several pieces).
     std::map<int, std::pair<bool, fz_rect>> whole;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -540,6 +625,33 @@ std::vector<BandLine> CapturedBandLines(const PageModel &model) {
         out.clear();
     }
     return out;
+}
+
+std::vector<fz_rect> RunningHeadNeighbours::Areas(const RunningHeadPatterns &patterns, const PageModel &model,
+                                                  PdfDocument &doc) {
+    if (patterns.Empty() || !model.Current()) return {};
+    const int pageNumber = model.Current()->pageNumber;
+    std::vector<BandLine> lines = CapturedBandLines(model);
+    auto neighbour = [&](int q, bool read, std::vector<BandLine> &out) {
+        for (const Kept &k : kept_)
+            if (k.page == q) {
+                out = k.lines;
+                return true;
+            }
+        if (!read) return false;
+        // Read as part of the current page's run: its cancel and time limit reach this too.
+        ++pagesRead_;
+        auto lock = doc.Lock();
+        EngineRef<fz_page> page = doc.LoadPage(q);
+        float bodySize = 0;
+        return page && ReadBandLines(EngineContext(), page.get(), doc.PageRunCookie(), out, bodySize);
+    };
+    std::vector<fz_rect> areas = patterns.Areas(pageNumber, lines, neighbour);
+    if (!patterns.Slots().empty() && kept_[0].page != pageNumber) {
+        std::move_backward(std::begin(kept_), std::end(kept_) - 1, std::end(kept_));
+        kept_[0] = Kept{pageNumber, std::move(lines)};
+    }
+    return areas;
 }
 
 std::vector<fz_rect> RunningHeadAreas(const RunningHeadPatterns &patterns, const PageModel &model) {

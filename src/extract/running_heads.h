@@ -11,6 +11,13 @@
 // apart from its numbers (digits and roman numerals), or is a lone number that follows the page
 // sequence. A line seen only once or twice is always kept, except a lone number that is the
 // page's own number in a sequence learned so (a page number where the other pages have none).
+//
+// A head that carries the chapter's title changes from chapter to chapter, so the sample teaches
+// it only for the chapters it falls in. Where the sample holds two or more such texts at one
+// place and size (a slot), a line in that slot on any page is a head too when the same text
+// stands in the same slot on kMinRepeats - 1 of the page's neighbours (kNeighbourReach pages
+// either side, so heads on odd or even pages only are found too): a line that occurs once or
+// twice, such as the first body line of a page set in the head's font, always stays.
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +34,7 @@ class PdfDocument;
 class PageModel;
 
 constexpr int kMinRepeats = 3;
+constexpr int kNeighbourReach = 4;
 // Share of the page height, from either edge, in which running heads are looked for.
 constexpr float kRunningBandShare = 0.08f;
 
@@ -80,25 +88,43 @@ public:
         std::string key;        // text lines: the key
         int loneKind = 0;       // lone numbers: their kind and page number minus value
         long long offset = 0;
+        float size = 0;         // largest font size of the sampled lines (0: not known)
     };
+    // A place where the sampled heads read differently from window to window: band, baselines
+    // and font size.
+    struct Slot {
+        int band = 0;
+        float low = 0, high = 0;
+        float size = 0;
+    };
+    // The band lines of another page (from 1), for the repetition check: with `read` false only
+    // when they are at hand without reading the page. false: not at hand or not readable.
+    using NeighbourLinesFn = std::function<bool(int pageNumber, bool read, std::vector<BandLine> &out)>;
     RunningHeadPatterns() = default;
-    RunningHeadPatterns(int pageCount, float bodySize, std::vector<Pattern> patterns)
-        : pageCount_(pageCount), bodySize_(bodySize), patterns_(std::move(patterns)) {}
+    RunningHeadPatterns(int pageCount, float bodySize, std::vector<Pattern> patterns);
     bool Empty() const { return patterns_.empty(); }
     int Size() const { return static_cast<int>(patterns_.size()); }
-    // The areas (page space) of the lines of page `pageNumber` that match a pattern; a line all of
-    // whose pieces match gives one area for the whole line.
-    std::vector<fz_rect> Areas(int pageNumber, const std::vector<BandLine> &lines) const;
     // The page number minus the printed number for the lone page numbers of kind `loneKind` (1
     // arabic, 2 roman) the sampled pages follow. False when none was learned, or when the learned
     // sequences disagree (two different distances): the printed numbers then say nothing sure.
     bool NumberShift(int loneKind, long long &shift) const;
+    // The document's body font size: the median of the sampled pages' most common sizes (0: not
+    // known). Pages with too little text of their own judge their headings by it.
+    float BodySize() const { return bodySize_; }
+    const std::vector<Slot> &Slots() const { return slots_; }
+    // The areas (page space) of the lines of page `pageNumber` that match a pattern, or that sit
+    // in a slot and repeat on a neighbouring page (asked of `neighbours`, when given); a line all
+    // of whose pieces go gives one area for the whole line.
+    std::vector<fz_rect> Areas(int pageNumber, const std::vector<BandLine> &lines,
+                               const NeighbourLinesFn &neighbours = nullptr) const;
 
 private:
     bool Matches(int pageNumber, const BandLine &line) const;
+    int InSlot(const BandLine &line) const;  // the slot's index, -1 when in none
     int pageCount_ = 0;
     float bodySize_ = 0;
     std::vector<Pattern> patterns_;
+    std::vector<Slot> slots_;
 };
 
 // Pages to read before the page loop: every page of a short document, else kSampleWindows
@@ -136,6 +162,25 @@ std::vector<fz_rect> RunningHeadAreas(const RunningHeadPatterns &patterns, const
 // run of the document (so a cancel or the page time limit reaches it); `cancelled` is asked
 // between pages.
 RunningHeadPatterns FindRunningHeads(PdfDocument &doc, const std::function<bool()> &cancelled = nullptr);
+
+// The band lines of the pages a converter wrote last, kept for the repetition check of the pages
+// after them, and the check itself (neighbours not at hand are read from the document as part of
+// the current page's run). One per converter (thread); a few short lines are kept.
+class RunningHeadNeighbours {
+public:
+    // The areas to leave out of the model's current page (of `doc`, its run in progress).
+    std::vector<fz_rect> Areas(const RunningHeadPatterns &patterns, const PageModel &model, PdfDocument &doc);
+    // Pages read from the document for the check so far.
+    int PagesRead() const { return pagesRead_; }
+
+private:
+    struct Kept {
+        int page = 0;
+        std::vector<BandLine> lines;
+    };
+    Kept kept_[kNeighbourReach];  // the last pages written, the latest first
+    int pagesRead_ = 0;
+};
 
 // Whether a text run's view box lies inside one of the page's areas, taken to view space.
 std::vector<IntBox> RunningHeadViewBoxes(const std::vector<fz_rect> &areas, const fz_matrix &viewTransform);

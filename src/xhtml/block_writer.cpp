@@ -507,10 +507,15 @@ bool BlockWriter::BodyStyle(TextStyle &body) {
             if (!best || c.chars > best->chars ||
                 (c.chars == best->chars && (c.size < best->size || (c.size == best->size && !c.bold && best->bold))))
                 best = &c;
-        // A page with little text has no body style to judge by (a title page, a part page).
+        // A page with little text has no body style of its own (a title page, a part page); the
+        // document's body size stands in for it where it is known.
         if (best && best->size > 0 && best->chars >= kMinBodyChars) {
             body_.size = static_cast<double>(best->size) / 10;
             body_.bold = best->bold;
+            bodyState_ = 1;
+        } else if (setup_.documentBodySize > 0) {
+            body_.size = setup_.documentBodySize;
+            body_.bold = false;
             bodyState_ = 1;
         }
     }

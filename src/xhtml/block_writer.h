@@ -107,6 +107,9 @@ struct BlockWriterSetup {
     // text become h1..h3. Empty: no headings.
     TextStyleFn textStyle;
     int pageNumber = 0;                       // the page written (heading ids)
+    // The document's body font size (0: not known). A page with too little text of its own to
+    // tell its body style (a chapter's title page) judges its headings by this size.
+    double documentBodySize = 0;
     std::vector<PageHeading> *headings = nullptr;  // receives the headings written (may be null)
     // The bookmarks that point at the page: a block of a bookmark's text becomes a heading of
     // its rank, whatever its style (the first such block only).
@@ -219,12 +222,14 @@ private:
 // `savePicture` when given, else as the model's numbered pictures.
 // With `textStyle`, headings are written where the job asks for them (Automatic mode, headings
 // on) and added to `headings` when given. Text lines of the page that match `runningHeads`
-// (running heads and page numbers) are left out.
+// (running heads and page numbers) are left out; with `neighbours`, so are the lines that repeat
+// in a running head's place on a neighbouring page.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture = nullptr,
                               const TextStyleFn &textStyle = nullptr, std::vector<PageHeading> *headings = nullptr,
                               const std::vector<BookmarkTitle> *bookmarks = nullptr,
-                              const RunningHeadPatterns *runningHeads = nullptr);
+                              const RunningHeadPatterns *runningHeads = nullptr,
+                              RunningHeadNeighbours *neighbours = nullptr);
 // The same, appending to an open file; FileFailed when the file could not be written.
 PageBodyResult WritePageXhtml(PageCapture &capture, std::FILE *file, ConversionJob &job,
                               const SpanClassesFn &spanClasses);

@@ -224,7 +224,7 @@ PageBodyResult DocumentConverter::WriteBody(std::string &body, const SavePicture
     }
     const auto marks = bookmarks_.find(capture_.PageNumber());
     return WritePageXhtml(capture_, body, job_, classes, savePicture, textStyle, headings,
-                          marks == bookmarks_.end() ? nullptr : &marks->second, runningHeads_.get());
+                          marks == bookmarks_.end() ? nullptr : &marks->second, runningHeads_.get(), &headNeighbours_);
 }
 
 // Whether the current page's run was stopped from outside (cancel or time limit); a page that

@@ -159,6 +159,8 @@ private:
     // The running heads and page numbers an Automatic run's pages are checked against (null: none
     // looked for). Learned before the page loop; page threads share it read-only.
     std::shared_ptr<const RunningHeadPatterns> runningHeads_;
+    // The band lines of the pages this converter wrote last (running heads that change per chapter).
+    RunningHeadNeighbours headNeighbours_;
     int navLastPage_ = 0;
     int navPlayOrder_ = 0;
 };

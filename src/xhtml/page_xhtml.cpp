@@ -13,7 +13,8 @@ namespace qm {
 PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, ConversionJob &job,
                               const SpanClassesFn &spanClasses, const SavePictureFn &savePicture,
                               const TextStyleFn &textStyle, std::vector<PageHeading> *headings,
-                              const std::vector<BookmarkTitle> *bookmarks, const RunningHeadPatterns *runningHeads) {
+                              const std::vector<BookmarkTitle> *bookmarks, const RunningHeadPatterns *runningHeads,
+                              RunningHeadNeighbours *neighbours) {
     PdfDocument &doc = capture.Document();
     auto lock = doc.Lock();
     std::vector<PageLink> links;
@@ -35,7 +36,9 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
     // Running heads and page numbers are left out before anything else looks at the page.
     LayoutPage layoutPage = MakeLayoutPage(model);
     if (runningHeads && !runningHeads->Empty() && !job.reading.keepRunningHeads)
-        layoutPage.runningHeads = RunningHeadViewBoxes(RunningHeadAreas(*runningHeads, model), layoutPage.viewTransform);
+        layoutPage.runningHeads = RunningHeadViewBoxes(
+            neighbours ? neighbours->Areas(*runningHeads, model, doc) : RunningHeadAreas(*runningHeads, model),
+            layoutPage.viewTransform);
     // A printed contents page becomes linked entries (Automatic mode; the user may keep it as it is).
     // Without page labels, the page numbers printed in the pages' heads or feet tell where the
     // printed numbering starts.
@@ -49,6 +52,7 @@ PageBodyResult WritePageXhtml(PageCapture &capture, std::string &file, Conversio
         setup.pageNumber = capture.PageNumber();
         setup.headings = headings;
         setup.bookmarks = bookmarks;
+        if (runningHeads) setup.documentBodySize = runningHeads->BodySize();
     }
     BlockWriter writer(file, setup);
     writer.SetPage(layoutPage);

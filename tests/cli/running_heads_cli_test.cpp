@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "cli/cli_run.h"
@@ -130,3 +131,56 @@ TEST_F(RunningHeadsCliTest, ShortDocumentsKeepEverything) {
 }
 
 } // namespace
+
+TEST_F(RunningHeadsCliTest, HeadsCarryingTheChapterTitleLeaveEveryChapter) {
+    // 12 chapters of 8 pages: the sample windows reach only some chapters, yet every head goes.
+    // Page 48 (a chapter's last page, in a chapter no window reaches) has no head; its first body
+    // line stands in the head's place and font, and stays. Each chapter's title page holds only
+    // its title, which becomes a heading.
+    constexpr int kChapters = 12, kChapterPages = 8, kPages = kChapters * kChapterPages, kPlainTop = 47;
+    ASSERT_TRUE(qmtest::WriteChapterHeadsPdf(dir.File("chapters.pdf"), kChapters, kChapterPages, kPlainTop));
+    auto words = [](const std::string &text) {
+        std::istringstream in(text);
+        int n = 0;
+        for (std::string w; in >> w;) ++n;
+        return n;
+    };
+    int wanted = 0;
+    for (int c = 0; c < kChapters; ++c) wanted += words(qmtest::ChapterHeadTitle(c));
+    for (int p = 0; p < kPages; ++p)
+        if (p % kChapterPages != 0)
+            for (int line = 0; line < qmtest::kManualBodyLines; ++line) wanted += words(qmtest::ManualBodyLine(p, line));
+
+    const std::string book = Convert("chapters.pdf", "cut", "-j 1");
+    const std::string text = BookText(book);
+    EXPECT_EQ(words(text), wanted) << text;
+    for (int c = 0; c < kChapters; ++c) EXPECT_EQ(Count(text, qmtest::ChapterHeadTitle(c)), 1) << text;
+    for (int p = 0; p < kPages; ++p) {
+        if (p % kChapterPages == 0) continue;
+        for (int line = 0; line < qmtest::kManualBodyLines; ++line)
+            EXPECT_EQ(Count(text, qmtest::ManualBodyLine(p, line)), 1) << qmtest::ManualBodyLine(p, line);
+    }
+    const std::string files = PageFiles(book);
+    EXPECT_EQ(Count(files, "<h1"), kChapters) << files;
+    for (int c = 0; c < kChapters; ++c)
+        EXPECT_TRUE(std::regex_search(files, std::regex("<h1[^>]*>(<[^>]*>)*" + qmtest::ChapterHeadTitle(c))))
+            << qmtest::ChapterHeadTitle(c);
+    std::string report;
+    EXPECT_TRUE(qmtest::EpubCheck(dir.File(book), &report)) << report;
+    EXPECT_EQ(PageFiles(Convert("chapters.pdf", "two", "-j 2")), files);
+    // inspect marks a head no sample window reached, and not the body line in its place.
+    ASSERT_EQ(Cli("inspect " + Q("chapters.pdf") + " --page 12 --blocks"), 0) << out;
+    EXPECT_NE(out.find(qmtest::ChapterHeadTitle(1) + " {running head}"), std::string::npos) << out;
+    ASSERT_EQ(Cli("inspect " + Q("chapters.pdf") + " --page " + std::to_string(kPlainTop + 1) + " --blocks"), 0);
+    EXPECT_NE(out.find(qmtest::ManualBodyLine(kPlainTop, 0)), std::string::npos) << out;
+    EXPECT_EQ(out.find("{running head}\n  1"), std::string::npos) << out;
+
+    // With the switch the heads stay; without headings the titles stay paragraphs.
+    const std::string kept = BookText(Convert("chapters.pdf", "kept", "--keep-running-heads"));
+    for (int c = 0; c < kChapters; ++c)
+        EXPECT_EQ(Count(kept, qmtest::ChapterHeadTitle(c)), c == kPlainTop / kChapterPages ? kChapterPages - 1
+                                                                                           : kChapterPages);
+    const std::string plainBook = Convert("chapters.pdf", "plain", "--no-headings");
+    EXPECT_EQ(Count(PageFiles(plainBook), "<h1"), 0);
+    EXPECT_EQ(BookText(plainBook), text);
+}

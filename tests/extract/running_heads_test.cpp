@@ -219,3 +219,89 @@ TEST(RunningHeadAreas, RunsInsideAnAreaOnly) {
 }
 
 } // namespace
+
+namespace {
+
+// A head line with its font size, as the band readers give it.
+BandLine Sized(int band, float baseline, const std::string &text, float size, int line = 0) {
+    BandLine l = At(band, baseline, text, line);
+    l.size = size;
+    return l;
+}
+
+// 120 pages in chapters of 10: the head carries the chapter's name, the foot the page number.
+std::vector<BandLine> ChapterPage(int p) {
+    static const char *kNames[] = {"Ash", "Birch", "Elm", "Fern", "Hazel", "Oak", "Pine", "Rowan", "Yew", "Alder",
+                                   "Beech", "Holly"};
+    const std::string head = "Chapter " + std::to_string((p - 1) / 10 + 1) + " " + kNames[((p - 1) / 10) % 12];
+    return {Sized(0, 36, head, 9, 0),
+            Sized(1, 770, std::to_string(p), 9, 1)};
+}
+
+qm::RunningHeadPatterns LearnChapters(int pages, std::vector<BandLine> (*linesOf)(int)) {
+    std::vector<qm::SampledPage> sample;
+    for (const int p : qm::RunningHeadSample(pages)) sample.push_back(qm::SampledPage{p, linesOf(p), 11.0f});
+    return qm::LearnRunningHeads(sample, pages);
+}
+
+} // namespace
+
+TEST(RunningHeadSlots, HeadsThatChangePerChapterGoWhereTheyRepeatOnANeighbour) {
+    constexpr int kPages = 120;
+    const qm::RunningHeadPatterns patterns = LearnChapters(kPages, ChapterPage);
+    ASSERT_EQ(patterns.Slots().size(), 1u);
+    EXPECT_EQ(patterns.Slots()[0].band, 0);
+    // Page 35 lies in a chapter no sample window reached: its head is no pattern.
+    for (const int p : qm::RunningHeadSample(kPages)) ASSERT_NE((p - 1) / 10, 3);
+    EXPECT_EQ(patterns.Areas(35, ChapterPage(35)).size(), 1u);  // the page number only
+
+    // Neighbours at hand are asked first; a page is read only when those do not settle it.
+    std::vector<std::pair<int, bool>> asked;
+    auto neighbours = [&](std::vector<int> atHand, std::vector<BandLine> (*linesOf)(int)) {
+        return [&asked, atHand, linesOf](int q, bool read, std::vector<BandLine> &out) {
+            asked.emplace_back(q, read);
+            if (!read && std::find(atHand.begin(), atHand.end(), q) == atHand.end()) return false;
+            out = linesOf(q);
+            return true;
+        };
+    };
+    EXPECT_EQ(patterns.Areas(35, ChapterPage(35), neighbours({34, 33}, ChapterPage)).size(), 2u);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{34, false}, {36, false}, {33, false}}));
+    asked.clear();
+    // The chapter's first page with a head (page 32; page 31 opens the chapter without one) finds
+    // it on the pages after, read from the document.
+    auto opening = [](int q) { return q == 31 ? std::vector<BandLine>{} : ChapterPage(q); };
+    EXPECT_EQ(patterns.Areas(32, ChapterPage(32), neighbours({31, 30}, opening)).size(), 2u);
+    EXPECT_EQ(asked.back(), (std::pair<int, bool>{34, true}));
+    // A head on odd pages only is found two and four pages on.
+    auto odd = [](int q) { return q % 2 ? ChapterPage(q) : std::vector<BandLine>{}; };
+    EXPECT_EQ(patterns.Areas(33, ChapterPage(33), neighbours({}, odd)).size(), 2u);
+
+    // A line in the head's place that fewer than two neighbours repeat stays: the first body line
+    // of a page without a head, a text seen on two pages only, a line of another size.
+    EXPECT_EQ(patterns.Areas(35, {Sized(0, 36, "The first line of the text", 9)}, neighbours({34}, ChapterPage)).size(),
+              0u);
+    auto twice = [](int q) {
+        return q == 36 ? ChapterPage(35) : std::vector<BandLine>{Sized(0, 36, "Chapter 9 Tale", 9, 0)};
+    };
+    EXPECT_EQ(patterns.Areas(35, ChapterPage(35), neighbours({}, twice)).size(), 1u);  // the page number only
+    auto larger = [](int q) {
+        std::vector<BandLine> lines = ChapterPage(q);
+        lines[0].size = 10;
+        return lines;
+    };
+    EXPECT_EQ(patterns.Areas(35, larger(35), neighbours({}, larger)).size(), 1u);  // the page number only
+    // Neighbours are pages of the document only.
+    asked.clear();
+    patterns.Areas(kPages, {Sized(0, 36, "Closing words", 9)}, neighbours({}, ChapterPage));
+    EXPECT_EQ(asked.size(), 8u);
+    for (const auto &[q, read] : asked) EXPECT_TRUE(q >= kPages - 4 && q < kPages) << q;
+}
+
+TEST(RunningHeadSlots, OneTextInAPlaceMakesNoSlot) {
+    // Every sampled page carries the same head: nothing is judged by repetition.
+    auto same = [](int p) { return std::vector<BandLine>{Sized(0, 36, "Program Manual", 9), Sized(1, 770, std::to_string(p), 9, 1)}; };
+    const qm::RunningHeadPatterns patterns = LearnChapters(120, +same);
+    EXPECT_TRUE(patterns.Slots().empty());
+    EXPECT_FALSE(patterns.Empty());
+}

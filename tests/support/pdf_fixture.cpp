@@ -912,3 +912,36 @@ bool WritePrintedContentsPdf(const std::string &path, int front, int body,
 }
 
 } // namespace qmtest
+
+// ---- Running heads that carry the chapter's title ----
+namespace qmtest {
+
+std::string ChapterHeadTitle(int chapter) {
+    static const char *kNames[] = {"Rivers", "Mountains", "Forests", "Deserts", "Oceans", "Glaciers",
+                                   "Meadows", "Islands", "Canyons", "Harbours", "Valleys", "Plateaus"};
+    return "Chapter " + std::to_string(chapter + 1) + ": " + kNames[chapter % 12];
+}
+
+bool WriteChapterHeadsPdf(const std::string &path, int chapters, int chapterPages, int plainTopPage) {
+    PdfBuilder b;
+    for (int c = 0; c < chapters; ++c)
+        for (int k = 0; k < chapterPages; ++k) {
+            const int p = b.AddPage();
+            if (k == 0) {
+                b.Text(p, 72, 690, ChapterHeadTitle(c), 24, "Helvetica-Bold");
+            } else if (p == plainTopPage) {
+                b.Text(p, 72, 760, ManualBodyLine(p, 0), 9, "Helvetica");
+                for (int line = 1; line < kManualBodyLines; ++line)
+                    b.Text(p, 72, 750 - line * 14, ManualBodyLine(p, line), 11, "Times-Roman");
+            } else {
+                b.Text(p, 72, 760, ChapterHeadTitle(c), 9, "Helvetica");
+                for (int line = 0; line < kManualBodyLines; ++line)
+                    b.Text(p, 72, 736 - line * 14, ManualBodyLine(p, line), 11, "Times-Roman");
+            }
+            b.Text(p, 300, 45, std::to_string(p + 1), 9, "Times-Roman");
+        }
+    b.SetInfo("Landscapes", "Fixture Author");
+    return b.Save(path);
+}
+
+} // namespace qmtest

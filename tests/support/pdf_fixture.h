@@ -235,3 +235,17 @@ bool WritePrintedContentsPdf(const std::string &path, int front, int body,
                              const std::vector<PrintedContentsEntry> &entries, bool twoColumns, int jumpFrom = 0);
 
 } // namespace qmtest
+
+// ---- Running heads that carry the chapter's title ----
+namespace qmtest {
+
+// A book of `chapters` chapters of `chapterPages` pages. A chapter's first page holds only its
+// title ChapterHeadTitle (24 pt, bold) and its page number at the foot; its other pages carry the
+// same title as their head (9 pt Helvetica at the top left, the same on odd and even pages), the
+// body lines ManualBodyLine (11 pt) and the page number at the foot. Page `plainTopPage` (from 0,
+// a chapter's last page; -1: none) has no head: its first body line stands where the head would,
+// in the head's font and size.
+bool WriteChapterHeadsPdf(const std::string &path, int chapters, int chapterPages, int plainTopPage = -1);
+std::string ChapterHeadTitle(int chapter);
+
+} // namespace qmtest

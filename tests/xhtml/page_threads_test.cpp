@@ -175,6 +175,25 @@ TEST_F(PageThreadsTest, HeadingsAndTheirNavigationAreThoseOfASingleThread) {
     ExpectSame(one, Convert(pdf, 3, 100000, false, true), "3 threads");
 }
 
+TEST_F(PageThreadsTest, HeadsCarryingTheChapterTitleGoAsOnASingleThread) {
+    // Whether a head no sample window reached is left out depends on its neighbouring pages,
+    // whichever thread prepared them.
+    const std::string pdf = dir.File("chapters.pdf");
+    ASSERT_TRUE(qmtest::WriteChapterHeadsPdf(pdf, 10, 7, 34));
+    const Made one = Convert(pdf, 1, 100000, false, true);
+    ASSERT_EQ(one.result, qm::ConvertResult::Done);
+    std::string pages;
+    for (const auto &[name, bytes] : one.files)
+        if (name.rfind("page-", 0) == 0) pages += bytes;
+    for (int c = 0; c < 10; ++c) {
+        const std::string title = qmtest::ChapterHeadTitle(c);
+        size_t n = 0;
+        for (size_t at = pages.find(title); at != std::string::npos; at = pages.find(title, at + 1)) ++n;
+        EXPECT_EQ(n, 1u) << title;
+    }
+    ExpectSame(one, Convert(pdf, 3, 100000, false, true), "3 threads");
+}
+
 TEST_F(PageThreadsTest, FileLimitInTheMiddleOfAPageEndsTheBookWhereOneThreadEndsIt) {
     const std::string pdf = LongPdf(40);
     // Limits that fall on a page boundary, between a page's two pictures, and right after one.
