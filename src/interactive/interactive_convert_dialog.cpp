@@ -189,11 +189,12 @@ InteractiveConvertDialog::InteractiveConvertDialog(StrictSession &session, Conve
     connect(dpi_, &QComboBox::currentIndexChanged, this, &InteractiveConvertDialog::DpiChosen);
     RefreshPageControls();
     // The thumbnails start once the window is up, so that it opens at once.
-    // A window closed before then (or never shown) starts no loader.
+    // A window closed before then (or never shown) starts no loader, and a list whose loading was
+    // already asked for is not loaded a second time.
     QTimer::singleShot(200, this, [this] {
         if (!isVisible()) return;
         LayOut();
-        StartThumbnails();
+        if (loadGeneration_ == 0) StartThumbnails();
     });
 }
 
