@@ -18,6 +18,7 @@
 #include "platform/utf8.h"
 #include "platform/xml_text.h"
 #include "options/reading_options.h"
+#include "xhtml/book_names.h"
 
 namespace qm {
 namespace {
@@ -221,19 +222,15 @@ void AssignIds(std::vector<Entry> &entries, const std::vector<std::string> &rawI
 } // namespace
 
 std::string EpubBuilder::UriPath(const std::string &path) {
-    static const char *kHex = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size());
     for (unsigned char c : path) {
         const bool plain = c >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                            std::string_view("-._~!$&'()*+,;=@/").find(static_cast<char>(c)) != std::string_view::npos;
-        if (plain) {
+        if (plain)
             out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
+        else
+            AppendPercentEscape(out, c);
     }
     return out;
 }

@@ -113,8 +113,14 @@ bool HasUriScheme(const std::string &uri) {
     return true;
 }
 
-std::string UrlEncoded(const std::string &address) {
+void AppendPercentEscape(std::string &out, unsigned char c) {
     static const char hex[] = "0123456789ABCDEF";
+    out += '%';
+    out += hex[c >> 4];
+    out += hex[c & 15];
+}
+
+std::string UrlEncoded(const std::string &address) {
     std::string out;
     out.reserve(address.size());
     bool fragment = false;
@@ -130,13 +136,10 @@ std::string UrlEncoded(const std::string &address) {
         } else {
             keep = c > 32 && c < 127 && std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) == std::string_view::npos;
         }
-        if (keep) {
+        if (keep)
             out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
+        else
+            AppendPercentEscape(out, c);
     }
     return out;
 }

@@ -46,6 +46,10 @@ std::string HeadingLinkTarget(int page, int index, int pagesPerFile, bool xhtml 
 // "+", "-" or ".", then ":" (so a reference in a document is either absolute or a path).
 bool HasUriScheme(const std::string &uri);
 
+// Appends `c` as a percent escape ("%2F": two upper-case hex digits), as every address the book
+// writes encodes a byte it may not hold.
+void AppendPercentEscape(std::string &out, unsigned char c);
+
 // An address as a valid URL, for an href or src: blanks, controls, bytes beyond ASCII (UTF-8
 // bytes of a letter) and the characters a URL may not hold (<>\^`{|} and the double quote) are
 // percent-encoded, as are a "%" that starts no escape and a second "#". An escape already
