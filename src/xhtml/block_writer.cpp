@@ -348,6 +348,16 @@ int BlockWriter::EmWidth(const PageItem &item) const {
     return std::max(1, FirstGlyphBox(item, page_.viewTransform).box.Width());
 }
 
+RunTextOutput BlockWriter::BlockOutput() {
+    RunTextOutput output;
+    output.file = &file_;
+    output.links = &anchors_.links;
+    output.hrefs = &anchors_.hrefs;
+    output.prompt = setup_.prompt;
+    output.continueAnchors = true;
+    return output;
+}
+
 void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int count) {
     BlockStatistics();
     BlockWriterState &s = *State();
@@ -365,12 +375,7 @@ void BlockWriter::WriteTextBlock(std::vector<TextBlock> &blocks, int index, int 
 
     // One output for the whole block: an anchor may go on from one run to the next while they
     // share a span; it is closed before any markup.
-    RunTextOutput output;
-    output.file = &file_;
-    output.links = &anchors_.links;
-    output.hrefs = &anchors_.hrefs;
-    output.prompt = setup_.prompt;
-    output.continueAnchors = true;
+    RunTextOutput output = BlockOutput();
 
     for (const BlockMember *m = s.block->first; m; m = m->next) {
         const PageItem *it = MemberItem(m);
@@ -688,12 +693,7 @@ void BlockWriter::WriteCodeBlock() {
         return std::isfinite(c) ? static_cast<long>(std::clamp(c, 0.0, static_cast<double>(kMaxCodeColumns))) : 0L;
     };
 
-    RunTextOutput output;
-    output.file = &file_;
-    output.links = &anchors_.links;
-    output.hrefs = &anchors_.hrefs;
-    output.prompt = setup_.prompt;
-    output.continueAnchors = true;
+    RunTextOutput output = BlockOutput();
     output.keepBlanks = true;
 
     // Code never continues a paragraph of prose, and is never justified or indented as one; it

@@ -182,6 +182,9 @@ private:
     // kept), left-aligned, each indented with no-break spaces by its distance from the block's
     // left edge in character widths. Consecutive code blocks make one paragraph.
     void WriteCodeBlock();
+    // The output a block's runs are written to: the page file, its links and anchors, an anchor
+    // going on from one run to the next while they share a span.
+    RunTextOutput BlockOutput();
     void WritePictureBlock(const TextBlock &block, bool picture);
     int SpanClasses(const DrawCommand &command, std::string &classes);
     void CloseParagraph(BlockWriterState &state);

@@ -34,15 +34,7 @@ protected:
     // remark to exclude, page 2 a drawing with a label in it.
     void WriteBookPdf() {
         qmtest::PdfBuilder pdf;
-        for (int i = 0; i < 3; ++i) {
-            const int p = pdf.AddPage();
-            pdf.Text(p, 72, 770, "Running Head Alpha", 10);
-            pdf.Text(p, 300, 20, "Folio " + std::to_string(i + 1), 10);
-            pdf.Text(p, 72, 600, "Body text of page " + std::to_string(i + 1), 12);
-        }
-        pdf.Text(0, 72, 400, "Secret remark", 12);
-        pdf.FillRect(1, 100, 200, 200, 150, qmtest::Rgb{0.2, 0.6, 0.9});
-        pdf.Text(1, 120, 250, "Diagram label", 12);
+        qmtest::DrawStrictBookPages(pdf);
         ASSERT_TRUE(pdf.Save(dir.File("book.pdf")));
     }
     // A ruled table of 3 rows and 4 columns (cells 100 x 30 points from (72, 500) to (472, 590)),

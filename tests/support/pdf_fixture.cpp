@@ -945,3 +945,20 @@ bool WriteChapterHeadsPdf(const std::string &path, int chapters, int chapterPage
 }
 
 } // namespace qmtest
+
+// ---- A small book for Strict runs ----
+namespace qmtest {
+
+void DrawStrictBookPages(PdfBuilder &pdf) {
+    for (int i = 0; i < 3; ++i) {
+        const int p = pdf.AddPage();
+        pdf.Text(p, 72, 770, "Running Head Alpha", 10);
+        pdf.Text(p, 300, 20, "Folio " + std::to_string(i + 1), 10);
+        pdf.Text(p, 72, 600, "Body text of page " + std::to_string(i + 1), 12);
+    }
+    pdf.Text(0, 72, 400, "Secret remark", 12);
+    pdf.FillRect(1, 100, 200, 200, 150, Rgb{0.2, 0.6, 0.9});
+    pdf.Text(1, 120, 250, "Diagram label", 12);
+}
+
+} // namespace qmtest

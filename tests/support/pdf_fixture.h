@@ -249,3 +249,14 @@ bool WriteChapterHeadsPdf(const std::string &path, int chapters, int chapterPage
 std::string ChapterHeadTitle(int chapter);
 
 } // namespace qmtest
+
+// ---- A small book for Strict runs ----
+namespace qmtest {
+
+// Three pages, each with a running head ("Running Head Alpha"), a page number ("Folio N") and a
+// line of body text ("Body text of page N"); page 1 has a remark to exclude ("Secret remark"),
+// page 2 a drawing (100..300 x 200..350) with a label in it ("Diagram label"). Drawn into `pdf`,
+// which may add more before it is saved.
+void DrawStrictBookPages(PdfBuilder &pdf);
+
+} // namespace qmtest

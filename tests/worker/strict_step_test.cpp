@@ -63,16 +63,8 @@ protected:
         // Three pages, each with a running head, a folio and body text; page 1 has a remark to
         // exclude, page 2 a drawing with a label in it, page 3 a line close below its running head.
         qmtest::PdfBuilder pdf;
-        for (int i = 0; i < 3; ++i) {
-            const int p = pdf.AddPage();
-            pdf.Text(p, 72, 770, "Running Head Alpha", 10);
-            pdf.Text(p, 300, 20, "Folio " + std::to_string(i + 1), 10);
-            pdf.Text(p, 72, 600, "Body text of page " + std::to_string(i + 1), 12);
-        }
+        qmtest::DrawStrictBookPages(pdf);
         pdf.Text(2, 72, 730, "Near the top of page 3", 8);
-        pdf.Text(0, 72, 400, "Secret remark", 12);
-        pdf.FillRect(1, 100, 200, 200, 150, qmtest::Rgb{0.2, 0.6, 0.9});
-        pdf.Text(1, 120, 250, "Diagram label", 12);
         ASSERT_TRUE(pdf.Save(dir.File("book.pdf")));
     }
 
